@@ -1,0 +1,71 @@
+# Entry points. Each target installs missing Debian packages first, so on a
+# fresh Debian 12 machine `make run` and `make test` do all the set-up.
+#
+#   make run        build, install the reference server, render the sample clip
+#   make test       build and run the whole test suite
+#   make test-asan  the test suite under AddressSanitizer + UBSan (+ LeakSanitizer)
+#   make test-tsan  the test suite under ThreadSanitizer
+#   make bench      micro-benchmarks and end-to-end frame benchmarks
+#   make fuzz       run every libFuzzer target for FUZZ_SECONDS each
+#
+# Every build has its own folder under build/. The test, sanitizer and bench
+# builds use their own server port and a maker folder inside their build
+# tree, so they never touch the machine's real locations or a server that
+# `make run` left running.
+
+JOBS        ?= $(shell nproc)
+BUILD       ?= build
+FUZZ_SECONDS ?= 60
+CMAKE       := cmake
+DEPS        := scripts/install-deps.sh
+
+.PHONY: all deps run test test-asan test-tsan bench fuzz clean
+
+all: run
+
+deps:
+	@bash $(DEPS)
+
+# --- the main job ----------------------------------------------------------
+$(BUILD)/release/CMakeCache.txt: | deps
+	$(CMAKE) -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DTEV_BUILD_TESTS=OFF
+
+run: deps $(BUILD)/release/CMakeCache.txt
+	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
+	@if [ -x scripts/run-demo.sh ]; then bash scripts/run-demo.sh $(BUILD)/release; \
+	 else echo "make run: the rendering demo is not built yet (see README)"; fi
+
+# --- tests -----------------------------------------------------------------
+define test_build
+	$(CMAKE) -S . -B $(BUILD)/$(1) -DCMAKE_BUILD_TYPE=$(2) -DTEV_BUILD_TESTS=ON \
+	  -DTEV_SERVER_PORT=$(3) -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/$(1)/maker \
+	  -DTEV_SANITIZE=$(4) $(5)
+	$(CMAKE) --build $(BUILD)/$(1) -j $(JOBS)
+	cd $(BUILD)/$(1) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+endef
+
+test: deps
+	$(call test_build,test,RelWithDebInfo,17007,,)
+
+test-asan: deps
+	$(call test_build,asan,Debug,17017,address,)
+
+test-tsan: deps
+	$(call test_build,tsan,RelWithDebInfo,17027,thread,)
+
+# --- benchmarks and fuzzing ------------------------------------------------
+bench: deps
+	$(CMAKE) -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTEV_BUILD_TESTS=OFF \
+	  -DTEV_BUILD_BENCH=ON -DTEV_SERVER_PORT=17037 -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/bench/maker
+	$(CMAKE) --build $(BUILD)/bench -j $(JOBS)
+	$(CMAKE) --build $(BUILD)/bench --target run-bench
+
+fuzz: deps
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTEV_BUILD_TESTS=OFF -DTEV_BUILD_FUZZ=ON -DTEV_SERVER_PORT=17047 \
+	  -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/fuzz/maker -DTEV_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	$(CMAKE) --build $(BUILD)/fuzz -j $(JOBS)
+	$(CMAKE) --build $(BUILD)/fuzz --target run-fuzz
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project builds, tests and runs with.
+# Idempotent: packages already present are left alone, and apt is not touched
+# at all when nothing is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake make pkg-config git
+  libcurl4-openssl-dev          # server link (HTTP)
+  libmsgpack-cxx-dev            # wire encoding (header-only msgpack-c 4)
+  libspdlog-dev libfmt-dev      # plug-in log file
+  libstb-dev                    # font rasterising, image files in tests
+  libboost-dev                  # base64 archive iterators
+  libcpp-httplib-dev            # loopback HTTP servers in tests and benchmarks
+  libpng-dev libopenexr-dev     # rendering front end: PNG and EXR files
+  libgtest-dev libgmock-dev     # unit tests
+  libbenchmark-dev              # make bench
+  clang libclang-rt-14-dev      # libFuzzer targets, sanitizer runtimes
+  python3 python3-msgpack python3-numpy   # reference processing server
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
