@@ -145,15 +145,15 @@ TEST(DictOwnership, AssigningAnEntryToItsOwnParentKeepsTheEntry) {
 }
 
 TEST(DictOwnership, VeryDeepTreesAreFreedWithoutExhaustingTheStack) {
-    // A million levels would overflow a recursive destructor.
+    // 200,000 levels would overflow a recursive destructor.
     Dict root;
-    for (int i = 0; i < 1000000; ++i) {
+    for (int i = 0; i < 200000; ++i) {
         Dict parent;
         parent["c"] = std::move(root);
         root = std::move(parent);
     }
     Dict deepArray;
-    for (int i = 0; i < 1000000; ++i) {
+    for (int i = 0; i < 200000; ++i) {
         Dict parent;
         parent.push_back(std::move(deepArray));
         deepArray = std::move(parent);
