@@ -1,0 +1,152 @@
+"""Queued jobs: a board of jobs by request id, run by a pool of worker threads.
+
+A job moves queued -> running -> done; an abort removes it from the board at
+once (its result is never delivered) and the worker stops at its next check.
+A delivered result leaves the board; an uncollected one is dropped after a while.
+"""
+import logging
+import queue
+import threading
+import time
+
+from .errors import RequestError
+
+log = logging.getLogger("tevserver.jobs")
+
+QUEUED, RUNNING, DONE = "queued", "running", "done"
+
+
+class JobAborted(Exception):
+    """Raised inside a job's work by check_abort once the job was aborted."""
+
+
+class Job:
+    def __init__(self, job_id, work):
+        self.id = job_id
+        self.work = work    # work(job) -> result map
+        self.state = QUEUED
+        self.progress = 0
+        self.result = None
+        self.finished_at = None
+        self.queued_at = time.monotonic()
+        self._aborted = threading.Event()
+
+    def report(self, percent):
+        """Progress of the running work, 0..100; never goes back."""
+        self.progress = max(self.progress, min(100, int(percent)))
+
+    def check_abort(self):
+        if self._aborted.is_set():
+            raise JobAborted()
+
+    def abort(self):
+        self._aborted.set()
+
+
+class JobBoard:
+    def __init__(self, workers, max_jobs, result_ttl):
+        self._jobs = {}
+        self._lock = threading.Lock()
+        self._queue = queue.Queue()
+        self._max_jobs = max_jobs
+        self._result_ttl = result_ttl
+        self._running = 0
+        self._workers = [threading.Thread(target=self._work_loop, name=f"tev-worker-{i}", daemon=True)
+                         for i in range(workers)]
+        for w in self._workers:
+            w.start()
+
+    def submit(self, job_id, work):
+        """Queues a job; False when a job with this id is already on the board
+        (a repeated call, e.g. a client retrying after a lost reply, is not run twice)."""
+        with self._lock:
+            self._purge_locked()
+            if job_id in self._jobs:
+                return False
+            pending = sum(1 for j in self._jobs.values() if j.state != DONE)
+            if pending >= self._max_jobs:
+                raise RequestError(f"server busy: {pending} jobs already queued or running")
+            job = Job(job_id, work)
+            self._jobs[job_id] = job
+        self._queue.put(job)
+        return True
+
+    def take_result(self, job_id):
+        """(found, done, result). A done job's result is handed out once and leaves the board."""
+        with self._lock:
+            self._purge_locked()
+            job = self._jobs.get(job_id)
+            if job is None:
+                return False, False, None
+            if job.state != DONE:
+                return True, False, None
+            del self._jobs[job_id]
+            return True, True, job.result
+
+    def progress(self, job_id):
+        """Percent done, or None for an unknown id."""
+        with self._lock:
+            job = self._jobs.get(job_id)
+            return None if job is None else job.progress
+
+    def abort(self, job_id):
+        """Stops a job and drops its result; False for an unknown id."""
+        with self._lock:
+            job = self._jobs.pop(job_id, None)
+        if job is None:
+            return False
+        job.abort()
+        log.info("job %s aborted (%s)", job_id, job.state)
+        return True
+
+    def busy(self):
+        """True while any job waits or runs (collected or not)."""
+        with self._lock:
+            return self._running > 0 or any(j.state == QUEUED for j in self._jobs.values())
+
+    def close(self):
+        """Aborts everything and stops the workers (without waiting for a running block)."""
+        with self._lock:
+            jobs = list(self._jobs.values())
+            self._jobs.clear()
+        for job in jobs:
+            job.abort()
+        for _ in self._workers:
+            self._queue.put(None)
+
+    def _purge_locked(self):
+        now = time.monotonic()
+        stale = [k for k, j in self._jobs.items()
+                 if j.state == DONE and now - j.finished_at > self._result_ttl]
+        for k in stale:
+            log.info("job %s: result never collected, dropped", k)
+            del self._jobs[k]
+
+    def _work_loop(self):
+        while True:
+            job = self._queue.get()
+            if job is None:
+                return
+            with self._lock:
+                if self._jobs.get(job.id) is not job:
+                    continue  # aborted while queued
+                job.state = RUNNING
+                self._running += 1
+            started = time.monotonic()
+            try:
+                result = job.work(job)
+            except JobAborted:
+                result = None
+            except Exception as e:  # a job's fault must not take the worker down
+                log.exception("job %s failed", job.id)
+                result = {"error": f"render failed: {type(e).__name__}: {e}"}
+            job.work = None  # lets the input frame go
+            with self._lock:
+                self._running -= 1
+                if self._jobs.get(job.id) is job and result is not None:
+                    job.result = result
+                    job.progress = 100
+                    job.state = DONE
+                    job.finished_at = time.monotonic()
+                    log.info("job %s done in %.1f ms (%.1f ms queued)", job.id,
+                             (job.finished_at - started) * 1e3, (started - job.queued_at) * 1e3)

@@ -1,0 +1,93 @@
+"""The server as one object: listener, workers and the idle watchdog.
+
+    server = Server(port=0, idle_timeout=2.0)   # binds at once; port 0 picks a free one
+    server.start()                              # serves on background threads
+    server.address                              # ("127.0.0.1", port)
+    server.stop()                               # or let it exit when idle
+    server.serve()                              # start() and block until it has exited
+
+It exits by itself once no request has come for idle_timeout seconds and no
+job is waiting or running.
+"""
+import logging
+import os
+import threading
+
+from . import settings
+from .http_front import ApiHTTPServer
+from .jobs import JobBoard
+from .protocol import Protocol
+from .render import RenderOptions
+
+log = logging.getLogger("tevserver")
+
+
+class Server:
+    def __init__(self, port, host=settings.HOST, idle_timeout=settings.IDLE_TIMEOUT_SECONDS,
+                 workers=None, render_options=RenderOptions(), max_jobs=settings.MAX_JOBS,
+                 result_ttl=settings.RESULT_TTL_SECONDS, max_body=settings.MAX_BODY_BYTES):
+        """Binds host:port at once (OSError when taken); start() or serve() runs it."""
+        self._idle_timeout = idle_timeout
+        self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl)
+        try:
+            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options),
+                                        max_body, settings.KEEPALIVE_SECONDS)
+        except BaseException:
+            self._board.close()
+            raise
+        self._exit = threading.Event()
+        self._closed = threading.Event()
+        self._threads = []
+        self.exit_reason = None
+
+    @property
+    def address(self):
+        return self._httpd.server_address[:2]
+
+    def start(self):
+        http = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.2},
+                                name="tev-http", daemon=True)
+        watchdog = threading.Thread(target=self._watch, name="tev-watchdog", daemon=True)
+        self._threads = [http, watchdog]
+        for t in self._threads:
+            t.start()
+        log.info("listening on %s:%d (pid %d), idle exit after %g s",
+                 *self.address, os.getpid(), self._idle_timeout)
+
+    def request_stop(self, reason="stop requested"):
+        """Asks the server to exit; safe from any thread and from a signal handler."""
+        if self.exit_reason is None:
+            self.exit_reason = reason
+        self._exit.set()
+
+    def stop(self, timeout=10.0):
+        self.request_stop()
+        if not self._threads:  # never started: nothing runs that would close it
+            self._board.close()
+            self._httpd.server_close()
+            self._closed.set()
+        return self.wait(timeout)
+
+    def wait(self, timeout=None):
+        """True once the server has exited."""
+        return self._closed.wait(timeout)
+
+    def serve(self):
+        self.start()
+        while not self.wait(1.0):  # short waits keep signal handlers responsive
+            pass
+
+    def _watch(self):
+        period = min(1.0, max(0.05, self._idle_timeout / 4))
+        while not self._exit.wait(period):
+            if self._httpd.activity.idle_for() > self._idle_timeout and not self._board.busy():
+                self.request_stop(f"no request for {self._idle_timeout:g} s")
+        self._close()
+
+    def _close(self):
+        log.info("stopping: %s", self.exit_reason)
+        self._httpd.shutdown()
+        self._httpd.close_connections()
+        self._httpd.server_close()
+        self._board.close()
+        self._closed.set()
