@@ -1,0 +1,184 @@
+// TEV server link: the HTTP client to the local processing server.
+//
+//   Client           one libcurl easy handle, the request envelope, one exchange
+//                    with retries and a once-per-outage server launch
+//   protocol         call_plugin / ui / send_and_receive_request: immediate
+//                    results, queued jobs polled with progress and abort
+//   waitOrTimeout    the paced wait with a time-out in whole seconds
+//   install paths    where the server, its runtime and the logs live
+//
+// Every exchange is an HTTP POST of one MessagePack object to
+// http://127.0.0.1:<port>/api; the reply is one MessagePack object. Failures
+// are thrown as TEV::TEVErr. Diagnostics go to std::cout, one line each.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <curl/curl.h>
+
+#include "TEV.h"
+
+namespace TEV {
+namespace Rest {
+
+// libcurl body sink: appends size * nmemb bytes at `data` to `target` and
+// reports them all consumed.
+std::size_t WriteCallback(void* data, std::size_t size, std::size_t nmemb, std::string* target);
+
+class Client {
+public:
+    // Largest reply body accepted by default: 16 GiB. The largest frame the
+    // host can ask for (30000 x 30000, four float channels) is about 13.4 GiB,
+    // and one Bytes entry on the wire holds at most 4 GiB, so no honest reply
+    // comes near it; a larger or endless reply is refused before it is stored.
+    static constexpr std::uint64_t kDefaultMaxReplyBytes = std::uint64_t(16) << 30;
+
+    // The one easy handle of this client; null when curl_easy_init failed,
+    // and then every exchange throws "Could not reach server." at once.
+    CURL* curl_handle = nullptr;
+    // Set by create_client; a client that is not valid is replaced by its owner.
+    bool valid = false;
+    // A server launch was attempted since the last successful exchange. Set by
+    // start_server, cleared by a successful exchange and by the plug-in's
+    // Reconnect button; safe to read and write from any thread.
+    std::atomic<bool> launch_attempted{false};
+
+    // Initialises libcurl's global state (shared, counted) and the handle.
+    // Never throws: failures are printed and leave a client whose exchanges fail.
+    Client();
+    // Releases the handle and this client's share of libcurl's global state.
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // ---- libcurl's global state, counted across all clients of the process ----
+    // Calls curl_global_init for the first reference; false (count unchanged)
+    // when that fails.
+    static bool initCURL();
+    // Drops one reference; curl_global_cleanup when the last one goes. Does
+    // nothing when no reference is held.
+    static void cleanupCURL();
+    // Number of references currently held.
+    static std::int32_t curlReferences();
+
+    // "http://127.0.0.1:<port>/api".
+    std::string get_endpoint() const;
+
+    // ---- single exchanges ----
+    // Adds the envelope to `request` in place ("request_id" if missing,
+    // "plugin_id", "plugin_version", "tev_lib_version"), posts it and decodes
+    // the reply. Throws TEVErr: ParameterNotFound "No Plugin ID" before any
+    // network activity; ConnectionFailed "Could not reach server." after 25
+    // attempts or 5 s of transport failures or non-200 replies;
+    // ErrorDecodingMessage for a reply that is not MessagePack or is larger than
+    // the reply limit (not retried). A reply's "error" entry is not examined.
+    MessageDict send_and_receive_dict(Dict& request);
+    // send_and_receive_dict with the reply dropped; errors pass through.
+    void send_dict(Dict& request);
+
+    // ---- request protocol ----
+    // Runs `function_name` on the server with `args` (not changed) and
+    // returns its result; see send_and_receive_request.
+    MessageDict call_plugin(std::string function_name, const Dict& args,
+                            const std::function<bool()>& abort = {},
+                            const std::function<void(int)>& progress = {});
+    // Same message with "method" "ui". With `wait` false the reply is dropped
+    // and Null returned.
+    MessageDict ui(std::string function_name, const Dict& args, bool wait);
+    // Sends `request` (given a "request_id" if it has none) and returns the
+    // immediate "result", or polls a queued job until it has one. `abort`
+    // (may be empty) returning true sends "abort_request" and returns the
+    // latest poll's "result" or Null. `progress` (may be empty) receives the
+    // server's progress after the first 21 ms of polling. Throws TEVErr:
+    // ExceptionInPlugin for a reply with an "error"; UnknownError "Failed to
+    // send message" for a first reply that is neither result nor "queued";
+    // TimeoutExceeded after the render time-out; exchange errors unchanged.
+    MessageDict send_and_receive_request(Dict& request, const std::function<bool()>& abort = {},
+                                         const std::function<void(int)>& progress = {});
+    // Sends {"method": "unload_plugin"}; the reply is dropped, errors pass through.
+    void unloadPlugin();
+    // Sends {"method": "open_tev_app"}; the reply is dropped, errors pass through.
+    void openTEVApp();
+
+    // ---- identity and limits (safe to call while other threads exchange) ----
+    void setPluginId(std::string id);
+    std::string getPluginId();
+    void setPluginVersion(std::string version);
+    std::string getPluginVersion();
+    void setPlugin(const std::string& id, const std::string& version);
+    // Time-out of a queued job's wait, and of one attempt that makes no progress.
+    void setRenderTimeout(int seconds);
+    int getRenderTimeout() const;
+    // Largest reply body accepted (kDefaultMaxReplyBytes unless changed).
+    void setMaxReplyBytes(std::uint64_t bytes);
+
+    // Starts the server once: spawns its runtime from the install folder with
+    // its output appended to Logs/launcher.log. True when the process was
+    // spawned. Never throws; always leaves launch_attempted true.
+    bool start_server();
+
+private:
+    enum class Attempt { Ok, Failed, TooLarge };
+
+    // One POST of `body`; the reply body lands in `reply`, `started` is the
+    // moment the transfer began, `failure` the detail of a Failed or TooLarge attempt.
+    Attempt attempt(const char* body, std::size_t size, std::string& reply, std::string& failure,
+                    std::chrono::steady_clock::time_point& started);
+    // The attempts and their pacing; returns the body of the first good reply.
+    std::string exchange(const char* body, std::size_t size);
+    // Writes the envelope entries into `request`.
+    void addEnvelope(Dict& request);
+    // Polls a queued job until it ends.
+    MessageDict pollJob(const std::string& job_id, const std::function<bool()>& abort,
+                        const std::function<void(int)>& progress);
+
+    std::string plugin_id;
+    std::string plugin_version;
+    std::string lib_version;
+    std::string base_url = "http://127.0.0.1";  // loopback only
+    std::int32_t port;
+    std::atomic<std::int32_t> render_timeout{30};
+    std::atomic<std::uint64_t> max_reply_bytes{kDefaultMaxReplyBytes};
+    bool holds_curl_reference = false;  // this client's initCURL succeeded
+    std::mutex exchange_mutex;          // one exchange at a time
+    std::mutex identity_mutex;          // plugin_id and plugin_version; taken briefly
+
+    static std::atomic<std::int32_t> curl_init_count;
+    static std::mutex curl_init_mutex;
+};
+
+// A new client on the heap with `valid` set.
+std::unique_ptr<Client> create_client();
+
+}  // namespace Rest
+
+// Calls `condition` until it returns false, starting its calls at most every
+// 10 ms (the first at once) and calling `tick` (may be empty) after each
+// pause. Throws TEVErr(TimeoutExceeded, "<timeout_seconds> seconds") at the
+// first check where the whole seconds elapsed exceed `timeout_seconds`;
+// std::bad_function_call for an empty condition; the callbacks' exceptions
+// pass through.
+void waitOrTimeout(std::function<bool()> condition, const long& timeout_seconds,
+                   const std::function<void()>& tick);
+
+// ---- install locations (all under the build's fixed maker folder) ----
+// <maker>/TEVORA. Prints "[TEV] path not found: <path>" when it is missing;
+// throws std::filesystem::filesystem_error when the check itself fails.
+std::string GetTEVRoot();
+// <maker>/Render Engine/Python 3.10. Not checked.
+std::string GetRenderEngineRoot();
+// <runtime root>/bin/TEVORA Server. Prints "[TEV] path not found: <path>"
+// when it is missing; throws std::filesystem::filesystem_error when the check fails.
+std::string GetTEVServerExe();
+// <maker>/<sub>, created with its parents when missing; throws
+// std::filesystem::filesystem_error when it can't be created.
+std::string GetUserAppFolder(std::string sub);
+
+}  // namespace TEV
