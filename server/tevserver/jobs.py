@@ -136,6 +136,7 @@ class JobBoard:
             try:
                 result = job.work(job)
             except JobAborted:
+                log.info("job %s stopped at %d%%", job.id, job.progress)
                 result = None
             except Exception as e:  # a job's fault must not take the worker down
                 log.exception("job %s failed", job.id)
