@@ -152,7 +152,13 @@ class ApiHandler(BaseHTTPRequestHandler):
             body = self._read_body(length)
             if body is None:
                 return
-            self._send(200, encode_reply(self._dispatch(body)))
+            reply = encode_reply(self._dispatch(body))
+            del body
+            try:
+                self._send(200, reply)
+            except OSError as e:
+                log.info("client left before its reply was sent: %s", e)
+                self.close_connection = True
         finally:
             self.server.activity.end()
 

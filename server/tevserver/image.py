@@ -109,6 +109,6 @@ def frame_to_dict(frame):
         "pix_aspect_ratio": float(frame.pix_aspect_ratio),
         "rowbytes": frame.rowbytes,
         "downsample": float(frame.downsample),
-        "pixels": pixels,
         "pixels_type": "float" if frame.bit_depth == 32 else "uint8",
+        "pixels": pixels,  # last: the reply then ends with the pixel block itself
     }

@@ -106,6 +106,44 @@ class JobProtocolTest(unittest.TestCase):
         self.assertEqual(failures, [])
 
 
+class JobLimitsTest(unittest.TestCase):
+    def test_a_failing_render_reports_its_error_and_the_worker_goes_on(self):
+        import tevserver.render as render
+        server = start_server(self, workers=1)
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        real = render.adjust_block
+        calls = []
+
+        def fail_once(*args):
+            calls.append(1)
+            if len(calls) == 1:
+                raise MemoryError("no room for the block")
+            return real(*args)
+
+        render.adjust_block = fail_once
+        self.addCleanup(setattr, render, "adjust_block", real)
+        with self.assertLogs("tevserver.jobs", "ERROR"):
+            client.render("bad", slow_image(), ADJUSTED)
+            reply = client.wait_result("bad")
+        self.assertIn("MemoryError", reply["result"]["error"])
+        client.render("good", slow_image(), ADJUSTED)
+        self.assertIn("image", client.wait_result("good")["result"]["result"])
+
+    def test_too_many_jobs_are_refused_and_uncollected_results_expire(self):
+        server = start_server(self, max_jobs=1, result_ttl=0.2,
+                              render_options=RenderOptions(block_samples=24, block_pause=0.05))
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        client.render("first", slow_image(), ADJUSTED)
+        self.assertIn("busy", client.render("second", slow_image(), ADJUSTED)["error"])
+        while client.call("get_progress", for_request_id="first")["result"]["progress"] < 100:
+            time.sleep(0.02)
+        time.sleep(0.3)
+        self.assertEqual(client.render("third", slow_image(), ADJUSTED), {"status": "queued"})
+        self.assertIn("error", client.call("get_result", for_request_id="first"))  # dropped
+
+
 class OneShotMethodsTest(unittest.TestCase):
     def setUp(self):
         self.server = start_server(self)
