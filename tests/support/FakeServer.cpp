@@ -352,6 +352,7 @@ Answer FakeServer::decide(const ReceivedRequest& request) {
             if (misbehaviour_count_ > 0) --misbehaviour_count_;
         }
         auto h = handlers_.find(request.method);
+        if (h == handlers_.end()) h = handlers_.find("");
         if (h != handlers_.end()) handler = h->second;
     }
     Answer answer = handler ? handler(request) : jobModel(request);

@@ -5,7 +5,7 @@
 // this order of precedence:
 //   1. a one-shot answer queued with pushAnswer() for the request's method;
 //   2. a misbehaviour set with misbehave() for the next N requests;
-//   3. a handler set with setHandler() for the method;
+//   3. a handler set with setHandler() for the method (or for all methods);
 //   4. the built-in job model (JobScript): "call_plugin" / "ui" answered at
 //      once or queued, "get_result" / "get_progress" / "abort_request" on
 //      the queued jobs, anything else answered {"ok": true}.
@@ -131,6 +131,7 @@ public:
 
     // ---- script ----
     void setJobScript(JobScript script);
+    // Answers every request of `method` ("": of any method without a handler of its own).
     void setHandler(const std::string& method, Handler handler);
     // One-shot answers for `method` ("" matches any method), used in order.
     void pushAnswer(const std::string& method, Answer answer);

@@ -129,7 +129,9 @@ Client::Attempt Client::attempt(const char* body, std::size_t size, std::string&
     setOption(handle, CURLOPT_NOSIGNAL, 1L);
     // A server that accepts and then stalls must not hold the exchange (and,
     // through exchange_mutex, every render) forever: an attempt that moves no
-    // byte for the render time-out fails like any transport error.
+    // byte for the render time-out fails like any transport error. libcurl
+    // judges the speed over its last five seconds, so a stall is noticed
+    // between render_timeout and render_timeout + 5 s after it began.
     setOption(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     setOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     setOption(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max(1, render_timeout.load())));

@@ -1,0 +1,151 @@
+// The server launch: install locations, the log file, and what the spawned
+// runtime gets (a fake runtime in the build's maker folder reports it).
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <vector>
+
+#include "RestTestHelpers.h"
+
+namespace fs = std::filesystem;
+
+namespace TEV {
+namespace Test {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+    return found;
+}
+
+// Waits for the child that the launch reported and returns its exit status.
+int waitForLaunchedChild(const std::string& output) {
+    std::smatch m;
+    if (!std::regex_search(output, m, std::regex(R"(\[TEV\] Server launched with PID: (\d+)\n)"))) {
+        ADD_FAILURE() << "no PID line in: " << output;
+        return -1;
+    }
+    int status = 0;
+    if (waitpid(static_cast<pid_t>(std::stol(m[1])), &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Launcher : public ServerLinkTest {
+protected:
+    void SetUp() override {
+        ServerLinkTest::SetUp();
+        if (IsSkipped()) return;
+        fs::remove_all(logFolder());
+        original_cwd_ = fs::current_path();
+    }
+    void TearDown() override {
+        if (!original_cwd_.empty()) fs::current_path(original_cwd_);
+        removeServerInstall();
+    }
+
+    fs::path original_cwd_;
+};
+
+TEST_F(Launcher, WithNothingInstalledTheSpawnFailsAndTheLaunchCounts) {
+    auto client = makeClient();
+    CaptureStdout out;
+    EXPECT_FALSE(client->start_server());
+
+    const std::string expected = "[TEV] path not found: " + serverRoot() + "\n" +
+                                 "[TEV] path not found: " + serverExecutable() + "\n" +
+                                 "[TEV] Launching Server to Logs: " + logFolder() + "\n" +
+                                 "[TEV] Creating log file at: " + launcherLog() + "\n" +
+                                 "[TEV] Failed to spawn server process: No such file or directory\n";
+    EXPECT_EQ(out.text(), expected);
+    EXPECT_TRUE(fs::is_directory(logFolder()));
+    EXPECT_TRUE(fs::is_regular_file(launcherLog()));
+    EXPECT_TRUE(client->launch_attempted);
+    EXPECT_EQ(fs::current_path(), original_cwd_);
+}
+
+TEST_F(Launcher, InstalledRuntimeGetsFourArgumentsOneVariableAndOnlyTheStandardDescriptors) {
+    installFakeRuntime();
+    fs::create_directories(logFolder());
+    { std::ofstream(launcherLog()) << "earlier line\n"; }
+    // A descriptor of the host without close-on-exec must not reach the server.
+    const int host_fd = open("/dev/zero", O_RDONLY);
+    ASSERT_GE(host_fd, 3);
+
+    auto client = makeClient();
+    CaptureStdout out;
+    const auto start = Clock::now();
+    EXPECT_TRUE(client->start_server());
+    EXPECT_GE(secondsSince(start), 0.5) << "the launch gives the server half a second";
+    close(host_fd);
+    EXPECT_TRUE(client->launch_attempted);
+    EXPECT_EQ(fs::current_path(), original_cwd_);
+    ASSERT_EQ(waitForLaunchedChild(out.text()), 0);
+
+    const std::string log = readFile(launcherLog());
+    EXPECT_EQ(log.rfind("earlier line\n", 0), 0u) << "the log is appended to, not truncated";
+    EXPECT_NE(log.find("\nend\n"), std::string::npos) << log;
+
+    const std::string script =
+        "import sys;sys.path.append('" + serverDirectory() + "');from launcher import launcher;launcher()";
+    EXPECT_EQ(linesStartingWith(log, "argc="), std::vector<std::string>{"4"});
+    EXPECT_EQ(linesStartingWith(log, "arg["),
+              (std::vector<std::string>{"0]=" + serverExecutable(), "1]=-I", "2]=-c", "3]=" + script}));
+    EXPECT_EQ(linesStartingWith(log, "env="), std::vector<std::string>{"PYTHONUNBUFFERED=1"});
+    EXPECT_EQ(linesStartingWith(log, "cwd="), std::vector<std::string>{fs::canonical(serverDirectory()).string()});
+    EXPECT_EQ(linesStartingWith(log, "pgid_is_pid="), std::vector<std::string>{"1"});
+    const std::string log_target = fs::canonical(launcherLog()).string();
+    EXPECT_EQ(linesStartingWith(log, "fd="),
+              (std::vector<std::string>{"0 -> /dev/null", "1 -> " + log_target, "2 -> " + log_target}));
+}
+
+TEST_F(Launcher, HostWithoutStandardInputStillLaunches) {
+    installFakeRuntime();
+    auto client = makeClient();
+    CaptureStdout out;
+    const int saved_stdin = dup(0);
+    ASSERT_GE(saved_stdin, 0);
+    close(0);  // the log file or /dev/null would now be opened as descriptor 0
+    const bool launched = client->start_server();
+    dup2(saved_stdin, 0);
+    close(saved_stdin);
+
+    ASSERT_TRUE(launched) << out.text();
+    ASSERT_EQ(waitForLaunchedChild(out.text()), 0);
+    const std::string log = readFile(launcherLog());
+    const std::string log_target = fs::canonical(launcherLog()).string();
+    EXPECT_EQ(linesStartingWith(log, "fd="),
+              (std::vector<std::string>{"0 -> /dev/null", "1 -> " + log_target, "2 -> " + log_target}));
+}
+
+TEST_F(Launcher, WorkingDirectoryWithALongPathIsRestored) {
+    installFakeRuntime();
+    fs::path deep = fs::path(kBuildDir) / "long-cwd";
+    while (deep.string().size() < 1200) deep /= std::string(100, 'd');
+    fs::create_directories(deep);
+    fs::current_path(deep);
+
+    auto client = makeClient();
+    CaptureStdout out;
+    EXPECT_TRUE(client->start_server());
+    const fs::path after = fs::current_path();
+    fs::current_path(original_cwd_);
+    fs::remove_all(fs::path(kBuildDir) / "long-cwd");
+    EXPECT_EQ(after, deep);
+    EXPECT_EQ(waitForLaunchedChild(out.text()), 0);
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace TEV

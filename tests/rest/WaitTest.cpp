@@ -1,0 +1,71 @@
+// The paced wait with a time-out in whole seconds.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "RestClient.h"
+
+namespace TEV {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double msSince(Clock::time_point start) { return msBetween(start, Clock::now()); }
+
+TEST(WaitOrTimeout, CallsStartAtOnceThenAtMostEvery10msWithATickAfterEachPause) {
+    std::vector<Clock::time_point> calls;
+    int ticks = 0;
+    const auto start = Clock::now();
+    waitOrTimeout([&] {
+        calls.push_back(Clock::now());
+        return calls.size() < 5;
+    }, 30, [&] { ++ticks; });
+
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(ticks, 4);
+    EXPECT_LT(msBetween(start, calls[0]), 5);
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        EXPECT_GE(msBetween(calls[i - 1], calls[i]), 9.5);
+}
+
+TEST(WaitOrTimeout, SlowConditionIsCalledAgainWithoutPause) {
+    int n = 0;
+    const auto start = Clock::now();
+    waitOrTimeout([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        return ++n < 4;
+    }, 30, {});
+    EXPECT_LT(msSince(start), 4 * 15 + 9);
+}
+
+TEST(WaitOrTimeout, FailsAtTheFirstCheckPastTheTimeOutInWholeSeconds) {
+    const auto start = Clock::now();
+    try {
+        waitOrTimeout([] { return true; }, 0, {});
+        FAIL() << "no time-out";
+    } catch (const TEVErr& e) {
+        EXPECT_EQ(e.type, TimeoutExceeded);
+        EXPECT_EQ(e.detail, "0 seconds");
+        EXPECT_EQ(e.context, "");
+    }
+    const double took = msSince(start);
+    EXPECT_GE(took, 1000);
+    EXPECT_LT(took, 1100);
+}
+
+TEST(WaitOrTimeout, EmptyConditionAndThrowingCallbacksPassTheirExceptionsOn) {
+    EXPECT_THROW(waitOrTimeout({}, 1, {}), std::bad_function_call);
+    EXPECT_THROW(waitOrTimeout([]() -> bool { throw std::runtime_error("x"); }, 1, {}), std::runtime_error);
+    EXPECT_THROW(waitOrTimeout([] { return true; }, 1, [] { throw 7; }), int);
+}
+
+}  // namespace
+}  // namespace TEV
