@@ -85,6 +85,15 @@ void imageToPixel(const Image& image, Samples samples, A_long x, A_long y, Pixel
 
 const auto same = [](auto v) { return v; };
 
+constexpr const char* kFloatFor8In =
+    "World2Image8: the image has float storage, 8-bit pixels need byte storage";
+constexpr const char* kFloatFor8Out =
+    "Image2World8: the image has float storage, 8-bit pixels need byte storage";
+constexpr const char* kBytesFor32In =
+    "World2Image32: the image has byte storage, float pixels need float storage";
+constexpr const char* kBytesFor32Out =
+    "Image2World32: the image has byte storage, float pixels need float storage";
+
 // 16-bit channel <-> float sample; 2^-15 keeps the division exact.
 float floatFrom16(A_u_short v) { return v * 0.000030517578125f; }
 A_u_short sixteenFromFloat(float v) {
@@ -98,8 +107,7 @@ A_u_short sixteenFromFloat(float v) {
 
 PF_Err World2Image8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
     Image& image = imageOf(refcon);
-    pixelToImage(image, bytes8(image, "World2Image8: the image has float storage, 8-bit pixels need byte storage"),
-                 x, y, *in, same);
+    pixelToImage(image, bytes8(image, kFloatFor8In), x, y, *in, same);
     return PF_Err_NONE;
 }
 
@@ -116,15 +124,13 @@ PF_Err World2Image16(void* refcon, A_long x, A_long y, PF_Pixel16* in, PF_Pixel1
 
 PF_Err World2Image32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat*) {
     Image& image = imageOf(refcon);
-    pixelToImage(image, floats(image, "World2Image32: the image has byte storage, float pixels need float storage"),
-                 x, y, *in, same);
+    pixelToImage(image, floats(image, kBytesFor32In), x, y, *in, same);
     return PF_Err_NONE;
 }
 
 PF_Err Image2World8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
     Image& image = imageOf(refcon);
-    imageToPixel(image, bytes8(image, "Image2World8: the image has float storage, 8-bit pixels need byte storage"),
-                 x, y, *out, same, A_u_char(PF_MAX_CHAN8));
+    imageToPixel(image, bytes8(image, kFloatFor8Out), x, y, *out, same, A_u_char(PF_MAX_CHAN8));
     return PF_Err_NONE;
 }
 
@@ -143,8 +149,7 @@ PF_Err Image2World16(void* refcon, A_long x, A_long y, PF_Pixel16*, PF_Pixel16* 
 
 PF_Err Image2World32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_PixelFloat* out) {
     Image& image = imageOf(refcon);
-    imageToPixel(image, floats(image, "Image2World32: the image has byte storage, float pixels need float storage"),
-                 x, y, *out, same, PF_FpShort(1.0f));
+    imageToPixel(image, floats(image, kBytesFor32Out), x, y, *out, same, PF_FpShort(1.0f));
     return PF_Err_NONE;
 }
 

@@ -69,7 +69,7 @@ TEST(DrawCircle, HugeRadiusStillCoversTheImage) {
 TEST(DrawCircle, FourChannelsGetTheColoursAlphaWithoutBlending) {
     TEV::Image image = filledImage(5, 5, 4, 8, 200, 250);
     TEV::drawCircle(image, 2, 2, 1, {0.2f, 0.4f, 0.6f, 0.5f});
-    EXPECT_EQ(sampleAt(image, 2, 2, 0), 51);   // trunc(0.2 * 255)
+    EXPECT_EQ(sampleAt(image, 2, 2, 0), 51);  // trunc(0.2 * 255)
     EXPECT_EQ(sampleAt(image, 2, 2, 1), 102);
     EXPECT_EQ(sampleAt(image, 2, 2, 2), 153);
     EXPECT_EQ(sampleAt(image, 2, 2, 3), 127);  // lowered: set, not blended
@@ -78,7 +78,8 @@ TEST(DrawCircle, FourChannelsGetTheColoursAlphaWithoutBlending) {
     TEV::Image rgb = filledImage(5, 5, 3, 8, 9);
     TEV::drawCircle(rgb, 1, 1, 1, {0.0f, 1.0f});  // blue completed with 1.0
     EXPECT_EQ(rgbAt(rgb, 1, 1), (std::array<float, 3>{0, 255, 255}));
-    EXPECT_EQ(rgbAt(rgb, 3, 1), (std::array<float, 3>{9, 9, 9}));  // no alpha spill into the next pixel
+    EXPECT_EQ(rgbAt(rgb, 3, 1),
+              (std::array<float, 3>{9, 9, 9}));  // no alpha spill into the next pixel
 }
 
 TEST(DrawCircle, OutOfRangeColoursAreLimitedToTheSampleType) {
@@ -93,7 +94,8 @@ TEST(DrawCircle, OutOfRangeColoursAreLimitedToTheSampleType) {
 
     TEV::Image floats = filledImage(3, 3, 3, 32, 0.0f);
     TEV::drawCircle(floats, 1, 1, 0, {1.5f, -0.25f, 0.5f, 1.0f});
-    EXPECT_EQ(rgbAt(floats, 1, 1), (std::array<float, 3>{1.5f, -0.25f, 0.5f}));  // floats are unbounded
+    EXPECT_EQ(rgbAt(floats, 1, 1),
+              (std::array<float, 3>{1.5f, -0.25f, 0.5f}));  // floats are unbounded
 }
 
 TEST(DrawCircle, NeverWritesBeyondTheStore) {

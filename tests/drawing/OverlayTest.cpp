@@ -25,7 +25,8 @@ void expectFullHdGeometry(const TEV::Image& image, float untouched, float darken
                           const std::array<float, 3>& disc, float white) {
     // Outside rows 429..650 nothing changes.
     for (int y : {0, 200, 428, 651, 900, 1079})
-        for (int x : {0, 42, 84, 960, 1919}) EXPECT_EQ(rgbAt(image, x, y)[0], untouched) << x << "," << y;
+        for (int x : {0, 42, 84, 960, 1919})
+            EXPECT_EQ(rgbAt(image, x, y)[0], untouched) << x << "," << y;
     for (int y : {429, 446, 500, 650}) EXPECT_EQ(rgbAt(image, 1919, y)[1], darkened) << y;
 
     // Disc of radius 24 around (42, 483); its neighbours outside stay darkened.
@@ -145,13 +146,14 @@ TEST(Overlay, EmptySecondLineKeepsTheOthersInPlace) {
     EXPECT_EQ(runs[0].last, kLine1InkBottom);
     EXPECT_EQ(runs[1].last, kLine3InkBottom);
     for (int y : {500, 520, 600, 614})
-        for (int x = 0; x < 1920; ++x) ASSERT_EQ(rgbAt(gap, x, y), rgbAt(all, x, y)) << x << "," << y;
+        for (int x = 0; x < 1920; ++x)
+            ASSERT_EQ(rgbAt(gap, x, y), rgbAt(all, x, y)) << x << "," << y;
 }
 
 TEST(Overlay, AlphaIsRaisedByTextSetByTheDiscAndKeptByTheBand) {
     TEV::Image image = filledImage(1920, 1080, 4, 8, 200, 100);
     TEV::writeOnImage(image, "HHHH", "HHHH", "HHHH", true, 1.0f);
-    EXPECT_EQ(sampleAt(image, 42, 483, 3), 255);   // disc
+    EXPECT_EQ(sampleAt(image, 42, 483, 3), 255);    // disc
     EXPECT_EQ(sampleAt(image, 1919, 500, 3), 100);  // band only
     EXPECT_EQ(sampleAt(image, 1919, 100, 3), 100);  // untouched
     int full = 0, faint = 0;
@@ -214,7 +216,8 @@ TEST(Overlay, PicturesForAPerson) {
     for (unsigned short depth : {8, 16, 32}) {
         TEV::Image image = rampImage(1920, 1080, depth);
         TEV::writeOnImage(image, title, detail, hint, true, 1.0f);
-        const std::string path = writePicture(image, "overlay_1920x1080_" + std::to_string(depth) + "bit");
+        const std::string path =
+            writePicture(image, "overlay_1920x1080_" + std::to_string(depth) + "bit");
         EXPECT_GT(std::filesystem::file_size(path), 10000u) << path;
     }
     TEV::Image half = rampImage(960, 540, 8);

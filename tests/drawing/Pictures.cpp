@@ -116,8 +116,8 @@ std::vector<InkRun> inkRuns(const TEV::Image& image, int x_from, float backgroun
     return runs;
 }
 
-std::pair<int, int> inkColumns(const TEV::Image& image, int x_from, float background,
-                               int y_from, int y_to) {
+std::pair<int, int> inkColumns(const TEV::Image& image, int x_from, float background, int y_from,
+                               int y_to) {
     int left = -1, right = -1;
     for (int y = std::max(0, y_from); y < std::min<int>(image.height, y_to); ++y)
         for (int x = x_from; x < image.width; ++x)

@@ -49,8 +49,8 @@ TEST(RenderText, PenKeepsItsFractionAcrossGlyphs) {
 
 TEST(RenderText, GlyphsAreClippedAtEveryEdge) {
     TEV::Image image = filledImage(50, 30, 3, 8, 0);
-    EXPECT_EQ(TEV::renderText(image, Fonts::RobotoMonoBold, Fonts::RobotoMonoBold_size, "WWWWWW", -15,
-                              -20, 60.0f, kWhite, 0),
+    EXPECT_EQ(TEV::renderText(image, Fonts::RobotoMonoBold, Fonts::RobotoMonoBold_size, "WWWWWW",
+                              -15, -20, 60.0f, kWhite, 0),
               1);
     const auto [left, right] = inkColumns(image, 0, 0);
     EXPECT_EQ(left, 0);
@@ -111,7 +111,7 @@ TEST(RenderText, ColourIsCompletedAndConvertedByTruncation) {
     bool saw_full = false;
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 200; ++x)
-            if (sampleAt(image, x, y, 1) == 255) {  // green completed with 1.0
+            if (sampleAt(image, x, y, 1) == 255) {         // green completed with 1.0
                 EXPECT_EQ(sampleAt(image, x, y, 0), 127);  // trunc(0.5 * 255)
                 EXPECT_EQ(sampleAt(image, x, y, 3), 255);
                 saw_full = true;
@@ -120,10 +120,13 @@ TEST(RenderText, ColourIsCompletedAndConvertedByTruncation) {
 }
 
 TEST(RenderText, TextIsUtf8AndInvalidBytesTakeNoRoom) {
-    TEV::Image plain = filledImage(400, 80, 3, 8, 0), broken = plain, accented = plain,
-               e = plain, lone = plain;
+    TEV::Image plain = filledImage(400, 80, 3, 8, 0), broken = plain, accented = plain, e = plain,
+               lone = plain;
     draw(plain, "ab", 10, 0);
-    draw(broken, "a\xFF\x80\xC3" "b", 10, 0);  // stray bytes and a lead byte without its tail
+    draw(broken,
+         "a\xFF\x80\xC3"
+         "b",
+         10, 0);  // stray bytes and a lead byte without its tail
     EXPECT_EQ(broken.pixels, plain.pixels);
 
     draw(e, "xe", 10, 0);
@@ -140,11 +143,11 @@ TEST(Utf8, WellFormedSequencesDecodeAndEveryBadByteIsDropped) {
     using TEV::detail::decodeUtf8;
     EXPECT_EQ(decodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
               (std::vector<char32_t>{U'A', 0xE9, 0x20AC, 0x1F600}));
-    EXPECT_EQ(decodeUtf8("\xC0\xAFz"), std::vector<char32_t>{U'z'});            // overlong "/"
-    EXPECT_EQ(decodeUtf8("\xED\xA0\x80z"), std::vector<char32_t>{U'z'});        // surrogate
-    EXPECT_EQ(decodeUtf8("\xF4\x90\x80\x80z"), std::vector<char32_t>{U'z'});    // above U+10FFFF
-    EXPECT_EQ(decodeUtf8("\xE2\x82z"), std::vector<char32_t>{U'z'});            // truncated
-    EXPECT_EQ(decodeUtf8("\xE2\x82"), std::vector<char32_t>{});                 // truncated at the end
-    EXPECT_EQ(decodeUtf8("\x80\xBFz\xF8"), std::vector<char32_t>{U'z'});        // stray bytes
+    EXPECT_EQ(decodeUtf8("\xC0\xAFz"), std::vector<char32_t>{U'z'});          // overlong "/"
+    EXPECT_EQ(decodeUtf8("\xED\xA0\x80z"), std::vector<char32_t>{U'z'});      // surrogate
+    EXPECT_EQ(decodeUtf8("\xF4\x90\x80\x80z"), std::vector<char32_t>{U'z'});  // above U+10FFFF
+    EXPECT_EQ(decodeUtf8("\xE2\x82z"), std::vector<char32_t>{U'z'});          // truncated
+    EXPECT_EQ(decodeUtf8("\xE2\x82"), std::vector<char32_t>{});           // truncated at the end
+    EXPECT_EQ(decodeUtf8("\x80\xBFz\xF8"), std::vector<char32_t>{U'z'});  // stray bytes
     EXPECT_EQ(decodeUtf8(std::string("a\0b", 3)), (std::vector<char32_t>{U'a', 0, U'b'}));
 }

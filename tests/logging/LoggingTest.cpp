@@ -1,8 +1,7 @@
 // spdlog_log: what reaches the file and standard output, rotation, failure
 // reporting, concurrent callers and the file's close-on-exec flag.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,7 +31,8 @@ constexpr std::size_t kStampLength = 20;  // "YYYY-mm-dd HH:MM:SS "
 // A fresh folder for the running test.
 fs::path scratch() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path dir = fs::path(TEV_LOG_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name());
+    const fs::path dir =
+        fs::path(TEV_LOG_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -138,7 +138,8 @@ TEST(LogFile, UnwritableFolderIsReportedAndTheCallerCarriesOn) {
     writeFileOfSize(dir / "not_a_folder", 1, 'x');
     const fs::path log = dir / "not_a_folder" / "Logs" / "x.log";
     const std::string out = logCapturingStdout("lost", log);
-    EXPECT_EQ(out.rfind("lostLog failed: Failed opening file " + log.string() + " for writing", 0), 0u)
+    EXPECT_EQ(out.rfind("lostLog failed: Failed opening file " + log.string() + " for writing", 0),
+              0u)
         << out;
     EXPECT_EQ(out.back(), '\n');
     EXPECT_FALSE(fs::exists(log));
@@ -168,12 +169,14 @@ TEST(LogRotation, LineThatWouldPassTheLimitGoesToAFreshFile) {
 
 TEST(LogRotation, RotatedFilesMoveUpAndAtMostFiveRemain) {
     const fs::path dir = scratch();
-    for (int k = 1; k <= 5; ++k) writeFileOfSize(dir / ("p." + std::to_string(k) + ".log"), 10, char('0' + k));
+    for (int k = 1; k <= 5; ++k)
+        writeFileOfSize(dir / ("p." + std::to_string(k) + ".log"), 10, char('0' + k));
     writeFileOfSize(dir / "p.log", kLogMaxFileSize, 'c');
     logCapturingStdout("newest", dir / "p.log");
     EXPECT_EQ(readFile(dir / "p.1.log"), std::string(kLogMaxFileSize, 'c'));
     for (int k = 2; k <= 5; ++k)
-        EXPECT_EQ(readFile(dir / ("p." + std::to_string(k) + ".log")), std::string(10, char('0' + k - 1)));
+        EXPECT_EQ(readFile(dir / ("p." + std::to_string(k) + ".log")),
+                  std::string(10, char('0' + k - 1)));
     EXPECT_FALSE(fs::exists(dir / "p.6.log"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 6);
     EXPECT_EQ(readFile(dir / "p.log").substr(kStampLength), "newest\n");
@@ -202,7 +205,8 @@ void logFromThreads(const fs::path& log, int threads, int per_thread) {
 // Every expected line exactly once, each well-formed.
 void expectAllLines(const std::string& text, int threads, int per_thread) {
     std::multiset<std::string> seen;
-    const std::regex line(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (TEV Error in UniversalRender: thread \d+ line \d+))");
+    const std::regex line(
+        R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (TEV Error in UniversalRender: thread \d+ line \d+))");
     std::smatch m;
     for (const std::string& l : linesOf(text)) {
         if (l.find("TEV Error") == std::string::npos) continue;  // pre-filled content
@@ -211,8 +215,8 @@ void expectAllLines(const std::string& text, int threads, int per_thread) {
     }
     for (int t = 0; t < threads; ++t)
         for (int i = 0; i < per_thread; ++i)
-            EXPECT_EQ(seen.count("TEV Error in UniversalRender: thread " + std::to_string(t) + " line " +
-                                 std::to_string(i)),
+            EXPECT_EQ(seen.count("TEV Error in UniversalRender: thread " + std::to_string(t) +
+                                 " line " + std::to_string(i)),
                       1u)
                 << t << "/" << i;
     EXPECT_EQ(seen.size(), std::size_t(threads * per_thread));
@@ -299,7 +303,8 @@ TEST(LogFile, SpawnedProcessesDoNotInheritTheOpenLog) {
 
     std::vector<int> writers;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while ((writers = descriptorsOn(fifo, reader)).empty() && std::chrono::steady_clock::now() < deadline)
+    while ((writers = descriptorsOn(fifo, reader)).empty() &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(writers.size(), 1u) << "the log never opened the file";
     const int fd = writers[0];
@@ -309,7 +314,8 @@ TEST(LogFile, SpawnedProcessesDoNotInheritTheOpenLog) {
     fcntl(reader, F_SETFL, fcntl(reader, F_GETFL) & ~O_NONBLOCK);
     std::string received;
     std::vector<char> buf(1 << 16);
-    for (ssize_t n; (n = read(reader, buf.data(), buf.size())) > 0;) received.append(buf.data(), std::size_t(n));
+    for (ssize_t n; (n = read(reader, buf.data(), buf.size())) > 0;)
+        received.append(buf.data(), std::size_t(n));
     logger.join();
     close(reader);
     ::testing::internal::GetCapturedStdout();
