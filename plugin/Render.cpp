@@ -1,0 +1,212 @@
+// UniversalRender: the frame's round trip through the processing server.
+#include "Render.h"
+
+#include <sstream>
+#include <stdexcept>
+
+#include "AEFX_SuiteHelper.h"
+#include "AEGP_SuiteHandler.h"
+#include "AE_EffectCBSuites.h"
+#include "Logging.h"
+#include "PixelConversion.h"
+#include "TEV_Image.h"
+
+namespace {
+
+// Numerator times the reciprocal of the denominator, in floats; a zero
+// denominator gives the numerator itself.
+float ratioOf(const PF_RationalScale& r) {
+    if (r.den == 0) return static_cast<float>(r.num);
+    return static_cast<float>(r.num) * (1.0f / static_cast<float>(r.den));
+}
+
+struct FrameGeometry {
+    float pix_aspect_ratio;
+    float downsample;
+};
+
+// A zero-filled 3-channel image of the world's size; the input alpha is never sent.
+TEV::Image frameImage(const PF_LayerDef* world, int bit_depth, const FrameGeometry& g) {
+    return TEV::Image(static_cast<unsigned short>(world->width), static_cast<unsigned short>(world->height), 3,
+                      static_cast<unsigned short>(bit_depth), g.pix_aspect_ratio,
+                      static_cast<unsigned short>(world->rowbytes), g.downsample);
+}
+
+PF_Err worldToImage(AEGP_SuiteHandler& suites, PF_InData* in_data, PF_LayerDef* world, TEV::Image& image,
+                    int bit_depth) {
+    const A_long rows = image.height;
+    switch (bit_depth) {
+        case 8:
+            return suites.Iterate8Suite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                    TEV::Adobe::World2Image8, world);
+        case 16:
+            return suites.Iterate16Suite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                     TEV::Adobe::World2Image16, world);
+        case 32:
+            return suites.IterateFloatSuite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                        TEV::Adobe::World2Image32, world);
+        default:
+            throw std::runtime_error("Unsupported bit depth");
+    }
+}
+
+PF_Err imageToWorld(AEGP_SuiteHandler& suites, PF_InData* in_data, TEV::Image& image, PF_LayerDef* world,
+                    int bit_depth) {
+    const A_long rows = image.height;
+    switch (bit_depth) {
+        case 8:
+            return suites.Iterate8Suite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                    TEV::Adobe::Image2World8, world);
+        case 16:
+            return suites.Iterate16Suite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                     TEV::Adobe::Image2World16, world);
+        case 32:
+            return suites.IterateFloatSuite1()->iterate(in_data, 0, rows, world, nullptr, &image,
+                                                        TEV::Adobe::Image2World32, world);
+        default:
+            throw std::runtime_error("Unsupported bit depth");
+    }
+}
+
+// Why `result` cannot be copied into `output` at `bit_depth`, or "" when it can.
+// The pixel functions read the result by the output's coordinates, so its
+// size, channels and storage must match exactly.
+std::string resultMismatch(const TEV::Image& result, const PF_LayerDef* output, int bit_depth) {
+    std::ostringstream why;
+    if (result.width != output->width || result.height != output->height) {
+        why << "Result image is " << result.width << "x" << result.height << ", the frame is " << output->width
+            << "x" << output->height;
+        return why.str();
+    }
+    if (result.channels != 3 && result.channels != 4) {
+        why << "Result image has " << result.channels << " channels, 3 or 4 expected";
+        return why.str();
+    }
+    const bool float_store = std::holds_alternative<std::vector<float>>(result.pixels);
+    const std::size_t samples = std::size_t(output->width) * std::size_t(output->height) * result.channels;
+    const std::size_t held = float_store ? std::get<std::vector<float>>(result.pixels).size()
+                                         : std::get<std::vector<unsigned char>>(result.pixels).size();
+    bool fits = false;
+    if (bit_depth == 8) fits = !float_store && result.bit_depth == 8 && held == samples;
+    if (bit_depth == 16)
+        fits = (!float_store && result.bit_depth == 16 && held == samples * 2) ||
+               (float_store && result.bit_depth == 32 && held == samples);
+    if (bit_depth == 32) fits = float_store && result.bit_depth == 32 && held == samples;
+    if (fits) return std::string();
+    why << "Result image holds " << held << (float_store ? " floats" : " bytes") << " at " << result.bit_depth
+        << " bits; a " << bit_depth << "-bit frame needs " << samples << " samples";
+    return why.str();
+}
+
+void logFailure(const globalData* global, const std::string& prefix, const std::string& text) {
+    std::stringstream line;
+    line << prefix << text;
+    spdlog_log(std::move(line), global->log_path);
+}
+
+// Releases the world suite whose acquisition is the precondition of a render.
+struct WorldSuiteRelease {
+    PF_InData* in_data;
+    PF_OutData* out_data;
+    ~WorldSuiteRelease() {
+        AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, "Couldn't release suite.");
+    }
+};
+
+}  // namespace
+
+PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
+                       PluginParams* params, int bit_depth, globalData* global) {
+    PF_Err err = PF_Err_NONE;
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+
+    void* world_suite = nullptr;
+    if (PF_Err acquire_err = AEFX_AcquireSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
+                                               "Couldn't load suite.", &world_suite))
+        return acquire_err;
+    WorldSuiteRelease release_world_suite{in_data, out_data};
+
+    TEV::Rest::Client* client = EnsureClient(global);
+    const FrameGeometry geometry{ratioOf(input->pix_aspect_ratio), ratioOf(in_data->downsample_x)};
+
+    // The input frame with a three-line message on it, into the output world.
+    auto showMessage = [&](const std::string& line1, const std::string& line2, const std::string& line3) {
+        TEV::Image image = frameImage(input, bit_depth, geometry);
+        if (!err) err = worldToImage(suites, in_data, input, image, bit_depth);
+        TEV::writeOnImage(image, line1, line2, line3, true, geometry.downsample);
+        if (!err) err = imageToWorld(suites, in_data, image, output, bit_depth);
+    };
+
+    TEV::Image frame = frameImage(input, bit_depth, geometry);
+    err = worldToImage(suites, in_data, input, frame, bit_depth);
+
+    TEV::Dict request;
+    {
+        TEV::Dict p;
+        p["brightness"] = static_cast<double>(params->brightness);
+        p["contrast"] = static_cast<double>(params->contrast);
+        p["saturation"] = static_cast<double>(params->saturation);
+        p["enable_effect"] = params->enable_effect;
+        p["type"] = static_cast<long long>(params->type);
+        request["image"] = TEV::Dict(frame);
+        request["params"] = std::move(p);
+    }
+
+    if (client->launch_attempted) {
+        // The server is known to be down since the last launch attempt: don't send.
+        showMessage("Can't connect to the TEVORA", "Please start or restart it.",
+                    "Then, click the Reconnect button from this plugin.");
+        return PF_Err_NONE;
+    }
+
+    // The host's abort and progress, asked on this thread while the job runs.
+    // Once the host has refused, neither is asked again.
+    auto abort_check = [&]() -> bool {
+        if (err) return err == PF_Interrupt_CANCEL;
+        err = in_data->inter.abort(in_data->effect_ref);
+        return err == PF_Interrupt_CANCEL;
+    };
+    auto report_progress = [&](int percent) {
+        if (err) return;
+        err = in_data->inter.progress(in_data->effect_ref, percent, 100);
+    };
+
+    TEV::MessageDict reply;
+    try {
+        request["instance_id"] = ReadInstanceId(in_data, out_data);
+        reply = client->call_plugin("render", request, abort_check, report_progress);
+    } catch (TEV::TEVErr& e) {
+        logFailure(global, "TEV Error in UniversalRender: ", e.message());
+        if (e.type == TEV::ConnectionFailed)
+            showMessage("Can't connect to the TEVORA", "Please start or restart it.",
+                        "Then, click the Reconnect button from this plugin");
+        else
+            showMessage("Error in Tevora Plugin", e.detail, e.context);
+        return PF_Err_NONE;
+    } catch (std::exception& e) {
+        logFailure(global, "Error in UniversalRender: ", e.what());
+        showMessage("Generic Error in Tevora", e.what(), "View logs for details");
+        return PF_Err_NONE;
+    }
+
+    if (reply.type == TEV::Dict::Null || !reply.error().empty()) {
+        const std::string error = reply.error();
+        if (err != PF_Interrupt_CANCEL)  // a cancelled job is no failure
+            logFailure(global, "Error in UniversalRender: ",
+                       error.empty() ? std::string("the server returned no result") : error);
+        showMessage("Error in Tevora", error, "View logs for details");
+        return err;
+    }
+
+    const TEV::Dict& image_dict = reply.path("result.image");
+    TEV::Image result = image_dict.asImage();
+    const std::string mismatch =
+        image_dict.isImage() ? resultMismatch(result, output, bit_depth) : "The result holds no image";
+    if (!mismatch.empty()) {
+        logFailure(global, "Error in UniversalRender: ", mismatch);
+        showMessage("Error in Tevora", mismatch, "View logs for details");
+        return PF_Err_NONE;
+    }
+    if (!err) err = imageToWorld(suites, in_data, result, output, bit_depth);
+    return err;
+}
