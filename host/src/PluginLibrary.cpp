@@ -20,9 +20,9 @@ void PluginLibrary::open(const std::string& path) {
     void* entry = dlsym(handle, AE_ENTRY_POINT);
     if (!entry) {
         const char* why = dlerror();
+        std::string detail = why ? std::string(": ") + why : std::string();  // copied: dlclose frees it
         dlclose(handle);
-        throw HostError("plug-in '" + path + "' has no entry point '" AE_ENTRY_POINT "'" +
-                        (why ? std::string(": ") + why : std::string()));
+        throw HostError("plug-in '" + path + "' has no entry point '" AE_ENTRY_POINT "'" + detail);
     }
     handle_ = handle;
     path_ = path;
