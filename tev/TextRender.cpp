@@ -1,6 +1,6 @@
 // renderText: anti-aliased TrueType text blended over an image.
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 // The rasteriser stays private to this file so that it cannot clash with
 // another copy of stb_truetype linked into the same program.
