@@ -43,7 +43,8 @@ public:
         }
         if (out_dataP0) {
             out_dataP0->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
-            in_data->utils->ansi.sprintf(out_dataP0->return_msg, "%s",
+            // "%.255s": return_msg holds 256 bytes whatever the message's length.
+            in_data->utils->ansi.sprintf(out_dataP0->return_msg, "%.255s",
                                          err_stringZ0 ? err_stringZ0
                                                       : "Not able to acquire AEFX Suite.");
         }

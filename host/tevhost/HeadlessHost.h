@@ -18,8 +18,15 @@
 //
 // Commands return a CommandResult instead of throwing, so that tests can look
 // at the code; expectOk() turns a failure into a HostError naming the command
-// and the code. render() may run on several threads at once for one instance
-// (multi-frame rendering); setup, parameter and UI calls belong to one thread.
+// and the code.
+//
+// Threads: render() may run on several threads at once, for one instance or
+// several (multi-frame rendering), and alongside setParam(), userChangedParam()
+// and updateParamsUI(). Loading, global and parameter setup, adding and
+// removing instances, sequence commands and global setdown belong to one
+// thread and must not overlap renders. Callbacks without an effect_ref (the
+// basic suite, handles) find their host through the calling thread while a
+// command runs; on other threads they work only while a single host exists.
 #pragma once
 
 #include <atomic>
@@ -190,7 +197,8 @@ public:
     // SMART_PRE_RENDER then, if it succeeded, SMART_RENDER, at the input's depth.
     // Thread-safe: may run for several frames of one instance at once.
     RenderResult render(InstanceId inst, const PixelWorld& input, const RenderOptions& options = {});
-    // Any other command with no extra record (PF_Cmd_RENDER, PF_Cmd_DO_DIALOG, ...).
+    // Any other command with the instance's parameters, no extra record and no
+    // output world (PF_Cmd_RENDER, PF_Cmd_DO_DIALOG, ...).
     CommandResult sendCommand(InstanceId inst, PF_Cmd cmd);
     CommandResult globalSetdown();
 
