@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "AE_EffectCBSuites.h"
+#include "AE_EffectSuites.h"
 #include "AE_EffectVers.h"
 #include "AE_GeneralPlug.h"
 #include "Param_Utils.h"
