@@ -1,0 +1,21 @@
+# ctest script: install, configure the consumer, build it, run it.
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+
+function(run step)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${step} failed (${rc}):\n${out}\n${err}")
+  endif()
+  message(STATUS "${step}: ok")
+  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
+endfunction()
+
+run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+run("configure consumer" ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/consumer"
+    "-DCMAKE_PREFIX_PATH=${prefix}")
+run("build consumer" ${CMAKE_COMMAND} --build "${WORK_DIR}/consumer")
+run("run consumer" "${WORK_DIR}/consumer/consumer")
+if(NOT LAST_OUTPUT MATCHES "round trip ok")
+  message(FATAL_ERROR "consumer printed: ${LAST_OUTPUT}")
+endif()
