@@ -1,60 +1,54 @@
 #include "ImageFiles.h"
 
-#include <memory>
-#include <vector>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 
 #include "tevhost/HostError.h"
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#include <stb/stb_image.h>
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include <stb/stb_image_write.h>
-
 namespace TEV::Host::Cli {
 
-PixelWorld readPng(const std::string& path) {
-    int width = 0, height = 0, channels = 0;
-    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load(path.c_str(), &width, &height, &channels, 4),
-                                                     &stbi_image_free);
-    if (!pixels) {
-        throw HostError("cannot read image '" + path + "': " + stbi_failure_reason());
-    }
-    if (width > PF_MAX_WORLD_WIDTH || height > PF_MAX_WORLD_HEIGHT) {
-        throw HostError("image '" + path + "' is larger than the host's 30000 x 30000 limit");
-    }
-    PixelWorld world(width, height, 8);
-    const stbi_uc* p = pixels.get();
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x, p += 4) {
-            world.pixel8(x, y) = PF_Pixel{p[3], p[0], p[1], p[2]};
-        }
-    }
-    return world;
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
 }
 
-void writePng(const std::string& path, const PixelWorld& world) {
-    const PixelWorld* source = &world;
-    PixelWorld converted;
-    if (world.depth() != 8) {
-        converted = world.convertedTo(8);
-        source = &converted;
+}  // namespace
+
+bool isImageFileName(const std::string& path) {
+    const std::string ext = lowerExtension(path);
+    return ext == ".png" || ext == ".exr";
+}
+
+ImageFormat imageFormatOf(const std::string& path) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".png") return ImageFormat::Png;
+    if (ext == ".exr") return ImageFormat::Exr;
+    throw HostError("'" + path + "' is neither a .png nor an .exr file");
+}
+
+ImageFile readImage(const std::string& path) {
+    const ImageFormat format = imageFormatOf(path);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        throw HostError("image '" + path + "' does not exist");
     }
-    std::vector<unsigned char> rgba(static_cast<std::size_t>(world.width()) * world.height() * 4);
-    unsigned char* q = rgba.data();
-    for (int y = 0; y < world.height(); ++y) {
-        for (int x = 0; x < world.width(); ++x, q += 4) {
-            const PF_Pixel& p = source->pixel8(x, y);
-            q[0] = p.red;
-            q[1] = p.green;
-            q[2] = p.blue;
-            q[3] = p.alpha;
-        }
-    }
-    if (!stbi_write_png(path.c_str(), world.width(), world.height(), 4, rgba.data(), world.width() * 4)) {
-        throw HostError("cannot write image '" + path + "'");
+    return format == ImageFormat::Png ? readPngFile(path) : readExrFile(path);
+}
+
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits) {
+    if (imageFormatOf(path) == ImageFormat::Png) {
+        writePngFile(path, world, png_bits);
+    } else {
+        writeExrFile(path, world);
     }
 }
+
+PixelWorld readPng(const std::string& path) { return readImage(path).world; }
+
+void writePng(const std::string& path, const PixelWorld& world) { writePngFile(path, world, 8); }
 
 }  // namespace TEV::Host::Cli

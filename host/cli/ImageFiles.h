@@ -1,4 +1,12 @@
-// PNG files in and out of pixel worlds (8 bits per channel, straight alpha).
+// Image files in and out of pixel worlds: PNG (8 and 16 bits per channel,
+// libpng) and OpenEXR (read from any pixel type, written as 32-bit float).
+//
+// Sample scales: an 8-bit PNG maps 0..255 onto an 8-bit world unchanged; a
+// 16-bit PNG's 0..65535 maps onto the host's 16-bit 0..32768 (rounded to
+// nearest, so world -> file -> world is exact); EXR floats are copied
+// unchanged. Alpha is straight; files without alpha read as opaque. Writing a
+// world into a PNG of another depth scales through 0..1 and rounds to nearest,
+// clamping floats outside 0..1.
 #pragma once
 
 #include <string>
@@ -7,12 +15,39 @@
 
 namespace TEV::Host::Cli {
 
-// An 8-bit world with the file's pixels (grey and RGB files get opaque
-// alpha). HostError naming the file when it cannot be read.
-PixelWorld readPng(const std::string& path);
+enum class ImageFormat { Png, Exr };
 
-// Writes any depth as 8-bit RGBA (16-bit and float channels are scaled and
-// clamped). HostError naming the file when it cannot be written.
+// The format a file name's extension (.png, .exr, any case) selects.
+// HostError naming the file for any other extension.
+ImageFormat imageFormatOf(const std::string& path);
+// True for a name that imageFormatOf() accepts.
+bool isImageFileName(const std::string& path);
+
+struct ImageFile {
+    PixelWorld world;  // at the depth that matches the file (below)
+    int file_bits = 8; // 8 or 16 for PNG, 32 for EXR
+};
+
+// Reads a PNG (any colour type, 1 to 16 bits: grey, palette and low depths
+// expand to RGB(A) at 8 bits) into an 8- or 16-bit world, or an EXR (channels
+// R, G, B and optional A, or Y and optional A) into a float world. HostError
+// naming the file for a missing, unreadable or oversized image.
+ImageFile readImage(const std::string& path);
+
+// Writes a world of any depth. png_bits (8 or 16) applies to PNG files; EXR
+// files are RGBA 32-bit float. HostError naming the file when it cannot be
+// written.
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits);
+
+// readImage(path).world.
+PixelWorld readPng(const std::string& path);
+// writeImage(path, world, 8) for a PNG path.
 void writePng(const std::string& path, const PixelWorld& world);
+
+// The PNG and EXR halves of readImage/writeImage.
+ImageFile readPngFile(const std::string& path);
+void writePngFile(const std::string& path, const PixelWorld& world, int bits);
+ImageFile readExrFile(const std::string& path);
+void writeExrFile(const std::string& path, const PixelWorld& world);
 
 }  // namespace TEV::Host::Cli

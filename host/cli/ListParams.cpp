@@ -7,7 +7,9 @@ namespace TEV::Host::Cli {
 
 HostOptions hostOptionsFor(const CliOptions& options) {
     HostOptions host_options = options.premiere ? HostOptions::premiereWithoutAegp() : HostOptions{};
-    host_options.iterate_threads = options.threads;
+    host_options.iterate_threads = options.iterate_threads;
+    host_options.downsample_x = PF_RationalScale{1, static_cast<A_u_long>(options.downsample)};
+    host_options.downsample_y = host_options.downsample_x;
     return host_options;
 }
 

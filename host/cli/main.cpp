@@ -1,4 +1,6 @@
-// tev-host: list an effect plug-in's parameters or render an image through it.
+// tev-host: list an effect plug-in's parameters or render images through it.
+#include <unistd.h>
+
 #include <iostream>
 #include <stdexcept>
 
@@ -11,9 +13,10 @@ int main(int argc, char** argv) {
     try {
         options = parseCommandLine(argc, argv);
     } catch (const std::invalid_argument& e) {
-        std::cerr << "tev-host: " << e.what() << "\n" << usage();
+        std::cerr << "tev-host: " << e.what() << "\n(try tev-host --help)\n";
         return kExitUsage;
     }
+    options.progress_bar = !options.no_progress && isatty(STDERR_FILENO);
     switch (options.action) {
     case Action::Help: std::cout << usage(); return kExitOk;
     case Action::Params: return listParams(options, std::cout, std::cerr);

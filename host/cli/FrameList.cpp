@@ -1,0 +1,187 @@
+#include "FrameList.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "ImageFiles.h"
+#include "tevhost/HostError.h"
+
+namespace fs = std::filesystem;
+
+namespace TEV::Host::Cli {
+
+namespace {
+
+std::string unescapePercent(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '%') ++i;
+    }
+    return out;
+}
+
+bool isDirectoryName(const std::string& path) {
+    std::error_code ec;
+    return (!path.empty() && path.back() == '/') || fs::is_directory(path, ec);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    const fs::path pa = fs::weakly_canonical(a, ec1);
+    const fs::path pb = fs::weakly_canonical(b, ec2);
+    return !ec1 && !ec2 && pa == pb;
+}
+
+std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
+    std::vector<FrameJob> frames;
+    std::error_code ec;
+    if (std::optional<NumberPattern> pattern = NumberPattern::parse(input)) {
+        const std::string folder = pattern->folder().empty() ? "." : pattern->folder();
+        if (!fs::is_directory(folder, ec)) {
+            throw HostError("input folder '" + folder + "' of '" + input + "' does not exist");
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            if (std::optional<int> n = pattern->match(entry.path().filename().string())) {
+                frames.push_back(FrameJob{*n, pattern->format(*n), ""});
+            }
+        }
+        if (frames.empty()) {
+            throw HostError("no file matches '" + input + "'");
+        }
+        std::sort(frames.begin(), frames.end(), [](const FrameJob& a, const FrameJob& b) { return a.number < b.number; });
+    } else if (fs::is_directory(input, ec)) {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(input)) {
+            if (entry.is_regular_file() && isImageFileName(entry.path().string())) {
+                names.push_back(entry.path().string());
+            }
+        }
+        if (names.empty()) {
+            throw HostError("input directory '" + input + "' holds no .png or .exr file");
+        }
+        std::sort(names.begin(), names.end());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            frames.push_back(FrameJob{static_cast<int>(i), names[i], ""});
+        }
+    } else {
+        if (!fs::exists(input, ec)) {
+            throw HostError("input '" + input + "' does not exist");
+        }
+        imageFormatOf(input);
+        frames.push_back(FrameJob{single_number, input, ""});
+    }
+    return frames;
+}
+
+}  // namespace
+
+std::optional<NumberPattern> NumberPattern::parse(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    NumberPattern p;
+    p.folder_ = path.substr(0, name_start);
+    bool found = false;
+    std::size_t conversion_start = 0, conversion_end = 0;
+    for (std::size_t i = name_start; i < path.size(); ++i) {
+        if (path[i] != '%') continue;
+        if (i + 1 < path.size() && path[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        if (found) {
+            throw std::invalid_argument("'" + path + "' has more than one number conversion");
+        }
+        std::size_t j = i + 1;
+        p.zero_pad_ = j < path.size() && path[j] == '0';
+        while (j < path.size() && std::isdigit(static_cast<unsigned char>(path[j]))) ++j;
+        if (j >= path.size() || path[j] != 'd') {
+            throw std::invalid_argument("'" + path + "' has a '%' that is not %d, %Nd or %0Nd (write %% for '%')");
+        }
+        const std::string width = path.substr(i + 1, j - i - 1);
+        p.width_ = width.empty() ? 0 : std::stoi(width);
+        if (p.width_ > 12) {
+            throw std::invalid_argument("'" + path + "' pads its number to more than 12 digits");
+        }
+        found = true;
+        conversion_start = i;
+        conversion_end = j + 1;
+    }
+    if (!found) {
+        return std::nullopt;
+    }
+    p.prefix_ = unescapePercent(path.substr(name_start, conversion_start - name_start));
+    p.suffix_ = unescapePercent(path.substr(conversion_end));
+    return p;
+}
+
+std::string NumberPattern::format(int number) const {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, zero_pad_ ? "%0*d" : "%*d", width_, number);
+    return folder_ + prefix_ + digits + suffix_;
+}
+
+std::optional<int> NumberPattern::match(const std::string& file_name) const {
+    if (file_name.size() <= prefix_.size() + suffix_.size() || file_name.compare(0, prefix_.size(), prefix_) != 0 ||
+        file_name.compare(file_name.size() - suffix_.size(), suffix_.size(), suffix_) != 0) {
+        return std::nullopt;
+    }
+    std::string middle = file_name.substr(prefix_.size(), file_name.size() - prefix_.size() - suffix_.size());
+    std::size_t start = middle.find_first_not_of(' ');
+    if (start == std::string::npos || middle.size() - start > 9 ||
+        !std::all_of(middle.begin() + start, middle.end(), [](unsigned char c) { return std::isdigit(c); })) {
+        return std::nullopt;
+    }
+    const int number = std::stoi(middle.substr(start));
+    // Only the exact spelling: frame_7.png is no frame of frame_%04d.png.
+    if (format(number) != folder_ + file_name) return std::nullopt;
+    return number;
+}
+
+std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
+                                 int single_number) {
+    std::vector<FrameJob> frames = inputFrames(input, single_number);
+    if (first >= 0) {
+        frames.erase(std::remove_if(frames.begin(), frames.end(),
+                                    [&](const FrameJob& f) { return f.number < first || f.number > last; }),
+                     frames.end());
+        if (frames.empty()) {
+            throw HostError("no frame of '" + input + "' is numbered " + std::to_string(first) + " to " +
+                            std::to_string(last));
+        }
+    }
+
+    std::optional<NumberPattern> out_pattern = NumberPattern::parse(output);
+    const bool out_directory = !out_pattern && isDirectoryName(output);
+    if (!out_pattern && !out_directory && frames.size() > 1) {
+        throw HostError("the " + std::to_string(frames.size()) + " frames of '" + input +
+                        "' need an output pattern (such as out_%04d.png) or an output directory, not '" + output +
+                        "'");
+    }
+    for (FrameJob& f : frames) {
+        if (out_pattern) {
+            f.output = out_pattern->format(f.number);
+        } else if (out_directory) {
+            f.output = (fs::path(output) / fs::path(f.input).filename()).string();
+        } else {
+            f.output = output;
+        }
+        imageFormatOf(f.output);
+        if (sameFile(f.input, f.output)) {
+            throw HostError("output '" + f.output + "' would overwrite its input");
+        }
+    }
+    for (const FrameJob& f : frames) {
+        const fs::path folder = fs::path(f.output).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !fs::is_directory(folder, ec) && !fs::create_directories(folder, ec) && ec) {
+            throw HostError("cannot create output folder '" + folder.string() + "': " + ec.message());
+        }
+    }
+    return frames;
+}
+
+}  // namespace TEV::Host::Cli

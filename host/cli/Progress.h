@@ -1,0 +1,57 @@
+// Progress of a render on the terminal: a bar on stderr, redrawn ten times a
+// second, fed by the plug-in's progress reports and by frames done; the
+// per-frame lines go to `out` above the bar. Without a bar the frame lines
+// alone show the progress, one as each frame finishes.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+
+namespace TEV::Host::Cli {
+
+class Progress {
+public:
+    // `slots`: frames that may be in flight at once (render threads).
+    Progress(std::ostream& out, std::ostream& err, bool bar, int total_frames, unsigned slots);
+    // Stops the redrawing and clears the bar.
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // The slot's frame starts (number shown in the bar) / reports current of
+    // total (from the plug-in's thread; any thread may call).
+    void started(unsigned slot, int frame_number);
+    void report(unsigned slot, long current, long total);
+    // The slot's frame is over: prints `line` (a line feed is added) and counts it.
+    void finished(unsigned slot, const std::string& line);
+    // Prints a line that is not a frame's, above the bar: to `out` / to `err`.
+    void note(const std::string& line);
+    void error(const std::string& line);
+
+private:
+    void redrawLoop();
+    void drawBar();    // holds output_mutex_
+    void clearBar();   // holds output_mutex_
+
+    std::ostream& out_;
+    std::ostream& err_;
+    const bool bar_;
+    const int total_;
+    const unsigned slots_;
+    std::unique_ptr<std::atomic<int>[]> frame_of_slot_;  // -1: idle
+    std::unique_ptr<std::atomic<int>[]> permille_of_slot_;
+    std::atomic<int> done_{0};
+
+    std::mutex output_mutex_;
+    std::mutex stop_mutex_;
+    std::condition_variable stop_signal_;
+    bool stopping_ = false;
+    std::thread redraw_;
+};
+
+}  // namespace TEV::Host::Cli
