@@ -197,6 +197,10 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         showMessage("Error in Tevora", error, "View logs for details");
         return err;
     }
+    // A cancel ends the job with whatever the last poll brought (usually the
+    // pending marker), and a failed copy stops every later one: either way
+    // the output world stays unwritten and the host gets the code.
+    if (err) return err;
 
     const TEV::Dict& image_dict = reply.path("result.image");
     TEV::Image result = image_dict.asImage();
