@@ -9,6 +9,7 @@
 #include "AE_EffectCBSuites.h"
 #include "Logging.h"
 #include "PixelConversion.h"
+#include "ResultFit.h"
 #include "TEV_Image.h"
 
 namespace {
@@ -66,36 +67,6 @@ PF_Err imageToWorld(AEGP_SuiteHandler& suites, PF_InData* in_data, TEV::Image& i
         default:
             throw std::runtime_error("Unsupported bit depth");
     }
-}
-
-// Why `result` cannot be copied into `output` at `bit_depth`, or "" when it can.
-// The pixel functions read the result by the output's coordinates, so its
-// size, channels and storage must match exactly.
-std::string resultMismatch(const TEV::Image& result, const PF_LayerDef* output, int bit_depth) {
-    std::ostringstream why;
-    if (result.width != output->width || result.height != output->height) {
-        why << "Result image is " << result.width << "x" << result.height << ", the frame is " << output->width
-            << "x" << output->height;
-        return why.str();
-    }
-    if (result.channels != 3 && result.channels != 4) {
-        why << "Result image has " << result.channels << " channels, 3 or 4 expected";
-        return why.str();
-    }
-    const bool float_store = std::holds_alternative<std::vector<float>>(result.pixels);
-    const std::size_t samples = std::size_t(output->width) * std::size_t(output->height) * result.channels;
-    const std::size_t held = float_store ? std::get<std::vector<float>>(result.pixels).size()
-                                         : std::get<std::vector<unsigned char>>(result.pixels).size();
-    bool fits = false;
-    if (bit_depth == 8) fits = !float_store && result.bit_depth == 8 && held == samples;
-    if (bit_depth == 16)
-        fits = (!float_store && result.bit_depth == 16 && held == samples * 2) ||
-               (float_store && result.bit_depth == 32 && held == samples);
-    if (bit_depth == 32) fits = float_store && result.bit_depth == 32 && held == samples;
-    if (fits) return std::string();
-    why << "Result image holds " << held << (float_store ? " floats" : " bytes") << " at " << result.bit_depth
-        << " bits; a " << bit_depth << "-bit frame needs " << samples << " samples";
-    return why.str();
 }
 
 void logFailure(const globalData* global, const std::string& prefix, const std::string& text) {
@@ -204,8 +175,9 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     const TEV::Dict& image_dict = reply.path("result.image");
     TEV::Image result = image_dict.asImage();
-    const std::string mismatch =
-        image_dict.isImage() ? resultMismatch(result, output, bit_depth) : "The result holds no image";
+    const std::string mismatch = image_dict.isImage()
+                                     ? resultMismatch(result, output->width, output->height, bit_depth)
+                                     : "The result holds no image";
     if (!mismatch.empty()) {
         logFailure(global, "Error in UniversalRender: ", mismatch);
         showMessage("Error in Tevora", mismatch, "View logs for details");

@@ -1,0 +1,142 @@
+// A server reply read the way the render bridge reads it: decode the body,
+// take its error text and the image at "result.image", apply the bridge's fit
+// check, and copy the image into a 16x8 output world through the pixel
+// functions; a failure is drawn onto a frame image of the world's size
+// instead, which then goes out the same way.
+//
+// Input: byte 0 picks the world's depth (8, 16 or 32 bits), the rest is the
+// reply body.
+//
+// Beyond memory safety it checks that a reply the fit check accepts is copied
+// without a storage refusal and sample for sample, that a rejected one is
+// still never read beyond its storage, and that the bridge's own frame image
+// always passes the check.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "PixelConversion.h"
+#include "ResultFit.h"
+#include "TEV.h"
+#include "TEV_Image.h"
+
+namespace {
+
+constexpr A_long kWidth = 16;
+constexpr A_long kHeight = 8;
+
+template <class Pixel>
+using PixelFunction = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
+
+// Runs `fn` over every pixel of a fresh world, as the host's iterate suite
+// would. False when the function refused the image's storage kind.
+template <class Pixel>
+bool copyIntoWorld(TEV::Image& image, PixelFunction<Pixel> fn, std::vector<Pixel>& world) {
+    world.assign(std::size_t(kWidth) * kHeight, Pixel{});
+    try {
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                Pixel* pixel = &world[std::size_t(y) * kWidth + x];
+                FUZZ_CHECK(fn(&image, x, y, pixel, pixel) == PF_Err_NONE, "pixel functions return 0");
+            }
+    } catch (const TEV::Adobe::PixelStorageMismatch&) {
+        return false;
+    }
+    return true;
+}
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Copies `image` into a world of `bit_depth`. With `fits` set (the fit check
+// passed) the copy must succeed and carry the samples over; otherwise the
+// pixel functions may refuse the storage kind but must stay within it.
+void copyOut(TEV::Image& image, int bit_depth, bool fits) {
+    const bool alpha = image.channels == 4;
+    auto sample = [&](A_long x, A_long y, int c) { return (std::size_t(y) * kWidth + x) * image.channels + c; };
+    if (bit_depth == 8) {
+        std::vector<PF_Pixel> world;
+        const bool copied = copyIntoWorld<PF_Pixel>(image, TEV::Adobe::Image2World8, world);
+        if (!fits) return;
+        FUZZ_CHECK(copied, "an accepted 8-bit result is copied");
+        const auto& bytes = std::get<std::vector<unsigned char>>(image.pixels);
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                const PF_Pixel& p = world[std::size_t(y) * kWidth + x];
+                FUZZ_CHECK(p.red == bytes[sample(x, y, 0)] && p.blue == bytes[sample(x, y, 2)], "8-bit samples");
+                FUZZ_CHECK(p.alpha == (alpha ? bytes[sample(x, y, 3)] : PF_MAX_CHAN8), "8-bit alpha");
+            }
+    } else if (bit_depth == 16) {
+        std::vector<PF_Pixel16> world;
+        const bool copied = copyIntoWorld<PF_Pixel16>(image, TEV::Adobe::Image2World16, world);
+        FUZZ_CHECK(copied, "16-bit worlds take either storage");
+        if (!fits) return;
+        const bool float_store = std::holds_alternative<std::vector<float>>(image.pixels);
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                const PF_Pixel16& p = world[std::size_t(y) * kWidth + x];
+                if (float_store) {
+                    FUZZ_CHECK(p.red <= PF_MAX_CHAN16 && p.alpha <= PF_MAX_CHAN16, "float samples limited");
+                    continue;
+                }
+                const auto& bytes = std::get<std::vector<unsigned char>>(image.pixels);
+                A_u_short red, top;
+                std::memcpy(&red, &bytes[2 * sample(x, y, 0)], 2);
+                std::memcpy(&top, &bytes[2 * sample(x, y, alpha ? 3 : 2)], 2);
+                FUZZ_CHECK(p.red == red, "16-bit samples");
+                FUZZ_CHECK(alpha ? p.alpha == top : p.alpha == PF_MAX_CHAN16, "16-bit alpha");
+            }
+    } else {
+        std::vector<PF_PixelFloat> world;
+        const bool copied = copyIntoWorld<PF_PixelFloat>(image, TEV::Adobe::Image2World32, world);
+        if (!fits) return;
+        FUZZ_CHECK(copied, "an accepted float result is copied");
+        const auto& floats = std::get<std::vector<float>>(image.pixels);
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                const PF_PixelFloat& p = world[std::size_t(y) * kWidth + x];
+                FUZZ_CHECK(sameBits(p.red, floats[sample(x, y, 0)]), "float samples");
+                FUZZ_CHECK(sameBits(p.alpha, alpha ? floats[sample(x, y, 3)] : 1.0f), "float alpha");
+            }
+    }
+}
+
+// The bridge's failure path: the input frame with a message on it.
+void showMessage(int bit_depth, const std::string& line2) {
+    TEV::Image frame(kWidth, kHeight, 3, static_cast<unsigned short>(bit_depth), 1.0f, 0, 1.0f);
+    TEV::writeOnImage(frame, "Error in Tevora", line2, "View logs for details", true, 1.0f);
+    FUZZ_CHECK(resultMismatch(frame, kWidth, kHeight, bit_depth).empty(), "the frame image fits its world");
+    copyOut(frame, bit_depth, true);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    static const int kDepths[] = {8, 16, 32};
+    const int bit_depth = kDepths[data[0] % 3];
+
+    TEV::MessageDict reply;
+    try {
+        reply = TEV::decode_message(reinterpret_cast<const char*>(data + 1), size - 1);
+    } catch (const msgpack::unpack_error&) {
+        return 0;  // malformed, truncated or over the limits: the exchange reports it
+    } catch (const TEV::TEVErr& e) {
+        FUZZ_CHECK(e.type == TEV::ErrorDecodingMessage, "decoding fails with code 6 only");
+        return 0;
+    }
+
+    const std::string error = reply.error();
+    if (reply.type == TEV::Dict::Null || !error.empty()) {
+        showMessage(bit_depth, error);
+        return 0;
+    }
+    const TEV::Dict& image_dict = reply.path("result.image");
+    TEV::Image result = image_dict.asImage();
+    const std::string mismatch = image_dict.isImage() ? resultMismatch(result, kWidth, kHeight, bit_depth)
+                                                      : "The result holds no image";
+    copyOut(result, bit_depth, mismatch.empty());
+    if (!mismatch.empty()) showMessage(bit_depth, mismatch);
+    return 0;
+}
