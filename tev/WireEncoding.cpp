@@ -56,19 +56,21 @@ Dict imageFromEntries(Dict&& entries) {
     detail::readImageFields(entries, fields, /*ratios_from_int=*/false);
     Dict& pixels = entries["pixels"];
     if (fields.bit_depth == 32) {
+        std::vector<char> bytes;
+        std::vector<float> samples;
         if (pixels.type == Dict::Bytes) {
             // Already the float store's wire form: keep the bytes, whole floats only.
-            auto& bytes = std::get<std::vector<char>>(pixels.value);
+            bytes = std::move(std::get<std::vector<char>>(pixels.value));
             bytes.resize(bytes.size() / sizeof(float) * sizeof(float));
-            return detail::canonicalImageDict(fields, std::move(bytes), true);
+        } else if (detail::readFloatSamples(pixels, samples) && !samples.empty()) {
+            bytes.resize(samples.size() * sizeof(float));
+            std::memcpy(bytes.data(), samples.data(), bytes.size());
         }
-        std::vector<float> samples;
-        if (detail::readFloatSamples(pixels, samples)) {
-            std::vector<char> bytes(samples.size() * sizeof(float));
-            if (!bytes.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
-            return detail::canonicalImageDict(fields, std::move(bytes), true);
-        }
-        return detail::canonicalImageDict(fields, {}, false);
+        // Without a single sample the image has no pixels, like one whose entry
+        // is missing: an empty byte store. Deciding by the samples, not by the
+        // entry's kind, keeps the form the same when the image is sent again.
+        const bool float_store = !bytes.empty();
+        return detail::canonicalImageDict(fields, std::move(bytes), float_store);
     }
     if (pixels.type == Dict::Bytes)
         return detail::canonicalImageDict(fields, std::move(std::get<std::vector<char>>(pixels.value)), false);
