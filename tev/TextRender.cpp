@@ -104,9 +104,20 @@ int renderText(Image& image, const unsigned char* font_data, unsigned int font_s
         using C = std::decay_t<decltype(canvas)>;
         const float level[4] = {C::level(c[0]), C::level(c[1]), C::level(c[2]), C::level(c[3])};
         for (std::size_t k = 0; k < glyphs.size(); ++k) {
+            // Rasterising costs the glyph's area, which at large pixel heights
+            // runs to seconds: only glyphs that reach into the image are drawn.
+            int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+            stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyphs[k], font.scale, font.scale, 0.0f, 0.0f, &x0,
+                                            &y0, &x1, &y1);
+            const long long glyph_left = static_cast<long long>(std::trunc(pen)) + x0;
+            const long long glyph_top = baseline + y0;
+            const bool visible = glyph_left + (x1 - x0) > 0 && glyph_left < canvas.width() &&
+                                 glyph_top + (y1 - y0) > 0 && glyph_top < canvas.height();
             int w = 0, h = 0, xoff = 0, yoff = 0;
-            unsigned char* bitmap = stbtt_GetGlyphBitmapSubpixel(
-                &font.info, font.scale, font.scale, 0.0f, 0.0f, glyphs[k], &w, &h, &xoff, &yoff);
+            unsigned char* bitmap =
+                visible ? stbtt_GetGlyphBitmapSubpixel(&font.info, font.scale, font.scale, 0.0f, 0.0f,
+                                                       glyphs[k], &w, &h, &xoff, &yoff)
+                        : nullptr;
             if (bitmap != nullptr) {
                 blendGlyph(canvas, bitmap, w, h, static_cast<long long>(std::trunc(pen)) + xoff,
                            baseline + yoff, level);
