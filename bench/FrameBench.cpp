@@ -1,0 +1,375 @@
+// tev_frame_bench: the effect's frame round trip, end to end.
+//
+// The real plug-in (behind the timing shim) renders in the headless host
+// against tev_bench_server on the build's port. Three measurements:
+//   round trip  four frame sizes against the echo server, next to the floor
+//               (Floor.h) measured in the same run on the same server, and
+//               the physical bound from rates measured in the same run;
+//   threads     fps with 1, 2 and 4 render threads on jobs that the server
+//               queues for 50 ms, and the delay from a job's finish to its pickup;
+//   memory      the peak resident memory of one render per size, each size in
+//               a fresh process (this program with --memory-child).
+// The round-trip table comes last; its last line is the worst ratio.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Floor.h"
+#include "Measure.h"
+#include "MsgpackScan.h"
+#include "RestClient.h"
+#include "ServerProcess.h"
+#include "TEV.h"
+#include "TEVLocations.h"
+#include "tevhost/HeadlessHost.h"
+
+namespace {
+
+using namespace TEV::Bench;
+using namespace TEV::Host;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = TEV_SERVER_PORT;
+constexpr int kQueuedMs = 50;
+
+struct FrameSize {
+    int width, height, depth;
+    std::string name() const {
+        return std::to_string(width) + "x" + std::to_string(height) + "x3 " +
+               (depth == 32 ? std::string("float") : std::to_string(depth) + "-bit");
+    }
+    std::size_t sampleBytes() const { return depth == 8 ? 1 : depth == 16 ? 2 : 4; }
+    // The frame as it travels: three samples per pixel.
+    std::size_t frameBytes() const { return std::size_t(width) * height * 3 * sampleBytes(); }
+};
+
+const FrameSize kSizes[] = {{1920, 1080, 8}, {1920, 1080, 16}, {1920, 1080, 32}, {3840, 2160, 32}};
+
+double ms(double seconds) { return seconds * 1e3; }
+
+// The effect loaded behind the timing shim, set up, with one instance.
+class Rig {
+public:
+    explicit Rig(const std::string& module) {
+        host_.load(module);
+        host_.globalSetup().expectOk();
+        host_.paramsSetup().expectOk();
+        instance_ = host_.createInstance();
+        void* shim = dlopen(TIMING_SHIM_PATH, RTLD_NOW | RTLD_NOLOAD);
+        if (shim) take_nanos_ = reinterpret_cast<std::int64_t (*)()>(dlsym(shim, "TevBenchTakeFrameNanos"));
+        if (shim) dlclose(shim);  // drops only the reference NOLOAD took
+    }
+    ~Rig() {
+        host_.destroyInstance(instance_);
+        host_.globalSetdown();
+    }
+
+    // Renders `input`; throws when the host reports a failure.
+    RenderResult render(const PixelWorld& input) {
+        RenderResult r = host_.render(instance_, input);
+        if (!r.ok()) throw std::runtime_error("render failed: " + r.render.describe());
+        return r;
+    }
+    // Seconds the calling thread spent in the plug-in's frame commands since
+    // the last call (needs the timing shim).
+    double takeFrameSeconds() {
+        if (!take_nanos_) throw std::runtime_error("the timing shim is not loaded");
+        return take_nanos_() * 1e-9;
+    }
+
+private:
+    HeadlessHost host_;
+    InstanceId instance_ = 0;
+    std::int64_t (*take_nanos_)() = nullptr;
+};
+
+// The echo server sends the frame back: every colour equals the input's,
+// every alpha is opaque. Throws naming the first pixel that differs.
+void expectEcho(const PixelWorld& in, const PixelWorld& out) {
+    for (int y = 0; y < in.height(); ++y) {
+        for (int x = 0; x < in.width(); ++x) {
+            bool same;
+            if (in.depth() == 8) {
+                const PF_Pixel &a = in.pixel8(x, y), &b = out.pixel8(x, y);
+                same = a.red == b.red && a.green == b.green && a.blue == b.blue && b.alpha == PF_MAX_CHAN8;
+            } else if (in.depth() == 16) {
+                const PF_Pixel16 &a = in.pixel16(x, y), &b = out.pixel16(x, y);
+                same = a.red == b.red && a.green == b.green && a.blue == b.blue && b.alpha == PF_MAX_CHAN16;
+            } else {
+                const PF_PixelFloat &a = in.pixelFloat(x, y), &b = out.pixelFloat(x, y);
+                same = a.red == b.red && a.green == b.green && a.blue == b.blue && b.alpha == 1.0f;
+            }
+            if (!same)
+                throw std::runtime_error("the rendered frame differs from the echoed input at pixel (" +
+                                         std::to_string(x) + ", " + std::to_string(y) +
+                                         "): the render took an error path");
+        }
+    }
+}
+
+// An input world with distinct colours per pixel.
+PixelWorld inputWorld(const FrameSize& size) {
+    PixelWorld world(size.width, size.height, size.depth);
+    world.fillGradient();
+    return world;
+}
+
+// The encoded call as the plug-in sends it, and where its pixel block lies.
+std::vector<char> encodedCall(const FrameSize& size, std::size_t& pixel_offset) {
+    TEV::Dict params;
+    params["brightness"] = 1.0;
+    params["contrast"] = 1.0;
+    params["saturation"] = 1.0;
+    params["enable_effect"] = true;
+    params["type"] = 1;
+    TEV::Dict args;
+    args["image"] = TEV::Dict(TEV::Image(static_cast<unsigned short>(size.width),
+                                         static_cast<unsigned short>(size.height), 3,
+                                         static_cast<unsigned short>(size.depth), 1.0f, 0, 1.0f));
+    args["params"] = std::move(params);
+    args["instance_id"] = TEV::generate_uuid();
+    TEV::Dict call;
+    call["method"] = "call_plugin";
+    call["method_version"] = 1;
+    call["function_name"] = "render";
+    call["args"] = std::move(args);
+    call["request_id"] = TEV::generate_uuid();
+    call["plugin_id"] = "ExamplePlugin";
+    call["plugin_version"] = "1.0.0";
+    call["tev_lib_version"] = "2";
+    const msgpack::sbuffer body = TEV::encode_message(call);
+    std::vector<char> bytes(body.data(), body.data() + body.size());
+    Span pixels;
+    if (!readBin(mapValue(mapValue(mapValue({bytes.data(), bytes.size()}, "args"), "image"), "pixels"), pixels) ||
+        pixels.size != size.frameBytes())
+        throw std::runtime_error("the encoded call has no pixel block of the frame's size");
+    pixel_offset = static_cast<std::size_t>(pixels.data - bytes.data());
+    return bytes;
+}
+
+// ---- round trip ------------------------------------------------------------
+
+struct RoundTripRow {
+    FrameSize size;
+    double plugin_s, floor_s, bound_s;
+};
+
+RoundTripRow roundTrip(Rig& rig, const FrameSize& size, double loopback_rate, double memcpy_rate) {
+    const int rounds = size.width > 2000 ? 9 : 21;
+    const PixelWorld input = inputWorld(size);
+    std::size_t pixel_offset = 0;
+    std::vector<char> call = encodedCall(size, pixel_offset);
+    const std::size_t body_bytes = call.size();
+    Floor floor(kPort, std::move(call), pixel_offset, size.frameBytes());
+    std::vector<char> frame(size.frameBytes(), 7), out(size.frameBytes(), 0);
+
+    expectEcho(input, rig.render(input).output);
+    rig.takeFrameSeconds();
+    floor.round(frame.data(), out.data());
+
+    std::vector<double> plugin, floor_times;
+    for (int i = 0; i < rounds; ++i) {
+        rig.render(input);
+        plugin.push_back(rig.takeFrameSeconds());
+        floor_times.push_back(floor.round(frame.data(), out.data()));
+    }
+    // Bound: the request and the reply cross loopback once each, and the
+    // frame is copied once in each direction at memcpy speed.
+    const double bound = 2.0 * body_bytes / loopback_rate + 2.0 * size.frameBytes() / memcpy_rate;
+    return {size, median(plugin), median(floor_times), bound};
+}
+
+// ---- threads ---------------------------------------------------------------
+
+struct ThreadRow {
+    FrameSize size;
+    int threads;
+    double fps;
+    long pickups;
+    double pickup_mean_us, pickup_max_us;
+};
+
+// Asks the queued server for its pickup delays since the last ask.
+TEV::Dict serverStats(TEV::Rest::Client& client) {
+    TEV::Dict ask;
+    ask["method"] = "bench_stats";
+    return client.send_and_receive_dict(ask).get("result");
+}
+
+std::vector<ThreadRow> threadRuns(const std::string& module, const FrameSize& size) {
+    Rig rig(module);
+    TEV::Rest::Client stats_client;
+    stats_client.setPlugin("bench", "1");
+    const PixelWorld input = inputWorld(size);
+    expectEcho(input, rig.render(input).output);
+    std::vector<ThreadRow> rows;
+    for (int threads : {1, 2, 4}) {
+        const int per_thread = 16;
+        serverStats(stats_client);
+        const auto start = Clock::now();
+        std::vector<std::thread> workers;
+        std::vector<std::string> failures(threads);
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                try {
+                    for (int i = 0; i < per_thread; ++i) rig.render(input);
+                } catch (const std::exception& e) {
+                    failures[t] = e.what();
+                }
+            });
+        for (std::thread& w : workers) w.join();
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        for (const std::string& f : failures)
+            if (!f.empty()) throw std::runtime_error(f);
+        const TEV::Dict stats = serverStats(stats_client);
+        rows.push_back({size, threads, threads * per_thread / wall, static_cast<long>(stats.getInt("count", 0)),
+                        stats.getFloat("mean_us", 0), stats.getFloat("max_us", 0)});
+    }
+    return rows;
+}
+
+// ---- memory ----------------------------------------------------------------
+
+// In a fresh process: one render of `size`; prints the peak resident memory
+// above the resident memory before the render, and the host's output world.
+int memoryChild(const std::string& module, const FrameSize& size) {
+    Rig rig(module);
+    const PixelWorld input = inputWorld(size);
+    const bool reset = resetPeakResident();
+    const std::uint64_t before = residentBytes();
+    const std::uint64_t peak_before = peakResidentBytes();
+    RenderResult r = rig.render(input);
+    const std::uint64_t peak = peakResidentBytes();
+    // Without the reset the earlier peak may hide the render's; say so.
+    const bool trusted = reset || peak_before <= before;
+    const std::size_t output_world = r.output.rowbytes() * static_cast<std::size_t>(r.output.height());
+    std::printf("\nMEMORY %llu %zu %d\n", static_cast<unsigned long long>(peak > before ? peak - before : 0), output_world,
+                trusted ? 1 : 0);
+    return 0;
+}
+
+struct MemoryRow {
+    FrameSize size;
+    double peak_bytes, output_world_bytes;
+    bool trusted;
+};
+
+MemoryRow memoryRun(const FrameSize& size) {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) throw std::runtime_error("cannot find this program's path");
+    self[n] = '\0';
+    const std::string command = std::string("'") + self + "' --memory-child " + std::to_string(size.width) + " " +
+                                std::to_string(size.height) + " " + std::to_string(size.depth);
+    FILE* child = ::popen(command.c_str(), "r");
+    if (!child) throw std::runtime_error("cannot run " + command);
+    // The plug-in prints to standard output too: find the result line.
+    unsigned long long peak = 0;
+    std::size_t world = 0;
+    int trusted = 0;
+    int fields = 0;
+    char line[4096];
+    while (std::fgets(line, sizeof line, child))
+        if (std::strncmp(line, "MEMORY ", 7) == 0)
+            fields = std::sscanf(line + 7, "%llu %zu %d", &peak, &world, &trusted);
+    if (::pclose(child) != 0 || fields != 3) throw std::runtime_error("the memory run of " + size.name() + " failed");
+    return {size, static_cast<double>(peak), static_cast<double>(world), trusted != 0};
+}
+
+// ---- report ----------------------------------------------------------------
+
+std::string cpuModel() {
+    std::ifstream in("/proc/cpuinfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, 10, "model name") == 0) return line.substr(line.find(':') + 2);
+    return "unknown CPU";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string module = TIMING_SHIM_PATH;
+    try {
+        if (argc == 5 && std::strcmp(argv[1], "--memory-child") == 0)
+            return memoryChild(EXAMPLE_PLUGIN_PATH, {std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])});
+
+        // One reference of libcurl's own for the whole run: the plug-in module
+        // and this program count their clients separately.
+        curl_global_init(CURL_GLOBAL_ALL);
+        std::printf("Frame benchmark on %s, %u cores; server port %d\n", cpuModel().c_str(),
+                    std::thread::hardware_concurrency(), kPort);
+        const double memcpy_rate = memcpyBytesPerSecond();
+        const double loopback_rate = loopbackBytesPerSecond();
+        std::printf("measured: memcpy %.1f GB/s (one thread), loopback TCP %.2f GB/s (one connection, one way)\n\n",
+                    memcpy_rate / 1e9, loopback_rate / 1e9);
+        std::fflush(stdout);
+
+        std::vector<RoundTripRow> trips;
+        std::vector<MemoryRow> memory;
+        {
+            ServerProcess echo(BENCH_SERVER_PATH, {"--port", std::to_string(kPort)}, kPort);
+            Rig rig(module);
+            for (const FrameSize& size : kSizes) trips.push_back(roundTrip(rig, size, loopback_rate, memcpy_rate));
+            for (const FrameSize& size : kSizes) memory.push_back(memoryRun(size));
+        }
+        std::vector<ThreadRow> threads;
+        {
+            ServerProcess queued(BENCH_SERVER_PATH,
+                                 {"--port", std::to_string(kPort), "--queued-ms", std::to_string(kQueuedMs)}, kPort);
+            for (const FrameSize& size : {FrameSize{640, 360, 8}, FrameSize{1920, 1080, 8}}) {
+                const std::vector<ThreadRow> rows = threadRuns(module, size);
+                threads.insert(threads.end(), rows.begin(), rows.end());
+            }
+        }
+
+        std::printf("Render threads on jobs the server finishes %d ms after they arrive (16 frames per thread);\n"
+                    "pickup = from a job's finish to the get_result that takes it (server clock):\n",
+                    kQueuedMs);
+        std::printf("%-20s %7s %8s %9s %12s %11s\n", "frame", "threads", "fps", "speed-up", "pickup mean", "pickup max");
+        for (const ThreadRow& r : threads) {
+            const ThreadRow& one = *std::find_if(threads.begin(), threads.end(), [&](const ThreadRow& o) {
+                return o.threads == 1 && o.size.width == r.size.width;
+            });
+            std::printf("%-20s %7d %8.1f %8.2fx %9.2f ms %8.2f ms\n", r.size.name().c_str(), r.threads, r.fps,
+                        r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3);
+        }
+
+        std::printf("\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
+                    "render, less the output world that the host allocates for the frame):\n");
+        std::printf("%-20s %10s %12s %14s %10s\n", "frame", "frame MB", "peak MB", "host output MB", "x frame");
+        for (const MemoryRow& m : memory) {
+            const double own = std::max(0.0, m.peak_bytes - m.output_world_bytes);
+            std::printf("%-20s %10.1f %12.1f %14.1f %9.2fx%s\n", m.size.name().c_str(), m.size.frameBytes() / 1e6,
+                        m.peak_bytes / 1e6, m.output_world_bytes / 1e6, own / m.size.frameBytes(),
+                        m.trusted ? "" : "  (peak not reset: may be low)");
+        }
+
+        std::printf("\nFrame round trip against the echo server (median; plug-in = its smart pre-render and smart\n"
+                    "render commands; floor = memcpy in, bare libcurl POST, default unpack, memcpy out;\n"
+                    "bound = request and reply over loopback + one memcpy of the frame each way):\n");
+        std::printf("%-20s %10s %9s %7s %12s %9s\n", "frame", "plug-in ms", "floor ms", "ratio", "plug-in fps",
+                    "bound ms");
+        const RoundTripRow* worst = nullptr;
+        for (const RoundTripRow& r : trips) {
+            std::printf("%-20s %10.2f %9.2f %7.2f %12.1f %9.2f\n", r.size.name().c_str(), ms(r.plugin_s),
+                        ms(r.floor_s), r.plugin_s / r.floor_s, 1.0 / r.plugin_s, ms(r.bound_s));
+            if (!worst || r.plugin_s / r.floor_s > worst->plugin_s / worst->floor_s) worst = &r;
+        }
+        std::printf("worst ratio: %.2f (%s)\n", worst->plugin_s / worst->floor_s, worst->size.name().c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tev_frame_bench: %s\n", e.what());
+        return 1;
+    }
+}
