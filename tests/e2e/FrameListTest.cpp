@@ -1,0 +1,125 @@
+// The front end's command line and the expansion of inputs into frames.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CliOptions.h"
+#include "FrameList.h"
+#include "tevhost/HostError.h"
+
+namespace fs = std::filesystem;
+
+namespace TEV::Host::Cli {
+namespace {
+
+CliOptions parse(std::vector<std::string> words) {
+    std::vector<char*> argv{const_cast<char*>("tev-host")};
+    for (std::string& w : words) argv.push_back(w.data());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
+    const CliOptions o = parse({"render", "fx.so", "--in", "in_%04d.exr", "--out", "out/", "--depth", "16",
+                                "--png-bits", "8", "--downsample", "3", "--threads", "4", "--frames", "10-20",
+                                "--reconnect", "--log", "fx.log", "--no-progress", "--set", "Type=Tensor(CPU)"});
+    EXPECT_EQ(o.depth, 16);
+    EXPECT_EQ(o.png_bits, 8);
+    EXPECT_EQ(o.downsample, 3);
+    EXPECT_EQ(o.threads, 4u);
+    EXPECT_EQ(o.first_frame, 10);
+    EXPECT_EQ(o.last_frame, 20);
+    EXPECT_TRUE(o.reconnect);
+    EXPECT_TRUE(o.no_progress);
+    EXPECT_FALSE(o.progress_bar);  // only main turns the bar on, for a terminal
+    EXPECT_EQ(o.log_file, "fx.log");
+    EXPECT_EQ(parse({"render", "fx.so", "--in", "a.png", "--out", "b.png"}).depth, 0);  // from the input
+    EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b"}).last_frame, 7);
+    EXPECT_EQ(parse({"render", "fx.so", "--help"}).action, Action::Help);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--threads", "0"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--downsample", "0"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--downsample", "two"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--png-bits", "32"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "9-3"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "-3"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--colour"},
+        {"render", "fx.so", "--in", "a.png", "--out"},
+        {"params", "fx.so", "--threads", "2"},
+    };
+    for (const auto& words : bad) {
+        EXPECT_THROW(parse(words), std::invalid_argument) << words[words.size() - 2] << " " << words.back();
+    }
+}
+
+TEST(NumberPattern, FormatsAndMatchesOnlyItsExactSpelling) {
+    const NumberPattern p = *NumberPattern::parse("shots/100%%_f%04d.png");
+    EXPECT_EQ(p.format(7), "shots/100%_f0007.png");
+    EXPECT_EQ(p.folder(), "shots/");
+    EXPECT_EQ(p.match("100%_f0007.png"), 7);
+    EXPECT_EQ(p.match("100%_f12345.png"), 12345);
+    EXPECT_FALSE(p.match("100%_f7.png"));
+    EXPECT_FALSE(p.match("100%_f00x7.png"));
+    EXPECT_FALSE(p.match("100%_f0007.png.bak"));
+    EXPECT_EQ(NumberPattern::parse("f%d.exr")->match("f12.exr"), 12);
+    EXPECT_FALSE(NumberPattern::parse("f%d.exr")->match("f012.exr"));
+    EXPECT_FALSE(NumberPattern::parse("plain.png"));
+    EXPECT_FALSE(NumberPattern::parse("50%%.png"));
+    EXPECT_THROW(NumberPattern::parse("f%04d_%d.png"), std::invalid_argument);
+    EXPECT_THROW(NumberPattern::parse("f%s.png"), std::invalid_argument);
+}
+
+class FrameListing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ + "/in");
+        for (const char* name : {"f_0003.png", "f_0001.png", "f_0010.exr", "f_0002.png", "f_2.png", "notes.txt"}) {
+            std::ofstream(dir_ + "/in/" + name) << "x";
+        }
+    }
+    const std::string dir_ = "frame_list_test";
+};
+
+TEST_F(FrameListing, PatternsAndDirectoriesExpandInOrderWithTheirNumbers) {
+    std::vector<FrameJob> frames = listFrames(dir_ + "/in/f_%04d.png", dir_ + "/out/g_%03d.exr", -1, -1, 0);
+    ASSERT_EQ(frames.size(), 3u);  // f_2.png is not spelled %04d, f_0010.exr is no .png
+    EXPECT_EQ(frames[0].number, 1);
+    EXPECT_EQ(frames[2].input, dir_ + "/in/f_0003.png");
+    EXPECT_EQ(frames[2].output, dir_ + "/out/g_003.exr");
+    EXPECT_TRUE(fs::is_directory(dir_ + "/out")) << "output folders are created";
+
+    frames = listFrames(dir_ + "/in/f_%04d.png", dir_ + "/out/g_%03d.exr", 2, 3, 0);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].number, 2);
+
+    frames = listFrames(dir_ + "/in", dir_ + "/copy/", -1, -1, 0);  // images only, by name, numbered from 0
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0].input, dir_ + "/in/f_0001.png");
+    EXPECT_EQ(frames[0].output, dir_ + "/copy/f_0001.png");
+    EXPECT_EQ(frames[4].number, 4);
+    EXPECT_EQ(frames[4].input, dir_ + "/in/f_2.png");
+
+    frames = listFrames(dir_ + "/in/f_0002.png", dir_ + "/single.png", -1, -1, 42);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].number, 42);
+}
+
+TEST_F(FrameListing, RefusesWhatCannotWorkBeforeAnythingRenders) {
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {dir_ + "/in/f_%04d.png", dir_ + "/one.png"},       // several frames into one file
+        {dir_ + "/in/f_%04d.png", dir_ + "/in/f_%04d.png"}, // overwrite the inputs
+        {dir_ + "/in/g_%04d.png", dir_ + "/o_%04d.png"},    // nothing matches
+        {dir_ + "/absent/f_%04d.png", dir_ + "/o_%04d.png"},
+        {dir_ + "/in/notes.txt", dir_ + "/o.png"},           // not an image
+        {dir_ + "/in/f_0001.png", dir_ + "/o.jpg"},
+    };
+    for (const auto& [in, out] : bad) {
+        EXPECT_THROW(listFrames(in, out, -1, -1, 0), HostError) << in << " -> " << out;
+    }
+    EXPECT_THROW(listFrames(dir_ + "/in/f_%04d.png", dir_ + "/o_%04d.png", 20, 30, 0), HostError);
+}
+
+}  // namespace
+}  // namespace TEV::Host::Cli

@@ -1,0 +1,192 @@
+// tev-host render with the real plug-in and server: sequences at every
+// depth, previews, the failure overlay's report, clear errors, Ctrl-C.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "Commands.h"
+#include "Downsample.h"
+#include "FrameList.h"
+#include "EndToEndFixture.h"
+#include "ImageFiles.h"
+#include "SampleClip.h"
+
+namespace fs = std::filesystem;
+
+namespace TEV::E2e {
+namespace {
+
+using namespace Host::Cli;
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CliRun render(std::vector<std::string> words) {
+    words.insert(words.begin(), {"tev-host", "render", pluginPath()});
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    const CliOptions options = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    std::ostringstream out, err;
+    CliRun run;
+    run.status = renderImage(options, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+// A fresh folder in the build tree for one case.
+std::string scratch(const std::string& name) {
+    const fs::path dir = fs::current_path() / "e2e_front_end" / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+const Adjustment kAdjust{1.25f, 1.3f, 0.6f};
+const std::vector<std::string> kSet{"--set", "Brightness=1.25", "--set", "Contrast=1.3", "--set", "Saturation=0.6"};
+
+std::vector<std::string> with(std::vector<std::string> words, const std::vector<std::string>& more) {
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+}
+
+TEST_F(EndToEnd, FrontEndRendersSequencesAtEveryDepthIntoFilesHoldingTheAdjustment) {
+    const std::string dir = scratch("depths");
+    writeSampleClip(dir + "/clip", 96, 54, 3);
+    struct Case {
+        const char* in;
+        const char* out;
+        int depth;
+    };
+    for (const Case& c : {Case{"png8/clip_%04d.png", "out8/f_%04d.png", 8},
+                          Case{"png16/clip_%04d.png", "out16/f_%04d.png", 16},
+                          Case{"exr/clip_%04d.exr", "out32/f_%04d.exr", 32}}) {
+        SCOPED_TRACE(c.in);
+        // No --depth: the input files choose it.
+        const CliRun run = render(with({"--in", dir + "/clip/" + c.in, "--out", dir + "/" + c.out, "--threads", "2"}, kSet));
+        ASSERT_EQ(run.status, kExitOk) << run.out << run.err;
+        EXPECT_NE(run.out.find("at " + std::to_string(c.depth) + " bits"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("3 of 3 frames written"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("3 processed"), std::string::npos) << run.out;
+        const NumberPattern in = *NumberPattern::parse(dir + "/clip/" + c.in);
+        const NumberPattern out = *NumberPattern::parse(dir + "/" + c.out);
+        for (int n = 1; n <= 3; ++n) {
+            const ImageFile input = readImage(in.format(n));
+            const ImageFile output = readImage(out.format(n));
+            ASSERT_EQ(input.file_bits, c.depth);
+            ASSERT_EQ(output.file_bits, c.depth);  // PNG outputs follow the render's depth
+            // The file round trip is exact at every depth, so the files hold the host's output.
+            EXPECT_EQ(firstDifference(output.world, expectedOutput(input.world, kAdjust)), "") << "frame " << n;
+        }
+    }
+}
+
+TEST_F(EndToEnd, FrontEndRendersAHalfSizePreviewWithTheHostsDownsample) {
+    const std::string dir = scratch("preview");
+    writeSampleClip(dir + "/clip", 101, 57, 1);
+    const CliRun run = render(with({"--in", dir + "/clip/png16/clip_0001.png", "--out", dir + "/half.png",
+                                 "--downsample", "2"}, kSet));
+    ASSERT_EQ(run.status, kExitOk) << run.out << run.err;
+    const PixelWorld half = downsampled(readImage(dir + "/clip/png16/clip_0001.png").world, 2);
+    const ImageFile output = readImage(dir + "/half.png");
+    ASSERT_EQ(output.world.width(), 51);
+    ASSERT_EQ(output.world.height(), 29);
+    EXPECT_EQ(firstDifference(output.world, expectedOutput(half, kAdjust)), "");
+}
+
+TEST_F(EndToEnd, FrontEndNamesTheFailureOverlayAndExitsWith3) {
+    const std::string dir = scratch("overlay");
+    writeSampleClip(dir + "/clip", 160, 90, 1);
+    const CliRun run = render({"--in", dir + "/clip/png8/clip_0001.png", "--out", dir + "/refused.png", "--set",
+                            "Type=Tensor(GPU)"});
+    EXPECT_EQ(run.status, kExitOverlay) << run.out << run.err;
+    EXPECT_NE(run.out.find("overlay: Error in Tevora Plugin / Tensor(GPU) is not available on this machine"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("1 overlay"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(dir + "/refused.png")) << "an overlay frame is still written";
+}
+
+TEST_F(EndToEnd, FrontEndGivesClearErrorsForBadFilesAndParameters) {
+    const std::string dir = scratch("errors");
+    writeSampleClip(dir + "/clip", 32, 18, 1);
+    const std::string good = dir + "/clip/png8/clip_0001.png";
+    {
+        std::ofstream(dir + "/broken.png") << "not a picture at all";
+    }
+    struct Case {
+        std::vector<std::string> words;
+        std::string message;
+    } cases[] = {
+        {{"--in", dir + "/missing.png", "--out", dir + "/o.png"}, "input '" + dir + "/missing.png' does not exist"},
+        {{"--in", dir + "/none_%04d.png", "--out", dir + "/o_%04d.png"}, "no file matches '" + dir + "/none_%04d.png'"},
+        {{"--in", dir + "/broken.png", "--out", dir + "/o.png"}, "cannot read image '" + dir + "/broken.png': "},
+        {{"--in", good, "--out", dir + "/o.png", "--set", "Brightnes=1"}, "no parameter named \"Brightnes\""},
+        {{"--in", good, "--out", dir + "/o.png", "--set", "Brightness=3"}, "(\"Brightness\"): value 3 outside 0 .. 2"},
+        {{"--in", good, "--out", dir + "/o.png", "--set", "Type=Quantum"}, "popup \"Type\" has no choice \"Quantum\""},
+        {{"--in", good, "--out", dir + "/o.png", "--set", "Type=7"}, "(\"Type\"): value 7 outside 1 .. 6"},
+        {{"--in", good, "--out", dir + "/o.tif"}, "'" + dir + "/o.tif' is neither a .png nor an .exr file"},
+        {{"--in", dir + "/clip/png8", "--out", dir + "/one.png", "--frames", "5-6"}, "no frame of"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = render(c.words);
+        EXPECT_EQ(run.status, kExitFailed) << c.message;
+        EXPECT_EQ(run.err.rfind("tev-host: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/o.png"));
+}
+
+TEST_F(EndToEnd, FrontEndCtrlCAbortsTheFrameInFlightAndKeepsTheFinishedOnes) {
+    const std::string dir = scratch("interrupt");
+    fs::create_directories(dir + "/in");
+    for (int n = 1; n <= 4; ++n) {
+        writeExrFile(dir + "/in/big_000" + std::to_string(n) + ".exr", sampleFrame(2400, 1350, n, 4));
+    }
+    const std::string log = dir + "/front_end.log";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string host = frontEndPath(), plugin = pluginPath(), in = dir + "/in/big_%04d.exr",
+                          out = dir + "/out/big_%04d.exr";
+        execl(host.c_str(), host.c_str(), "render", plugin.c_str(), "--in", in.c_str(), "--out", out.c_str(),
+              "--set", "Brightness=1.1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Interrupt once the first frame is written, while the second renders.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string text;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(log);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (text.find("frame 1 ") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_NE(text.find("frame 1 "), std::string::npos) << text;
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::ifstream in(log);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << text;
+    EXPECT_NE(text.find("aborted (not written)"), std::string::npos) << text;
+    EXPECT_NE(text.find("not started"), std::string::npos) << text;
+    // The finished frame is complete; the interrupted ones are not there.
+    EXPECT_EQ(readImage(dir + "/out/big_0001.exr").world.width(), 2400);
+    EXPECT_FALSE(fs::exists(dir + "/out/big_0003.exr"));
+    EXPECT_FALSE(fs::exists(dir + "/out/big_0004.exr"));
+}
+
+}  // namespace
+}  // namespace TEV::E2e
