@@ -18,7 +18,8 @@ Progress::Progress(std::ostream& out, std::ostream& err, bool bar, int total_fra
       total_(std::max(1, total_frames)),
       slots_(slots),
       frame_of_slot_(new std::atomic<int>[slots]),
-      permille_of_slot_(new std::atomic<int>[slots]) {
+      permille_of_slot_(new std::atomic<int>[slots]),
+      phase_of_slot_(new int[slots]()) {
     for (unsigned i = 0; i < slots_; ++i) {
         frame_of_slot_[i] = -1;
         permille_of_slot_[i] = 0;
@@ -44,12 +45,17 @@ Progress::~Progress() {
 void Progress::started(unsigned slot, int frame_number) {
     if (slot >= slots_) return;
     permille_of_slot_[slot] = 0;
+    phase_of_slot_[slot] = 0;
     frame_of_slot_[slot] = frame_number;
 }
 
 void Progress::report(unsigned slot, long current, long total) {
     if (slot >= slots_ || total <= 0) return;
-    const long permille = std::clamp(current * 1000 / total, 0L, 1000L);
+    const long part = std::clamp(current * 1000 / total, 0L, 1000L);
+    int& phase = phase_of_slot_[slot];
+    if (phase == 1 && total != 100) phase = 2;  // the job reports percent; copies report rows
+    const long permille = phase == 0 ? part / 10 : phase == 1 ? 100 + part * 8 / 10 : 900 + part / 10;
+    if (phase == 0 && current >= total) phase = 1;
     permille_of_slot_[slot] = static_cast<int>(permille);
 }
 

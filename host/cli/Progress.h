@@ -24,7 +24,12 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     // The slot's frame starts (number shown in the bar) / reports current of
-    // total (from the plug-in's thread; any thread may call).
+    // total. Both come from the thread that renders the slot's frame.
+    //
+    // A frame's reports come in three runs: the copy of the input (total: the
+    // frame's height), the server's job (total 100) and the copy of the
+    // result (the height again). They count 10 %, 80 % and 10 % of the frame,
+    // so that the bar does not stand at 100 % while the server works.
     void started(unsigned slot, int frame_number);
     void report(unsigned slot, long current, long total);
     // The slot's frame is over: prints `line` (a line feed is added) and counts it.
@@ -45,6 +50,7 @@ private:
     const unsigned slots_;
     std::unique_ptr<std::atomic<int>[]> frame_of_slot_;  // -1: idle
     std::unique_ptr<std::atomic<int>[]> permille_of_slot_;
+    std::unique_ptr<int[]> phase_of_slot_;  // 0 input copy, 1 job, 2 result copy
     std::atomic<int> done_{0};
 
     std::mutex output_mutex_;
