@@ -45,8 +45,8 @@ void readImageFields(const Dict& entries, Image& image, bool ratios_from_int) {
 }
 
 bool readFloatSamples(const Dict& pixels, std::vector<float>& out) {
-    out.clear();
     if (pixels.type == Dict::Array) {
+        out.clear();
         const auto& items = std::get<std::vector<Dict>>(pixels.value);
         out.reserve(items.size());
         for (const Dict& item : items) {
@@ -59,6 +59,8 @@ bool readFloatSamples(const Dict& pixels, std::vector<float>& out) {
     }
     if (pixels.type == Dict::Bytes) {
         // The float store travels as Bytes; a trailing partial float is dropped.
+        // Resized without clearing first: a reused store of the right size is
+        // overwritten, not zero-filled and then overwritten.
         const auto& bytes = std::get<std::vector<char>>(pixels.value);
         out.resize(bytes.size() / sizeof(float));
         if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
@@ -103,19 +105,38 @@ bool Dict::isImage() const {
            contains("bit_depth") && contains("pixels");
 }
 
-Image Dict::asImage() const {
+Image Dict::asImage() const { return asImage(Image()); }
+
+Image Dict::asImage(Image&& storage) const {
+    // Only the store's memory is reused: every field starts as a default Image's.
+    std::vector<unsigned char> byte_store;
+    std::vector<float> float_store;
+    if (auto* b = std::get_if<std::vector<unsigned char>>(&storage.pixels)) byte_store = std::move(*b);
+    if (auto* f = std::get_if<std::vector<float>>(&storage.pixels)) float_store = std::move(*f);
     Image image;
     if (!isImage()) return image;
     detail::readImageFields(*this, image, /*ratios_from_int=*/true);
     const Dict& pixels = get("pixels");
     if (image.bit_depth == 32) {
-        std::vector<float> samples;
-        if (detail::readFloatSamples(pixels, samples)) image.pixels = std::move(samples);
+        if (detail::readFloatSamples(pixels, float_store)) image.pixels = std::move(float_store);
     } else if (pixels.type == Bytes) {
         const auto& bytes = std::get<std::vector<char>>(pixels.value);
-        image.pixels = std::vector<unsigned char>(bytes.begin(), bytes.end());
+        byte_store.resize(bytes.size());
+        if (!bytes.empty()) std::memcpy(byte_store.data(), bytes.data(), bytes.size());
+        image.pixels = std::move(byte_store);
     }
     return image;
+}
+
+ByteSpan sampleBytes(const Image& image) {
+    if (const auto* f = std::get_if<std::vector<float>>(&image.pixels))
+        return {reinterpret_cast<const char*>(f->data()), f->size() * sizeof(float)};
+    const auto& b = std::get<std::vector<unsigned char>>(image.pixels);
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+Dict imageDictWithoutSamples(const Image& image) {
+    return detail::canonicalImageDict(image, {}, std::holds_alternative<std::vector<float>>(image.pixels));
 }
 
 }  // namespace TEV

@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -149,6 +151,10 @@ public:
     // Missing or mistyped entries give the field's default; never throws for
     // malformed input. The sample count is not checked against the geometry.
     Image asImage() const;
+    // asImage() with the samples written into the store of `storage`, whose
+    // memory is reused when it has the kind needed (no new frame buffer);
+    // the result is the same as asImage()'s whatever `storage` held.
+    Image asImage(Image&& storage) const;
 
     // Appends the MessagePack encoding of the whole subtree: integers in their
     // shortest form, Float always as float 64, map entries in ascending key
@@ -232,6 +238,78 @@ MessageDict decode_message(const char* data, std::size_t size);
 
 // Encodes a whole tree into a fresh buffer.
 msgpack::sbuffer encode_message(const Dict& dict, std::size_t initial_size = 8192);
+
+// ---------------------------------------------------------------------------
+// Frames on the wire without copies
+// ---------------------------------------------------------------------------
+
+// Bytes that stay where they lie (not owned).
+struct ByteSpan {
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The bytes of the image's store, as Dict(image) would hold them under "pixels".
+ByteSpan sampleBytes(const Image& image);
+// Dict(image) with an empty "pixels" entry, for sending the samples by
+// reference (encode_referencing).
+Dict imageDictWithoutSamples(const Image& image);
+
+// A message encoded with some byte blocks referenced instead of copied:
+// `head` holds the encoding with each block left out, and block k belongs at
+// offset splices[k].at of `head` (offsets ascending).
+class EncodedMessage {
+public:
+    struct Splice {
+        std::size_t at;
+        ByteSpan bytes;
+    };
+    msgpack::sbuffer head;
+    std::vector<Splice> splices;
+
+    explicit EncodedMessage(std::size_t initial_size = 8192) : head(initial_size) {}
+    // Bytes of the whole message.
+    std::size_t size() const;
+    // Copies up to `n` bytes of the message, from `offset` on, to `out`;
+    // returns how many (0 at the end).
+    std::size_t copy(std::size_t offset, char* out, std::size_t n) const;
+};
+
+// Encodes `dict` as encode_message does, except that every node listed in
+// `referenced` is written as one bin of the bytes it is paired with, which
+// are not copied (the node's own value is not read). The bytes must stay
+// unchanged while the result is in use. Throws as Dict::pack.
+EncodedMessage encode_referencing(const Dict& dict,
+                                  const std::vector<std::pair<const Dict*, ByteSpan>>& referenced,
+                                  std::size_t initial_size = 8192);
+
+// A MessagePack body collected as it arrives: every bin of at least
+// `keep_from` bytes goes into a buffer of its own, which decode() moves into
+// the tree instead of copying it out of the body.
+class ReceivedMessage {
+public:
+    explicit ReceivedMessage(std::size_t keep_from = 64 * 1024);
+    ReceivedMessage(const ReceivedMessage&) = delete;
+    ReceivedMessage& operator=(const ReceivedMessage&) = delete;
+    ~ReceivedMessage();
+
+    // Forgets everything received (for a new attempt).
+    void clear();
+    // How many more bytes the body announces (its remaining length), when
+    // known: a kept bin then reserves its bytes at once instead of growing.
+    void expect(std::size_t remaining);
+    // The next bytes of the body. Throws std::bad_alloc.
+    void append(const char* data, std::size_t size);
+    // Bytes appended since construction or clear().
+    std::size_t size() const;
+    // The same Dict, and the same exceptions, as decode_message of the whole
+    // body; the kept bins are moved into the tree, so call it once.
+    MessageDict decode();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // ---------------------------------------------------------------------------
 // Utilities
