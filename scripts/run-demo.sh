@@ -84,10 +84,10 @@ fi
 # --- the contact sheet -----------------------------------------------------
 say "Composing the contact sheet"
 SHEET="$DEMO/contact-sheet.png"
-"$BUILD/host/cli/tev-contact-sheet" "$SHEET" --cell-width 400 \
-  --row "8-bit PNG, frame 6: input | output" "$DEMO/clip/png8/clip_0006.png" "$DEMO/out/png8/clip_0006.png" \
+"$BUILD/host/cli/tev-contact-sheet" "$SHEET" --cell-width 480 \
+  --row "8-bit PNG, frame 6: input | output (Brightness 1.15, Contrast 1.3, Saturation 1.6)" "$DEMO/clip/png8/clip_0006.png" "$DEMO/out/png8/clip_0006.png" \
   --row "16-bit PNG, frame 6: input | output" "$DEMO/clip/png16/clip_0006.png" "$DEMO/out/png16/clip_0006.png" \
-  --row "32-bit float EXR, frame 6: input | output" "$DEMO/clip/exr/clip_0006.exr" "$DEMO/out/exr/clip_0006.exr" \
+  --row "32-bit float EXR, frame 6: input | output (shown clipped to 0..1)" "$DEMO/clip/exr/clip_0006.exr" "$DEMO/out/exr/clip_0006.exr" \
   --row "Type Tensor(GPU): the failure overlay" "$DEMO/clip/png8/clip_0006.png" "$DEMO/out/overlay/clip_0006.png"
 
 cat <<EOF
