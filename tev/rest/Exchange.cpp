@@ -47,7 +47,7 @@ private:
 // Where the reply body goes, with the size limit and any failure to report
 // after the transfer (nothing may be thrown through libcurl).
 struct ReplySink {
-    std::string* buffer = nullptr;
+    ReceivedMessage* body = nullptr;
     CURL* handle = nullptr;
     std::uint64_t limit = 0;
     bool over_limit = false;
@@ -58,23 +58,19 @@ std::size_t receiveBody(char* data, std::size_t size, std::size_t nmemb, void* u
     auto* sink = static_cast<ReplySink*>(userdata);
     const std::size_t bytes = size * nmemb;
     try {
-        if (sink->buffer->empty()) {
-            // Reserve the whole body at once when its length is announced.
+        if (sink->body->size() == 0) {
+            // With the length announced, large bins take their whole size at once.
             curl_off_t announced = -1;
             if (curl_easy_getinfo(sink->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-                announced > 0 && static_cast<std::uint64_t>(announced) <= sink->limit) {
-                try {
-                    sink->buffer->reserve(static_cast<std::size_t>(announced));
-                } catch (const std::bad_alloc&) {
-                    // Only an optimisation: the body may still fit piece by piece.
-                }
-            }
+                announced > 0 && static_cast<std::uint64_t>(announced) <= sink->limit)
+                sink->body->expect(static_cast<std::size_t>(announced));
         }
-        if (bytes > sink->limit - sink->buffer->size()) {
+        if (bytes > sink->limit - sink->body->size()) {
             sink->over_limit = true;
             return 0;  // aborts the transfer
         }
-        return WriteCallback(data, size, nmemb, sink->buffer);
+        sink->body->append(data, bytes);
+        return bytes;
     } catch (...) {
         sink->error = std::current_exception();
         return 0;
@@ -86,6 +82,29 @@ void setOption(CURL* handle, CURLoption option, T value) {
     // Options are fixed and valid; a failure could only be an unknown option
     // of an older libcurl, which then keeps its default.
     (void)curl_easy_setopt(handle, option, value);
+}
+
+// A request body with referenced blocks, read by libcurl straight from where
+// the blocks lie into its upload buffer.
+struct BodyReader {
+    const EncodedMessage* body;
+    std::size_t offset = 0;
+};
+
+std::size_t readBody(char* out, std::size_t size, std::size_t nitems, void* userdata) {
+    auto* reader = static_cast<BodyReader*>(userdata);
+    const std::size_t n = reader->body->copy(reader->offset, out, size * nitems);
+    reader->offset += n;
+    return n;
+}
+
+// libcurl rewinds when it sends the body again on a fresh connection.
+int seekBody(void* userdata, curl_off_t offset, int origin) {
+    auto* reader = static_cast<BodyReader*>(userdata);
+    if (origin != SEEK_SET || offset < 0 || static_cast<std::uint64_t>(offset) > reader->body->size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    reader->offset = static_cast<std::size_t>(offset);
+    return CURL_SEEKFUNC_OK;
 }
 
 }  // namespace
@@ -105,7 +124,7 @@ void Client::addEnvelope(Dict& request) {
     request["tev_lib_version"] = lib_version;
 }
 
-Client::Attempt Client::attempt(const char* body, std::size_t size, std::string& reply, std::string& failure,
+Client::Attempt Client::attempt(const EncodedMessage& body, ReceivedMessage& reply, std::string& failure,
                                 Clock::time_point& started) {
     reply.clear();
     CURL* handle = curl_handle;
@@ -138,14 +157,24 @@ Client::Attempt Client::attempt(const char* body, std::size_t size, std::string&
 
     const std::string url = get_endpoint();
     setOption(handle, CURLOPT_URL, url.c_str());
-    // Posted in place; libcurl does not copy the body.
-    setOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    setOption(handle, CURLOPT_POSTFIELDS, body);
+    // Posted in place: libcurl copies the body only into its upload buffer,
+    // referenced blocks (frames) straight from where they lie.
+    setOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    BodyReader reader{&body};
+    if (body.splices.empty()) {
+        setOption(handle, CURLOPT_POSTFIELDS, body.head.data());
+    } else {
+        setOption(handle, CURLOPT_POST, 1L);
+        setOption(handle, CURLOPT_READFUNCTION, &readBody);
+        setOption(handle, CURLOPT_READDATA, static_cast<void*>(&reader));
+        setOption(handle, CURLOPT_SEEKFUNCTION, &seekBody);
+        setOption(handle, CURLOPT_SEEKDATA, static_cast<void*>(&reader));
+    }
 
     const std::uint64_t limit =
         std::min<std::uint64_t>(max_reply_bytes.load(), static_cast<std::uint64_t>(INT64_MAX));
     ReplySink sink;
-    sink.buffer = &reply;
+    sink.body = &reply;
     sink.handle = handle;
     sink.limit = limit;
     setOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit));
@@ -172,17 +201,16 @@ Client::Attempt Client::attempt(const char* body, std::size_t size, std::string&
     return Attempt::Ok;
 }
 
-std::string Client::exchange(const char* body, std::size_t size) {
+void Client::exchange(const EncodedMessage& body, ReceivedMessage& reply) {
     const Clock::time_point exchange_start = Clock::now();
     if (curl_handle == nullptr) throw TEVErr(ConnectionFailed, "Could not reach server.", "");
 
-    std::string reply;
     for (int number = 1;; ++number) {
         std::string failure;
         Clock::time_point attempt_start = Clock::now();
         Attempt outcome;
         try {
-            outcome = attempt(body, size, reply, failure, attempt_start);
+            outcome = attempt(body, reply, failure, attempt_start);
         } catch (const std::exception& e) {
             detail::say(std::string("Exception in send_and_receive: ") + e.what());
             throw TEVErr(ConnectionFailed, "Exception in Rest::send_and_receive", e.what());
@@ -190,7 +218,7 @@ std::string Client::exchange(const char* body, std::size_t size) {
             detail::say("General exception in send_and_receive");
             throw TEVErr(ConnectionFailed, "General Exception in Rest::send_and_receive", "");
         }
-        if (outcome == Attempt::Ok) return reply;
+        if (outcome == Attempt::Ok) return;
         // The server answered, so retrying or launching would not help.
         if (outcome == Attempt::TooLarge) throw TEVErr(ErrorDecodingMessage, failure, "");
 
@@ -211,17 +239,19 @@ std::string Client::exchange(const char* body, std::size_t size) {
     }
 }
 
-MessageDict Client::send_and_receive_dict(Dict& request) {
+MessageDict Client::send_and_receive_dict(Dict& request) { return exchangeMessage(request, {}); }
+
+MessageDict Client::exchangeMessage(Dict& request, const References& referenced) {
     std::lock_guard<std::mutex> lock(exchange_mutex);
     addEnvelope(request);
-    std::string reply;
+    ReceivedMessage reply;
     {
-        const msgpack::sbuffer body = encode_message(request, 8192);
-        reply = exchange(body.data(), body.size());
+        const EncodedMessage body = encode_referencing(request, referenced, 8192);
+        exchange(body, reply);
     }  // the encoded request is gone before the reply is decoded
     launch_attempted.store(false);
     try {
-        return decode_message(reply.data(), reply.size());
+        return reply.decode();
     } catch (const std::exception& e) {
         throw TEVErr(ErrorDecodingMessage, e.what(), "");
     }

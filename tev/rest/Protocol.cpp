@@ -60,6 +60,18 @@ MessageDict Client::call_plugin(std::string function_name, const Dict& args, con
     return send_and_receive_request(message, abort, progress);
 }
 
+MessageDict Client::call_plugin(std::string function_name, Dict args, const std::string& image_key,
+                                const Image& image, const std::function<bool()>& abort,
+                                const std::function<void(int)>& progress) {
+    Dict message = methodCall("call_plugin", std::move(function_name), Dict());
+    Dict& sent_args = message["args"];
+    sent_args = std::move(args);
+    Dict& slot = sent_args[image_key];
+    slot = imageDictWithoutSamples(image);
+    // Map nodes keep their addresses while the envelope adds entries.
+    return runJob(message, {{&slot["pixels"], sampleBytes(image)}}, abort, progress);
+}
+
 MessageDict Client::ui(std::string function_name, const Dict& args, bool wait) {
     Dict message = methodCall("ui", std::move(function_name), args);
     if (wait) return send_and_receive_request(message);
@@ -81,6 +93,11 @@ void Client::openTEVApp() {
 
 MessageDict Client::send_and_receive_request(Dict& request, const std::function<bool()>& abort,
                                              const std::function<void(int)>& progress) {
+    return runJob(request, {}, abort, progress);
+}
+
+MessageDict Client::runJob(Dict& request, const References& referenced, const std::function<bool()>& abort,
+                           const std::function<void(int)>& progress) {
     std::string job_id;
     if (request.contains("request_id")) {
         job_id = request.getString("request_id", "");
@@ -89,7 +106,7 @@ MessageDict Client::send_and_receive_request(Dict& request, const std::function<
         request["request_id"] = job_id;
     }
 
-    MessageDict reply = send_and_receive_dict(request);
+    MessageDict reply = exchangeMessage(request, referenced);
     if (!reply.error().empty()) throw TEVErr(ExceptionInPlugin, reply.error(), "While doing the initial call");
     if (reply.contains("result")) return takeResult(reply);
     const Dict& status = reply.get("status");

@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -89,6 +91,13 @@ public:
     MessageDict call_plugin(std::string function_name, const Dict& args,
                             const std::function<bool()>& abort = {},
                             const std::function<void(int)>& progress = {});
+    // call_plugin with `image` sent as the image dictionary under `image_key`
+    // of `args` (made a map if it is not one). The samples are posted straight
+    // from the image's store, never copied into the message; `image` must stay
+    // unchanged until the call returns.
+    MessageDict call_plugin(std::string function_name, Dict args, const std::string& image_key, const Image& image,
+                            const std::function<bool()>& abort = {},
+                            const std::function<void(int)>& progress = {});
     // Same message with "method" "ui". With `wait` false the reply is dropped
     // and Null returned.
     MessageDict ui(std::string function_name, const Dict& args, bool wait);
@@ -126,13 +135,20 @@ public:
 
 private:
     enum class Attempt { Ok, Failed, TooLarge };
+    // Nodes of a request sent from bytes that lie elsewhere (encode_referencing).
+    using References = std::vector<std::pair<const Dict*, ByteSpan>>;
 
+    // send_and_receive_dict with `referenced` nodes posted from where their bytes lie.
+    MessageDict exchangeMessage(Dict& request, const References& referenced);
+    // send_and_receive_request with `referenced` nodes in the initial call.
+    MessageDict runJob(Dict& request, const References& referenced, const std::function<bool()>& abort,
+                       const std::function<void(int)>& progress);
     // One POST of `body`; the reply body lands in `reply`, `started` is the
     // moment the transfer began, `failure` the detail of a Failed or TooLarge attempt.
-    Attempt attempt(const char* body, std::size_t size, std::string& reply, std::string& failure,
+    Attempt attempt(const EncodedMessage& body, ReceivedMessage& reply, std::string& failure,
                     std::chrono::steady_clock::time_point& started);
-    // The attempts and their pacing; returns the body of the first good reply.
-    std::string exchange(const char* body, std::size_t size);
+    // The attempts and their pacing; `reply` holds the body of the first good reply.
+    void exchange(const EncodedMessage& body, ReceivedMessage& reply);
     // Writes the envelope entries into `request`.
     void addEnvelope(Dict& request);
     // Polls a queued job until it ends.
