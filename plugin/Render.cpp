@@ -86,6 +86,21 @@ struct WorldSuiteRelease {
 
 }  // namespace
 
+// The frame's way from the input world to the output world, with every copy
+// of its samples that remains (frame-sized buffers: `frame` and the reply's
+// pixel block, nothing else):
+//   1. input world -> `frame`: World2Image on the host's iterate threads
+//      (4-channel host pixels to 3 samples; a new store, the one fresh frame
+//      buffer on the way out);
+//   2. `frame` -> libcurl's upload buffer: the request is encoded without the
+//      samples and libcurl reads them straight from frame's store;
+//   3. libcurl's receive buffer -> the reply's pixel block, set apart as the
+//      body arrives and moved (not copied) into the decoded reply;
+//   4. the reply's pixel block -> `result`: asImage into frame's store, whose
+//      memory is reused (a Dict holds bytes as std::vector<char>, an Image
+//      as std::vector<unsigned char> or <float>, so the block can't be moved);
+//   5. `result` -> output world: Image2World on the host's iterate threads.
+// Besides these, only the kernel's socket copies and the server's own work.
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
                        PluginParams* params, int bit_depth, globalData* global) {
     PF_Err err = PF_Err_NONE;
@@ -111,6 +126,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     TEV::Image frame = frameImage(input, bit_depth, geometry);
     err = worldToImage(suites, in_data, input, frame, bit_depth);
 
+    // The request is {"image": frame's image dictionary, "params", "instance_id"};
+    // call_plugin_with_image adds "image" from `frame` itself, without copying it.
     TEV::Dict request;
     {
         TEV::Dict p;
@@ -119,7 +136,6 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         p["saturation"] = static_cast<double>(params->saturation);
         p["enable_effect"] = params->enable_effect;
         p["type"] = static_cast<long long>(params->type);
-        request["image"] = TEV::Dict(frame);
         request["params"] = std::move(p);
     }
 
@@ -145,7 +161,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     TEV::MessageDict reply;
     try {
         request["instance_id"] = ReadInstanceId(in_data, out_data);
-        reply = client->call_plugin("render", request, abort_check, report_progress);
+        reply = client->call_plugin_with_image("render", std::move(request), "image", frame, abort_check,
+                                               report_progress);
     } catch (TEV::TEVErr& e) {
         logFailure(global, "TEV Error in UniversalRender: ", e.message());
         if (e.type == TEV::ConnectionFailed)
@@ -174,7 +191,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (err) return err;
 
     const TEV::Dict& image_dict = reply.path("result.image");
-    TEV::Image result = image_dict.asImage();
+    TEV::Image result = image_dict.asImage(std::move(frame));  // frame's store is reused
     const std::string mismatch = image_dict.isImage()
                                      ? resultMismatch(result, output->width, output->height, bit_depth)
                                      : "The result holds no image";

@@ -1,4 +1,4 @@
-// call_plugin with a frame posted from the image's own store: the server must
+// call_plugin_with_image: a frame posted from the image's own store: the server must
 // receive exactly the image dictionary, on every attempt and after libcurl
 // rewinds the body for a fresh connection, and large replies must come back
 // intact through the bins set apart on arrival.
@@ -46,7 +46,7 @@ TEST_F(FrameCall, ServerReceivesTheImageDictionaryAndTheResultComesBackWhole) {
     for (unsigned short depth : {8, 16, 32}) {
         SCOPED_TRACE(depth);
         const Image image = frame(depth);
-        const MessageDict result = client->call_plugin("render", renderArgs(), "image", image);
+        const MessageDict result = client->call_plugin_with_image("render", renderArgs(), "image", image);
 
         const auto calls = server.requests("call_plugin");
         ASSERT_FALSE(calls.empty());
@@ -64,7 +64,7 @@ TEST_F(FrameCall, EveryAttemptAndARewoundBodyCarryTheWholeFrame) {
         server.pushAnswer("call_plugin", Answer::misbehave(Misbehaviour::http_500));
         auto client = makeClient();
         CaptureStdout out;
-        client->call_plugin("render", renderArgs(), "image", image);
+        client->call_plugin_with_image("render", renderArgs(), "image", image);
         const auto calls = server.requests("call_plugin");
         ASSERT_EQ(calls.size(), 2u);
         for (const ReceivedRequest& call : calls)
@@ -78,7 +78,7 @@ TEST_F(FrameCall, EveryAttemptAndARewoundBodyCarryTheWholeFrame) {
         client->send_and_receive_dict(hello);
         server.misbehave(Misbehaviour::close_without_answer, 1);
         CaptureStdout out;
-        const MessageDict result = client->call_plugin("render", renderArgs(), "image", image);
+        const MessageDict result = client->call_plugin_with_image("render", renderArgs(), "image", image);
         EXPECT_EQ(countLines(out.text(), "Cannot connect"), 0) << out.text();
         EXPECT_EQ(server.connectionsAccepted(), 2);
         const auto calls = server.requests("call_plugin");

@@ -60,9 +60,9 @@ MessageDict Client::call_plugin(std::string function_name, const Dict& args, con
     return send_and_receive_request(message, abort, progress);
 }
 
-MessageDict Client::call_plugin(std::string function_name, Dict args, const std::string& image_key,
-                                const Image& image, const std::function<bool()>& abort,
-                                const std::function<void(int)>& progress) {
+MessageDict Client::call_plugin_with_image(std::string function_name, Dict args, const std::string& image_key,
+                                           const Image& image, const std::function<bool()>& abort,
+                                           const std::function<void(int)>& progress) {
     Dict message = methodCall("call_plugin", std::move(function_name), Dict());
     Dict& sent_args = message["args"];
     sent_args = std::move(args);

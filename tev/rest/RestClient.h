@@ -95,9 +95,9 @@ public:
     // of `args` (made a map if it is not one). The samples are posted straight
     // from the image's store, never copied into the message; `image` must stay
     // unchanged until the call returns.
-    MessageDict call_plugin(std::string function_name, Dict args, const std::string& image_key, const Image& image,
-                            const std::function<bool()>& abort = {},
-                            const std::function<void(int)>& progress = {});
+    MessageDict call_plugin_with_image(std::string function_name, Dict args, const std::string& image_key,
+                                       const Image& image, const std::function<bool()>& abort = {},
+                                       const std::function<void(int)>& progress = {});
     // Same message with "method" "ui". With `wait` false the reply is dropped
     // and Null returned.
     MessageDict ui(std::string function_name, const Dict& args, bool wait);
