@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <iomanip>
 #include <mutex>
@@ -134,9 +135,10 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
     return report;
 }
 
-void renderThread(RenderRun& run, unsigned slot) {
+// Renders frames until none is left, Ctrl-C was pressed, or `limit` were done.
+void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
     t_slot = static_cast<int>(slot);
-    for (;;) {
+    for (std::size_t done = 0; done < limit; ++done) {
         if (g_interrupted.load()) return;
         const std::size_t k = run.next++;
         if (k >= run.frames.size()) return;
@@ -229,6 +231,10 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err)
                           static_cast<float>(1) * (1.0f / static_cast<float>(options.downsample)),
                           log, progress, std::move(first)};
             setAbortTarget(&host);
+            // The first frame goes alone: it may have to start the server, and
+            // the plug-in draws its "Can't connect" overlay, without sending,
+            // on every frame that starts while a launch is under way.
+            if (threads > 1) renderThread(run, 0, 1);
             std::vector<std::thread> workers;
             for (unsigned slot = 1; slot < threads; ++slot) {
                 workers.emplace_back([&run, slot] { renderThread(run, slot); });
