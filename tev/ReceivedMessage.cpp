@@ -209,6 +209,10 @@ std::size_t ReceivedMessage::size() const { return state_->received; }
 
 MessageDict ReceivedMessage::decode() {
     State& s = *state_;
+    // A body cut inside a header: its bytes so far belong to the body too,
+    // or the decoder would judge a shorter body (and fail differently).
+    s.head.append(reinterpret_cast<const char*>(s.header), s.header_have);
+    s.header_have = 0;
     if (s.kept.empty()) return decode_message(s.head.data(), s.head.size());
     if (!s.complete) {
         const std::string body = s.original();
