@@ -14,3 +14,11 @@
             std::abort();                                                                        \
         }                                                                                        \
     } while (0)
+
+// For the targets' own per-sample loops (filling and checking whole images):
+// coverage feedback from them is noise and costs most of each run.
+#if defined(__clang__)
+#define FUZZ_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+#else
+#define FUZZ_NO_COVERAGE
+#endif

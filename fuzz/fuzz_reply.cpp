@@ -1,19 +1,27 @@
-// A server reply read the way the render bridge reads it: decode the body,
-// take its error text and the image at "result.image", apply the bridge's fit
-// check, and copy the image into a 16x8 output world through the pixel
-// functions; a failure is drawn onto a frame image of the world's size
-// instead, which then goes out the same way.
+// A server reply read the way the plug-in reads it: the body arrives in
+// pieces through ReceivedMessage (which sets large bins apart as they come),
+// then the render bridge takes its error text and the image at
+// "result.image", applies its fit check, and copies the image into a 16x8
+// output world through the pixel functions; a failure is drawn onto a frame
+// image of the world's size instead, which then goes out the same way.
 //
-// Input: byte 0 picks the world's depth (8, 16 or 32 bits), the rest is the
-// reply body.
+// Input: byte 0 picks the world's depth (8, 16 or 32 bits, modulo 3); byte 1
+// how the body arrives: bits 0-1 the smallest bin set apart (0, 1, 9 or
+// 65536 bytes), bits 2-6 the piece size less one, bit 7 whether the body's
+// length is announced first. The rest is the body.
 //
-// Beyond memory safety it checks that a reply the fit check accepts is copied
-// without a storage refusal and sample for sample, that a rejected one is
-// still never read beyond its storage, and that the bridge's own frame image
-// always passes the check.
+// Beyond memory safety it checks that ReceivedMessage decodes every body as
+// decode_message does (the same tree, or the same exception), that asImage
+// into a reused store gives what asImage gives, that a reply the fit check
+// accepts is copied without a storage refusal and sample for sample, that a
+// rejected one is still never read beyond its storage, and that the bridge's
+// own frame image always passes the check.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "FuzzCheck.h"
@@ -110,30 +118,84 @@ void showMessage(int bit_depth, const std::string& line2) {
     copyOut(frame, bit_depth, true);
 }
 
+// A decoded reply, or the exception that decoding threw.
+struct Decoded {
+    std::optional<TEV::MessageDict> reply;
+    std::string failure;  // exception type and text
+};
+
+template <class Decode>
+Decoded decodeWith(Decode decode) {
+    Decoded d;
+    try {
+        d.reply = decode();
+    } catch (const msgpack::unpack_error& e) {
+        d.failure = std::string(typeid(e).name()) + ": " + e.what();
+    } catch (const TEV::TEVErr& e) {
+        FUZZ_CHECK(e.type == TEV::ErrorDecodingMessage, "decoding fails with code 6 only");
+        d.failure = "TEVErr: " + e.message();
+    }
+    return d;
+}
+
+bool sameEncoding(const TEV::Dict& a, const TEV::Dict& b) {
+    const msgpack::sbuffer ea = TEV::encode_message(a, 64), eb = TEV::encode_message(b, 64);
+    return ea.size() == eb.size() && std::memcmp(ea.data(), eb.data(), ea.size()) == 0;
+}
+
+bool sameImage(const TEV::Image& a, const TEV::Image& b) {
+    auto bits = [](float f) {
+        std::uint32_t u;
+        std::memcpy(&u, &f, sizeof u);
+        return u;
+    };
+    const TEV::ByteSpan sa = TEV::sampleBytes(a), sb = TEV::sampleBytes(b);
+    return a.width == b.width && a.height == b.height && a.channels == b.channels &&
+           a.bit_depth == b.bit_depth && a.rowbytes == b.rowbytes &&
+           bits(a.pix_aspect_ratio) == bits(b.pix_aspect_ratio) && bits(a.downsample) == bits(b.downsample) &&
+           a.pixels.index() == b.pixels.index() && sa.size == sb.size &&
+           (sa.size == 0 || std::memcmp(sa.data, sb.data, sa.size) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
+    if (size < 2) return 0;
     static const int kDepths[] = {8, 16, 32};
+    static const std::size_t kKeepFrom[] = {0, 1, 9, 65536};
     const int bit_depth = kDepths[data[0] % 3];
+    const std::size_t keep_from = kKeepFrom[data[1] & 3];
+    const std::size_t piece = 1 + ((data[1] >> 2) & 31);
+    const bool announce = data[1] & 0x80;
+    const char* body = reinterpret_cast<const char*>(data + 2);
+    const std::size_t body_size = size - 2;
 
-    TEV::MessageDict reply;
-    try {
-        reply = TEV::decode_message(reinterpret_cast<const char*>(data + 1), size - 1);
-    } catch (const msgpack::unpack_error&) {
-        return 0;  // malformed, truncated or over the limits: the exchange reports it
-    } catch (const TEV::TEVErr& e) {
-        FUZZ_CHECK(e.type == TEV::ErrorDecodingMessage, "decoding fails with code 6 only");
-        return 0;
-    }
+    const Decoded whole = decodeWith([&] { return TEV::decode_message(body, body_size); });
+    const Decoded received = decodeWith([&] {
+        TEV::ReceivedMessage message(keep_from);
+        if (announce) message.expect(body_size);
+        for (std::size_t at = 0; at < body_size; at += piece)
+            message.append(body + at, std::min(piece, body_size - at));
+        FUZZ_CHECK(message.size() == body_size, "every byte received is counted");
+        return message.decode();
+    });
+    FUZZ_CHECK(whole.failure == received.failure,
+               ("received in pieces, a body fails as it does whole: [" + whole.failure + "] vs [" +
+                received.failure + "]").c_str());
+    if (!received.reply) return 0;  // the exchange reports the decoding failure
+    FUZZ_CHECK(sameEncoding(*whole.reply, *received.reply), "received in pieces, a body decodes as it does whole");
+    const TEV::MessageDict& reply = *received.reply;
 
     const std::string error = reply.error();
     if (reply.type == TEV::Dict::Null || !error.empty()) {
         showMessage(bit_depth, error);
         return 0;
     }
+    // The bridge reads the result into the store of its input frame.
     const TEV::Dict& image_dict = reply.path("result.image");
-    TEV::Image result = image_dict.asImage();
+    TEV::Image frame(kWidth, kHeight, 3, static_cast<unsigned short>(bit_depth), 1.0f, 0, 1.0f);
+    TEV::Image result = image_dict.asImage(std::move(frame));
+    FUZZ_CHECK(sameImage(result, image_dict.asImage()), "asImage into a reused store gives what asImage gives");
     const std::string mismatch = image_dict.isImage() ? resultMismatch(result, kWidth, kHeight, bit_depth)
                                                       : "The result holds no image";
     copyOut(result, bit_depth, mismatch.empty());

@@ -46,7 +46,10 @@ def render_reply(img):
     return {"result": {"image": img}}
 
 
-DEPTH = {8: b"\x00", 16: b"\x01", 32: b"\x02"}
+# fuzz_reply's first two bytes: the world's depth, then how the body arrives
+# (bits 0-1 smallest bin set apart: 0, 1, 9 or 65536 bytes; bits 2-6 piece
+# size less one; bit 7 length announced). The seeds vary the second byte.
+DEPTH = {8: b"\x00\x02", 16: b"\x01\x81", 32: b"\x02\xff"}
 
 
 def reply_seeds():
