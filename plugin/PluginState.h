@@ -11,6 +11,7 @@
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
 #include "AE_GeneralPlug.h"
+#include "FramePool.h"
 #include "RestClient.h"
 
 // One per plug-in load, in a handle that global setup allocates and keeps
@@ -24,6 +25,8 @@ struct globalData {
     // one, so they live until global setdown instead of being destroyed.
     std::vector<std::unique_ptr<TEV::Rest::Client>> retired_clients;
     std::mutex client_mutex;  // guards client and retired_clients while replacing
+
+    FramePool frame_pool;  // frame stores kept between renders
 };
 
 // The parameter values of one frame: smart pre-render fills it (GetParams),

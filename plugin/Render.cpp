@@ -27,11 +27,18 @@ struct FrameGeometry {
 };
 
 // A zero-filled 3-channel image of the world's size; the input alpha is never sent.
-TEV::Image frameImage(const PF_LayerDef* world, int bit_depth, const FrameGeometry& g) {
-    return TEV::Image(static_cast<unsigned short>(world->width), static_cast<unsigned short>(world->height), 3,
+TEV::Image frameImage(FramePool& pool, const PF_LayerDef* world, int bit_depth, const FrameGeometry& g) {
+    return pool.image(static_cast<unsigned short>(world->width), static_cast<unsigned short>(world->height), 3,
                       static_cast<unsigned short>(bit_depth), g.pix_aspect_ratio,
                       static_cast<unsigned short>(world->rowbytes), g.downsample);
 }
+
+// Gives an image's store back to the pool however the render ends.
+struct StoreReturn {
+    FramePool& pool;
+    TEV::Image& image;
+    ~StoreReturn() { pool.giveBack(image); }
+};
 
 PF_Err worldToImage(AEGP_SuiteHandler& suites, PF_InData* in_data, PF_LayerDef* world, TEV::Image& image,
                     int bit_depth) {
@@ -90,8 +97,8 @@ struct WorldSuiteRelease {
 // of its samples that remains (frame-sized buffers: `frame` and the reply's
 // pixel block, nothing else):
 //   1. input world -> `frame`: World2Image on the host's iterate threads
-//      (4-channel host pixels to 3 samples; a new store, the one fresh frame
-//      buffer on the way out);
+//      (4-channel host pixels to 3 samples, into a store kept from an earlier
+//      frame when the pool has one, so that it needn't be faulted in anew);
 //   2. `frame` -> libcurl's upload buffer: the request is encoded without the
 //      samples and libcurl reads them straight from frame's store;
 //   3. libcurl's receive buffer -> the reply's pixel block, set apart as the
@@ -117,13 +124,15 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     // The input frame with a three-line message on it, into the output world.
     auto showMessage = [&](const std::string& line1, const std::string& line2, const std::string& line3) {
-        TEV::Image image = frameImage(input, bit_depth, geometry);
+        TEV::Image image = frameImage(global->frame_pool, input, bit_depth, geometry);
+        StoreReturn return_image{global->frame_pool, image};
         if (!err) err = worldToImage(suites, in_data, input, image, bit_depth);
         TEV::writeOnImage(image, line1, line2, line3, true, geometry.downsample);
         if (!err) err = imageToWorld(suites, in_data, image, output, bit_depth);
     };
 
-    TEV::Image frame = frameImage(input, bit_depth, geometry);
+    TEV::Image frame = frameImage(global->frame_pool, input, bit_depth, geometry);
+    StoreReturn return_frame{global->frame_pool, frame};
     err = worldToImage(suites, in_data, input, frame, bit_depth);
 
     // The request is {"image": frame's image dictionary, "params", "instance_id"};
@@ -192,6 +201,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     const TEV::Dict& image_dict = reply.path("result.image");
     TEV::Image result = image_dict.asImage(std::move(frame));  // frame's store is reused
+    StoreReturn return_result{global->frame_pool, result};
     const std::string mismatch = image_dict.isImage()
                                      ? resultMismatch(result, output->width, output->height, bit_depth)
                                      : "The result holds no image";
