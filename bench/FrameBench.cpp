@@ -10,6 +10,9 @@
 //   memory      the peak resident memory of one render per size, each size in
 //               a fresh process (this program with --memory-child).
 // The round-trip table comes last; its last line is the worst ratio.
+//
+//   tev_frame_bench [--only round-trip|threads|memory] [--size 0..3]
+// (--size: only that one of the four frame sizes, for profiling.)
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -303,6 +306,23 @@ int main(int argc, char** argv) {
     try {
         if (argc == 5 && std::strcmp(argv[1], "--memory-child") == 0)
             return memoryChild(EXAMPLE_PLUGIN_PATH, {std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])});
+        std::string only;
+        int size_index = -1;
+        for (int i = 1; i < argc; i += 2) {
+            if (i + 1 < argc && std::strcmp(argv[i], "--only") == 0)
+                only = argv[i + 1];
+            else if (i + 1 < argc && std::strcmp(argv[i], "--size") == 0)
+                size_index = std::atoi(argv[i + 1]);
+            else
+                size_index = 99;
+        }
+        if (size_index > 3) {
+            std::fprintf(stderr, "usage: tev_frame_bench [--only round-trip|threads|memory] [--size 0..3]\n");
+            return 2;
+        }
+        std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
+        if (size_index >= 0) sizes = {kSizes[size_index]};
+        auto wanted = [&](const char* section) { return only.empty() || only == section; };
 
         // One reference of libcurl's own for the whole run: the plug-in module
         // and this program count their clients separately.
@@ -319,12 +339,15 @@ int main(int argc, char** argv) {
         std::vector<MemoryRow> memory;
         {
             ServerProcess echo(BENCH_SERVER_PATH, {"--port", std::to_string(kPort)}, kPort);
-            Rig rig(module);
-            for (const FrameSize& size : kSizes) trips.push_back(roundTrip(rig, size, loopback_rate, memcpy_rate));
-            for (const FrameSize& size : kSizes) memory.push_back(memoryRun(size));
+            if (wanted("round-trip")) {
+                Rig rig(module);
+                for (const FrameSize& size : sizes) trips.push_back(roundTrip(rig, size, loopback_rate, memcpy_rate));
+            }
+            if (wanted("memory"))
+                for (const FrameSize& size : sizes) memory.push_back(memoryRun(size));
         }
         std::vector<ThreadRow> threads;
-        {
+        if (wanted("threads")) {
             ServerProcess queued(BENCH_SERVER_PATH,
                                  {"--port", std::to_string(kPort), "--queued-ms", std::to_string(kQueuedMs)}, kPort);
             for (const FrameSize& size : {FrameSize{640, 360, 8}, FrameSize{1920, 1080, 8}}) {
@@ -333,10 +356,12 @@ int main(int argc, char** argv) {
             }
         }
 
-        std::printf("Render threads on jobs the server finishes %d ms after they arrive (16 frames per thread);\n"
+        if (!threads.empty()) std::printf("Render threads on jobs the server finishes %d ms after they arrive (16 frames per thread);\n"
                     "pickup = from a job's finish to the get_result that takes it (server clock):\n",
                     kQueuedMs);
-        std::printf("%-20s %7s %8s %9s %12s %11s\n", "frame", "threads", "fps", "speed-up", "pickup mean", "pickup max");
+        if (!threads.empty())
+            std::printf("%-20s %7s %8s %9s %12s %11s\n", "frame", "threads", "fps", "speed-up", "pickup mean",
+                        "pickup max");
         for (const ThreadRow& r : threads) {
             const ThreadRow& one = *std::find_if(threads.begin(), threads.end(), [&](const ThreadRow& o) {
                 return o.threads == 1 && o.size.width == r.size.width;
@@ -345,9 +370,10 @@ int main(int argc, char** argv) {
                         r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3);
         }
 
-        std::printf("\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
+        if (!memory.empty()) std::printf("\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
                     "render, less the output world that the host allocates for the frame):\n");
-        std::printf("%-20s %10s %12s %14s %10s\n", "frame", "frame MB", "peak MB", "host output MB", "x frame");
+        if (!memory.empty())
+            std::printf("%-20s %10s %12s %14s %10s\n", "frame", "frame MB", "peak MB", "host output MB", "x frame");
         for (const MemoryRow& m : memory) {
             const double own = std::max(0.0, m.peak_bytes - m.output_world_bytes);
             std::printf("%-20s %10.1f %12.1f %14.1f %9.2fx%s\n", m.size.name().c_str(), m.size.frameBytes() / 1e6,
@@ -355,6 +381,7 @@ int main(int argc, char** argv) {
                         m.trusted ? "" : "  (peak not reset: may be low)");
         }
 
+        if (trips.empty()) return 0;
         std::printf("\nFrame round trip against the echo server (median; plug-in = its smart pre-render and smart\n"
                     "render commands; floor = memcpy in, bare libcurl POST, default unpack, memcpy out;\n"
                     "bound = request and reply over loopback + one memcpy of the frame each way):\n");
