@@ -24,6 +24,8 @@ constexpr auto kAttemptSpacing = std::chrono::milliseconds(150);
 constexpr long kConnectTimeoutSeconds = 3;
 // libcurl's largest upload buffer: frames go out in few, large writes.
 constexpr long kUploadBufferBytes = 2 * 1024 * 1024;
+// Receive buffer: frames come in with few reads (libcurl's default is 16 KiB).
+constexpr long kReceiveBufferBytes = 512 * 1024;
 
 // The request's header list, freed however the attempt ends.
 class HeaderList {
@@ -142,6 +144,7 @@ Client::Attempt Client::attempt(const EncodedMessage& body, ReceivedMessage& rep
     setOption(handle, CURLOPT_FRESH_CONNECT, 0L);
     setOption(handle, CURLOPT_TCP_NODELAY, 1L);
     setOption(handle, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
+    setOption(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     // The server is local: never route through a proxy from the environment.
     setOption(handle, CURLOPT_PROXY, "");
     // Timeouts without SIGALRM: the host renders on several threads.
