@@ -9,8 +9,9 @@
 // is queued and finishes M ms after it arrived; "get_result" answers the
 // pending marker until then and the image afterwards, "get_progress" the
 // elapsed share, "abort_request" drops the job. "bench_stats" returns and
-// resets the pickup delays: the time from a job's finish to the "get_result"
-// that took it, {"result": {"count", "mean_us", "max_us"}}.
+// resets the pickup delays (the time from a job's finish to the "get_result"
+// that took it) and the number of requests by method:
+// {"result": {"count", "mean_us", "max_us", "calls", "polls", "progress"}}.
 //
 // One thread per connection; HTTP/1.1 with keep-alive and Content-Length
 // bodies, which is all that libcurl's POSTs need.
@@ -67,6 +68,7 @@ struct Stats {
     long count = 0;
     double sum_us = 0;
     double max_us = 0;
+    long calls = 0, polls = 0, progress = 0;
 };
 
 int g_queued_ms = -1;  // -1: answer at once
@@ -142,6 +144,12 @@ std::string strEntry(Span map, const char* key) {
 bool answer(int fd, Body& body) {
     const Span message = firstObject(body.span());
     const std::string method = strEntry(message, "method");
+    {
+        std::lock_guard<std::mutex> lock(g_jobs_mutex);
+        if (method == "call_plugin") ++g_stats.calls;
+        if (method == "get_result") ++g_stats.polls;
+        if (method == "get_progress") ++g_stats.progress;
+    }
     if (method == "call_plugin") {
         const Span image = mapValue(mapValue(message, "args"), "image");
         if (!image) return reply(fd, errorReply("the call carries no image"));
@@ -232,7 +240,13 @@ bool answer(int fd, Body& body) {
         msgpack::packer<msgpack::sbuffer> pk(head);
         pk.pack_map(1);
         packStr(pk, "result");
-        pk.pack_map(3);
+        pk.pack_map(6);
+        packStr(pk, "calls");
+        pk.pack(s.calls);
+        packStr(pk, "polls");
+        pk.pack(s.polls);
+        packStr(pk, "progress");
+        pk.pack(s.progress);
         packStr(pk, "count");
         pk.pack(s.count);
         packStr(pk, "mean_us");

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -201,6 +202,7 @@ struct ThreadRow {
     double fps;
     long pickups;
     double pickup_mean_us, pickup_max_us;
+    double exchanges_per_frame;  // call, result polls and progress queries
 };
 
 // Asks the queued server for its pickup delays since the last ask.
@@ -236,8 +238,11 @@ std::vector<ThreadRow> threadRuns(const std::string& module, const FrameSize& si
         for (const std::string& f : failures)
             if (!f.empty()) throw std::runtime_error(f);
         const TEV::Dict stats = serverStats(stats_client);
+        const double exchanges = static_cast<double>(stats.getInt("calls", 0) + stats.getInt("polls", 0) +
+                                                     stats.getInt("progress", 0));
         rows.push_back({size, threads, threads * per_thread / wall, static_cast<long>(stats.getInt("count", 0)),
-                        stats.getFloat("mean_us", 0), stats.getFloat("max_us", 0)});
+                        stats.getFloat("mean_us", 0), stats.getFloat("max_us", 0),
+                        exchanges / (threads * per_thread)});
     }
     return rows;
 }
@@ -327,8 +332,10 @@ int main(int argc, char** argv) {
         // One reference of libcurl's own for the whole run: the plug-in module
         // and this program count their clients separately.
         curl_global_init(CURL_GLOBAL_ALL);
-        std::printf("Frame benchmark on %s, %u cores; server port %d\n", cpuModel().c_str(),
-                    std::thread::hardware_concurrency(), kPort);
+        double load[3] = {0, 0, 0};
+        ::getloadavg(load, 3);
+        std::printf("Frame benchmark on %s, %u cores; server port %d; load average %.2f at the start\n",
+                    cpuModel().c_str(), std::thread::hardware_concurrency(), kPort, load[0]);
         const double memcpy_rate = memcpyBytesPerSecond();
         const double loopback_rate = loopbackBytesPerSecond();
         std::printf("measured: memcpy %.1f GB/s (one thread), loopback TCP %.2f GB/s (one connection, one way)\n\n",
@@ -360,14 +367,14 @@ int main(int argc, char** argv) {
                     "pickup = from a job's finish to the get_result that takes it (server clock):\n",
                     kQueuedMs);
         if (!threads.empty())
-            std::printf("%-20s %7s %8s %9s %12s %11s\n", "frame", "threads", "fps", "speed-up", "pickup mean",
-                        "pickup max");
+            std::printf("%-20s %7s %8s %9s %12s %11s %15s\n", "frame", "threads", "fps", "speed-up", "pickup mean",
+                        "pickup max", "exchanges/frame");
         for (const ThreadRow& r : threads) {
             const ThreadRow& one = *std::find_if(threads.begin(), threads.end(), [&](const ThreadRow& o) {
                 return o.threads == 1 && o.size.width == r.size.width;
             });
-            std::printf("%-20s %7d %8.1f %8.2fx %9.2f ms %8.2f ms\n", r.size.name().c_str(), r.threads, r.fps,
-                        r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3);
+            std::printf("%-20s %7d %8.1f %8.2fx %9.2f ms %8.2f ms %15.1f\n", r.size.name().c_str(), r.threads, r.fps,
+                        r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3, r.exchanges_per_frame);
         }
 
         if (!memory.empty()) std::printf("\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
