@@ -116,7 +116,9 @@ struct ReceivedMessage::State {
             return;
         }
         pending = pending - 1 + children;
-        if (isBin(header[0]) && payload >= keep_from) {
+        // A bin shorter than its stand-in stays in the head: the stand-in
+        // would make the head longer than the body, whose size sets the limits.
+        if (isBin(header[0]) && payload >= keep_from && payload >= kStandInPayload) {
             head.append(kStandInHeader, sizeof kStandInHeader);
             detail::KeptBin bin;
             bin.at = head.size();

@@ -284,8 +284,8 @@ EncodedMessage encode_referencing(const Dict& dict,
                                   std::size_t initial_size = 8192);
 
 // A MessagePack body collected as it arrives: every bin of at least
-// `keep_from` bytes goes into a buffer of its own, which decode() moves into
-// the tree instead of copying it out of the body.
+// `keep_from` bytes (and at least 8) goes into a buffer of its own, which
+// decode() moves into the tree instead of copying it out of the body.
 class ReceivedMessage {
 public:
     explicit ReceivedMessage(std::size_t keep_from = 64 * 1024);
