@@ -148,11 +148,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         request["params"] = std::move(p);
     }
 
-    if (client->launch_attempted) {
+    if (client->launchAttemptedSettled()) {
         // The server is known to be down since the last launch attempt: don't send.
         showMessage("Can't connect to the TEVORA", "Please start or restart it.",
                     "Then, click the Reconnect button from this plugin.");
-        return PF_Err_NONE;
+        return err;  // 0 unless a host copy failed or was cancelled
     }
 
     // The host's abort and progress, asked on this thread while the job runs.
@@ -179,11 +179,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
                         "Then, click the Reconnect button from this plugin");
         else
             showMessage("Error in Tevora Plugin", e.detail, e.context);
-        return PF_Err_NONE;
+        return err;  // the failure is drawn; a failed or cancelled copy is the host's to know
     } catch (std::exception& e) {
         logFailure(global, "Error in UniversalRender: ", e.what());
         showMessage("Generic Error in Tevora", e.what(), "View logs for details");
-        return PF_Err_NONE;
+        return err;
     }
 
     if (reply.type == TEV::Dict::Null || !reply.error().empty()) {
@@ -208,7 +208,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (!mismatch.empty()) {
         logFailure(global, "Error in UniversalRender: ", mismatch);
         showMessage("Error in Tevora", mismatch, "View logs for details");
-        return PF_Err_NONE;
+        return err;
     }
     if (!err) err = imageToWorld(suites, in_data, result, output, bit_depth);
     return err;

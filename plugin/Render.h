@@ -11,7 +11,9 @@
 // output is drawn as a three-line message onto a copy of the input frame
 // instead (and logged, except for the known-down case); the host then still
 // sees success. Returns 517 when the user cancelled (output untouched), or
-// the error of a failed host call. A bit depth other than 8, 16 or 32 throws
-// std::runtime_error("Unsupported bit depth").
+// the error of a failed host call (then the message was not copied either).
+// A bit depth other than 8, 16 or 32 throws std::runtime_error("Unsupported
+// bit depth"). Whether the server is known to be down is decided once any
+// other thread's exchange (which may be launching it) has ended.
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
                        PluginParams* params, int bit_depth, globalData* global);

@@ -1,7 +1,9 @@
 // Failures of the round trip drawn into the frame: each case's three lines,
 // compared pixel for pixel with the overlay drawn on the same input, and its
 // log line. The frames are kept as pictures in the build tree.
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include <gmock/gmock.h>
@@ -175,6 +177,29 @@ TEST_F(OverlayTest, AResultThatDoesNotFitTheFrameShowsWhatDidNotFit) {
         EXPECT_EQ(r.render.err, PF_Err_NONE);
     }
     EXPECT_EQ(countLogMessages("Error in UniversalRender: "), 4);
+}
+
+TEST_F(OverlayTest, AHostCancelWhileTheMessageIsCopiedIsReportedAndLeavesTheOutputUnwritten) {
+    // The user cancels while the exchange fails: the message frame is never
+    // copied, so the host must not be told that the frame rendered. The host
+    // answers the cancel to the first progress report after the request left.
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    HostOptions options;
+    options.on_progress = [cancelled](A_long, A_long) -> PF_Err {
+        return *cancelled ? PF_Interrupt_CANCEL : PF_Err_NONE;
+    };
+    startServer();
+    start(options);
+    inst = host->createInstance();
+    server->setHandler("call_plugin", [cancelled](const ReceivedRequest&) {
+        *cancelled = true;
+        return Answer::misbehave(Misbehaviour::garbage_body);
+    });
+    input = overlayInput();
+    const RenderResult r = host->render(inst, input);
+    EXPECT_EQ(r.render.err, PF_Interrupt_CANCEL);
+    EXPECT_TRUE(allZero(r.output)) << "the output world was written";
+    EXPECT_EQ(countLogMessages("TEV Error in UniversalRender: Error decoding message"), 1);
 }
 
 }  // namespace

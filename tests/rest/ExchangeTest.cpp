@@ -365,6 +365,25 @@ TEST_F(Exchange, ConcurrentExchangesAndReconnectShareOneClient) {
     EXPECT_EQ(server.requestCount(), 60u);
 }
 
+TEST_F(Exchange, TheSettledLaunchFlagWaitsForAnExchangeUnderWay) {
+    // One thread's exchange launched the server and is still getting through;
+    // another thread asking whether the server is known to be down must get
+    // the answer that exchange ends with, not the flag half-way.
+    FakeServer server;
+    server.setSlowDelay(std::chrono::milliseconds(300));
+    server.misbehave(Misbehaviour::slow_answer, 1);
+    auto client = makeClient();
+    client->launch_attempted = true;  // as the launch inside that exchange left it
+    std::thread exchange([&] {
+        Dict request;
+        client->send_and_receive_dict(request);
+    });
+    ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(5)));
+    EXPECT_TRUE(client->launch_attempted) << "the exchange has not got through yet";
+    EXPECT_FALSE(client->launchAttemptedSettled());
+    exchange.join();
+}
+
 }  // namespace
 }  // namespace Test
 }  // namespace TEV

@@ -244,6 +244,11 @@ void Client::exchange(const EncodedMessage& body, ReceivedMessage& reply) {
 
 MessageDict Client::send_and_receive_dict(Dict& request) { return exchangeMessage(request, {}); }
 
+bool Client::launchAttemptedSettled() {
+    std::lock_guard<std::mutex> lock(exchange_mutex);
+    return launch_attempted.load();
+}
+
 MessageDict Client::exchangeMessage(Dict& request, const References& referenced) {
     std::lock_guard<std::mutex> lock(exchange_mutex);
     addEnvelope(request);

@@ -51,6 +51,11 @@ public:
     // start_server, cleared by a successful exchange and by the plug-in's
     // Reconnect button; safe to read and write from any thread.
     std::atomic<bool> launch_attempted{false};
+    // launch_attempted once any exchange under way on this client has ended.
+    // An exchange that launches the server sets the flag and clears it again
+    // when it then gets through, so a render deciding whether to send at all
+    // must not read the flag half-way through another thread's exchange.
+    bool launchAttemptedSettled();
 
     // Initialises libcurl's global state (shared, counted) and the handle.
     // Never throws: failures are printed and leave a client whose exchanges fail.
