@@ -12,8 +12,16 @@ function(run step)
 endfunction()
 
 run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+# A sanitizer build installs instrumented libraries: the consumer must link
+# the same runtime.
+set(consumer_flags "")
+if(SANITIZE STREQUAL "address")
+  set(consumer_flags "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined")
+elseif(SANITIZE STREQUAL "thread")
+  set(consumer_flags "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread")
+endif()
 run("configure consumer" ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/consumer"
-    "-DCMAKE_PREFIX_PATH=${prefix}")
+    "-DCMAKE_PREFIX_PATH=${prefix}" ${consumer_flags})
 run("build consumer" ${CMAKE_COMMAND} --build "${WORK_DIR}/consumer")
 run("run consumer" "${WORK_DIR}/consumer/consumer")
 if(NOT LAST_OUTPUT MATCHES "round trip ok")
