@@ -1,6 +1,7 @@
 #include "FramePool.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace {
@@ -18,17 +19,16 @@ Store take(std::vector<Store>& spares, std::size_t n) {
 }
 
 template <class Store>
-void keep(std::vector<Store>& spares, Store&& store, std::size_t room) {
-    if (store.capacity() * sizeof(typename Store::value_type) < FramePool::kMinPooledBytes) return;
-    if (room == 0) {  // full: keep the larger stores
-        auto smallest = std::min_element(spares.begin(), spares.end(), [](const Store& a, const Store& b) {
-            return a.capacity() < b.capacity();
-        });
-        if (smallest == spares.end() || smallest->capacity() >= store.capacity()) return;
-        *smallest = std::move(store);
-        return;
-    }
-    spares.push_back(std::move(store));
+std::size_t bytesOf(const Store& store) {
+    return store.capacity() * sizeof(typename Store::value_type);
+}
+
+// The smallest store of `spares`, as an iterator, and its size in bytes.
+template <class Store>
+std::pair<typename std::vector<Store>::iterator, std::size_t> smallest(std::vector<Store>& spares) {
+    auto it = std::min_element(spares.begin(), spares.end(),
+                               [](const Store& a, const Store& b) { return a.capacity() < b.capacity(); });
+    return {it, it == spares.end() ? SIZE_MAX : bytesOf(*it)};
 }
 
 }  // namespace
@@ -72,11 +72,22 @@ void FramePool::giveBack(TEV::Image& image) {
     if (auto* b = std::get_if<std::vector<unsigned char>>(&image.pixels)) bytes = std::move(*b);
     if (auto* f = std::get_if<std::vector<float>>(&image.pixels)) floats = std::move(*f);
     image.pixels = std::vector<unsigned char>();
+    const std::size_t size = std::max(bytesOf(bytes), bytesOf(floats));
+    if (size < kMinPooledBytes) return;
+
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::size_t held = bytes_.size() + floats_.size();
-    const std::size_t room = held < kMaxSpares ? kMaxSpares - held : 0;
-    if (bytes.capacity()) keep(bytes_, std::move(bytes), room);
-    if (floats.capacity()) keep(floats_, std::move(floats), room);
+    if (bytes_.size() + floats_.size() >= kMaxSpares) {
+        // Full: the new store replaces the smallest one kept, if it is larger.
+        auto small_bytes = smallest(bytes_);
+        auto small_floats = smallest(floats_);
+        if (std::min(small_bytes.second, small_floats.second) >= size) return;
+        if (small_bytes.second <= small_floats.second)
+            bytes_.erase(small_bytes.first);
+        else
+            floats_.erase(small_floats.first);
+    }
+    if (bytes.capacity()) bytes_.push_back(std::move(bytes));
+    if (floats.capacity()) floats_.push_back(std::move(floats));
 }
 
 std::size_t FramePool::spares() const {

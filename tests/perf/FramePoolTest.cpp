@@ -39,7 +39,9 @@ TEST(FramePool, ReusedStoresComeBackAsFreshZeroFilledImages) {
 
         // Same size, then smaller: the kept store, cleared, and the fields of the new image.
         for (unsigned short width : {1024, 700}) {
+            const std::size_t spares = pool.spares();
             TEV::Image again = pool.image(width, 512, 3, depth, 2.0f, 123, 0.25f);
+            EXPECT_EQ(pool.spares(), spares - 1) << "taken from the pool";
             EXPECT_EQ(storeOf(again), store);
             EXPECT_EQ(encoded(again), encoded(TEV::Image(width, 512, 3, depth, 2.0f, 123, 0.25f)));
             scribble(again);
@@ -62,6 +64,12 @@ TEST(FramePool, KeepsFewLargeStoresOnly) {
     const char* largest = storeOf(frames.back());
     for (TEV::Image& f : frames) pool.giveBack(f);
     EXPECT_EQ(pool.spares(), FramePool::kMaxSpares);
+    // A float store, larger than both, takes the place of the smaller one.
+    TEV::Image floats = pool.image(1024, 300, 3, 32, 1.0f, 0, 1.0f);
+    const char* float_store = storeOf(floats);
+    pool.giveBack(floats);
+    EXPECT_EQ(pool.spares(), FramePool::kMaxSpares);
+    EXPECT_EQ(storeOf(pool.image(1024, 300, 3, 32, 1.0f, 0, 1.0f)), float_store);
     // A full pool keeps the larger stores: the largest one serves the largest frame.
     EXPECT_EQ(storeOf(pool.image(1024, 440, 3, 8, 1.0f, 0, 1.0f)), largest);
 }
