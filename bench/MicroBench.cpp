@@ -2,6 +2,10 @@
 // each reporting bytes per second of the frame (three samples per pixel)
 // beside BM_Memcpy of the same bytes in the same run.
 //
+// BM_ImageToDict, BM_Encode, BM_Decode and BM_AsImage are the plain Dict
+// paths; BM_EncodeReferencing, BM_Receive and BM_AsImageIntoStore are the
+// ones the plug-in takes for frames.
+//
 // Pixel functions run in a plain loop on one thread over a host-layout
 // buffer (the host's iterate suites spread the same calls over their threads).
 #include <benchmark/benchmark.h>
@@ -114,6 +118,54 @@ void BM_AsImage(benchmark::State& state) {
     finish(state, s);
 }
 
+// The plug-in's way out: the call encoded with the samples referenced, then
+// read through in 2 MiB pieces as libcurl fills its upload buffer.
+void BM_EncodeReferencing(benchmark::State& state) {
+    const FrameSize& s = sizeOf(state);
+    const TEV::Image image = frameImage(s);
+    TEV::Dict args = renderArgs(image);
+    TEV::Dict& slot = args["image"];
+    slot = TEV::imageDictWithoutSamples(image);
+    std::vector<char> upload(2 << 20);
+    for (auto _ : state) {
+        const TEV::EncodedMessage m = TEV::encode_referencing(args, {{&slot["pixels"], TEV::sampleBytes(image)}});
+        for (std::size_t at = 0, n; (n = m.copy(at, upload.data(), upload.size())) > 0; at += n)
+            benchmark::DoNotOptimize(upload.data());
+    }
+    finish(state, s);
+}
+
+// The plug-in's way in: the reply fed in 512 KiB pieces with its length
+// announced (the pixels set apart as they come), then decoded.
+void BM_Receive(benchmark::State& state) {
+    const FrameSize& s = sizeOf(state);
+    TEV::Dict reply;
+    reply["result"]["result"]["image"] = TEV::Dict(frameImage(s));
+    const msgpack::sbuffer body = TEV::encode_message(reply);
+    const std::size_t piece = 512 << 10;
+    for (auto _ : state) {
+        TEV::ReceivedMessage received;
+        received.expect(body.size());
+        for (std::size_t at = 0; at < body.size(); at += piece)
+            received.append(body.data() + at, std::min(piece, body.size() - at));
+        TEV::MessageDict d = received.decode();
+        benchmark::DoNotOptimize(d);
+    }
+    finish(state, s);
+}
+
+// Image dictionary -> Image, into the store of a frame of the same size.
+void BM_AsImageIntoStore(benchmark::State& state) {
+    const FrameSize& s = sizeOf(state);
+    const TEV::Dict dict(frameImage(s));
+    TEV::Image frame = frameImage(s);
+    for (auto _ : state) {
+        frame = dict.asImage(std::move(frame));
+        benchmark::DoNotOptimize(frame);
+    }
+    finish(state, s);
+}
+
 // A host-layout world: four channels per pixel, alpha first.
 template <class Pixel>
 std::vector<Pixel> hostWorld(const FrameSize& s) {
@@ -181,6 +233,9 @@ BENCHMARK(BM_ImageToDict)->FRAME_SIZES;
 BENCHMARK(BM_Encode)->FRAME_SIZES;
 BENCHMARK(BM_Decode)->FRAME_SIZES;
 BENCHMARK(BM_AsImage)->FRAME_SIZES;
+BENCHMARK(BM_EncodeReferencing)->FRAME_SIZES;
+BENCHMARK(BM_Receive)->FRAME_SIZES;
+BENCHMARK(BM_AsImageIntoStore)->FRAME_SIZES;
 BENCHMARK(BM_World2Image)->FRAME_SIZES;
 BENCHMARK(BM_Image2World)->FRAME_SIZES;
 BENCHMARK(BM_Overlay)->FRAME_SIZES;
