@@ -102,7 +102,8 @@ struct WorldSuiteRelease {
 //   2. `frame` -> libcurl's upload buffer: the request is encoded without the
 //      samples and libcurl reads them straight from frame's store;
 //   3. libcurl's receive buffer -> the reply's pixel block, set apart as the
-//      body arrives and moved (not copied) into the decoded reply;
+//      body arrives (into the block the client kept from the previous reply,
+//      when it fits) and moved, not copied, into the decoded reply;
 //   4. the reply's pixel block -> `result`: asImage into frame's store, whose
 //      memory is reused (a Dict holds bytes as std::vector<char>, an Image
 //      as std::vector<unsigned char> or <float>, so the block can't be moved);
@@ -205,6 +206,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     const std::string mismatch = image_dict.isImage()
                                      ? resultMismatch(result, output->width, output->height, bit_depth)
                                      : "The result holds no image";
+    client->recycle(std::move(reply));  // the next frame's reply goes into the same memory
     if (!mismatch.empty()) {
         logFailure(global, "Error in UniversalRender: ", mismatch);
         showMessage("Error in Tevora", mismatch, "View logs for details");

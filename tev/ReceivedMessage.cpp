@@ -84,6 +84,7 @@ struct ReceivedMessage::State {
     std::string head;
     std::vector<detail::KeptBin> kept;
     std::vector<std::string> kept_headers;  // each kept bin's own header, for putting the body back
+    std::vector<std::vector<char>> spares;  // buffers offered for kept bins
     std::size_t received = 0;
     std::size_t remaining = kUnknown;  // announced bytes still to come
 
@@ -123,9 +124,10 @@ struct ReceivedMessage::State {
             detail::KeptBin bin;
             bin.at = head.size();
             head.append(kStandInPayload, '\0');
-            const std::uint64_t reserve =
-                std::min<std::uint64_t>(payload, remaining == kUnknown ? kBlindReserve : remaining);
-            bin.bytes.reserve(static_cast<std::size_t>(reserve));
+            const std::size_t reserve = static_cast<std::size_t>(
+                std::min<std::uint64_t>(payload, remaining == kUnknown ? kBlindReserve : remaining));
+            bin.bytes = takeSpareFor(reserve);
+            bin.bytes.reserve(reserve);
             kept.push_back(std::move(bin));
             kept_headers.emplace_back(reinterpret_cast<const char*>(header), header_need);
             filling_kept = true;
@@ -135,6 +137,18 @@ struct ReceivedMessage::State {
         }
         payload_left = payload;
         endOfObjectCheck();
+    }
+
+    // The smallest offered buffer that holds `n` bytes, emptied; an empty one when none does.
+    std::vector<char> takeSpareFor(std::size_t n) {
+        auto best = spares.end();
+        for (auto it = spares.begin(); it != spares.end(); ++it)
+            if (it->capacity() >= n && (best == spares.end() || it->capacity() < best->capacity())) best = it;
+        if (best == spares.end()) return {};
+        std::vector<char> spare = std::move(*best);
+        spares.erase(best);
+        spare.clear();
+        return spare;
     }
 
     void consumed(std::size_t k) {
@@ -198,7 +212,28 @@ ReceivedMessage::ReceivedMessage(std::size_t keep_from) : state_(std::make_uniqu
 
 ReceivedMessage::~ReceivedMessage() = default;
 
-void ReceivedMessage::clear() { state_ = std::make_unique<State>(state_->keep_from); }
+void ReceivedMessage::clear() {
+    auto fresh = std::make_unique<State>(state_->keep_from);
+    fresh->spares = std::move(state_->spares);
+    for (detail::KeptBin& bin : state_->kept) fresh->spares.push_back(std::move(bin.bytes));
+    state_ = std::move(fresh);
+}
+
+void ReceivedMessage::provide(std::vector<char>&& spare) {
+    if (spare.capacity() > 0) state_->spares.push_back(std::move(spare));
+}
+
+std::vector<char> ReceivedMessage::takeSpare() {
+    auto& spares = state_->spares;
+    auto largest = std::max_element(spares.begin(), spares.end(), [](const std::vector<char>& a,
+                                                                      const std::vector<char>& b) {
+        return a.capacity() < b.capacity();
+    });
+    if (largest == spares.end()) return {};
+    std::vector<char> spare = std::move(*largest);
+    spares.erase(largest);
+    return spare;
+}
 
 void ReceivedMessage::expect(std::size_t remaining) { state_->remaining = remaining; }
 

@@ -293,8 +293,14 @@ public:
     ReceivedMessage& operator=(const ReceivedMessage&) = delete;
     ~ReceivedMessage();
 
-    // Forgets everything received (for a new attempt).
+    // Forgets everything received (for a new attempt); buffers offered with
+    // provide(), and those of bins already set apart, stay on offer.
     void clear();
+    // Offers a buffer for a bin set apart later: a bin that fits its capacity
+    // goes there instead of into freshly allocated memory.
+    void provide(std::vector<char>&& spare);
+    // The largest offered buffer that no bin took (empty when none is left).
+    std::vector<char> takeSpare();
     // How many more bytes the body announces (its remaining length), when
     // known: a kept bin then reserves its bytes at once instead of growing.
     void expect(std::size_t remaining);

@@ -91,3 +91,35 @@ TEST_F(FrameCall, EveryAttemptAndARewoundBodyCarryTheWholeFrame) {
 }  // namespace
 }  // namespace Test
 }  // namespace TEV
+
+namespace TEV {
+namespace Test {
+namespace {
+
+TEST_F(FrameCall, RecycledReplyBlockReceivesTheNextFrame) {
+    FakeServer server;
+    auto client = makeClient();
+    const Image image(1024, 600, 3, 16, 1.0f, 0, 1.0f);  // 3.5 MiB of samples: worth keeping
+    MessageDict first = client->call_plugin_with_image("render", renderArgs(), "image", image);
+    const Dict& first_pixels = first.path("image.pixels");
+    ASSERT_EQ(first_pixels.type, Dict::Bytes);
+    const std::size_t block = std::get<std::vector<char>>(first_pixels.value).capacity();
+    client->recycle(std::move(first));
+
+    // A small exchange between frames leaves the block alone.
+    Dict ping;
+    client->send_and_receive_dict(ping);
+
+    // A smaller frame: a block of its own would be reserved to its exact size.
+    Image next(1024, 512, 3, 16, 1.0f, 0, 1.0f);
+    std::get<std::vector<unsigned char>>(next.pixels)[12345] = 77;
+    const MessageDict second = client->call_plugin_with_image("render", renderArgs(), "image", next);
+    const Dict& pixels = second.path("image.pixels");
+    ASSERT_EQ(pixels.type, Dict::Bytes);
+    EXPECT_EQ(std::get<std::vector<char>>(pixels.value).capacity(), block) << "the kept block was used";
+    EXPECT_EQ(encoded(second.get("image")), encoded(Dict(next)));
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace TEV

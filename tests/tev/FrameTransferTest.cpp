@@ -216,3 +216,28 @@ TEST(AsImageIntoStorage, ReusesTheStoreOfAFrameOfTheSameSize) {
         EXPECT_EQ(encode(Dict(result)), encode(Dict(sent)));
     }
 }
+
+TEST(ReceivedMessageTest, OfferedBuffersTakeTheBinsThatFitAndTheRestComeBack) {
+    const std::string body = encode(imageReply(filledImage(64, 32, 3, 32)));  // 24 KiB of pixels
+    std::vector<char> small(1000, 'x'), large(1 << 16, 'y');  // stale bytes must not show
+    const char* small_data = small.data();
+
+    TEV::ReceivedMessage received(4096);
+    received.provide(std::move(small));
+    received.provide(std::move(large));
+    received.append(body.data(), body.size() / 2);
+    received.clear();  // an attempt that broke off: its bin's buffer stays on offer
+    for (std::size_t at = 0; at < body.size(); at += 333)
+        received.append(body.data() + at, std::min<std::size_t>(333, body.size() - at));
+    const TEV::MessageDict reply = received.decode();
+    EXPECT_EQ(encode(reply), encode(TEV::decode_message(body.data(), body.size())));
+
+    const Dict& pixels = reply.path("result.result.image").get("pixels");
+    ASSERT_EQ(pixels.type, Dict::Bytes);
+    // A buffer of its own would have been reserved to the pixels' exact size.
+    EXPECT_EQ(std::get<std::vector<char>>(pixels.value).capacity(), std::size_t(1) << 16)
+        << "the pixels went into the offered buffer";
+    const std::vector<char> left = received.takeSpare();
+    EXPECT_EQ(left.data(), small_data) << "the buffer no bin took comes back";
+    EXPECT_TRUE(received.takeSpare().empty());
+}

@@ -90,6 +90,44 @@ void Client::setPlugin(const std::string& id, const std::string& version) {
     plugin_version = version;
 }
 
+namespace {
+
+// Byte blocks smaller than this are not worth keeping.
+constexpr std::size_t kMinRecycledBytes = std::size_t(1) << 20;
+
+}  // namespace
+
+std::vector<char> Client::takeSpareBin() {
+    std::lock_guard<std::mutex> lock(spare_mutex);
+    return std::move(spare_bin);
+}
+
+void Client::keepSpareBin(std::vector<char>&& block) noexcept {
+    if (block.capacity() < kMinRecycledBytes) return;
+    std::lock_guard<std::mutex> lock(spare_mutex);
+    if (block.capacity() > spare_bin.capacity()) spare_bin = std::move(block);
+}
+
+void Client::recycle(Dict&& reply) {
+    // The largest Bytes of the tree, found without recursion.
+    std::vector<Dict*> stack{&reply};
+    std::vector<char>* largest = nullptr;
+    while (!stack.empty()) {
+        Dict* node = stack.back();
+        stack.pop_back();
+        if (node->type == Dict::Bytes) {
+            auto& bytes = std::get<std::vector<char>>(node->value);
+            if (!largest || bytes.capacity() > largest->capacity()) largest = &bytes;
+        } else if (node->type == Dict::Array) {
+            for (Dict& item : std::get<std::vector<Dict>>(node->value)) stack.push_back(&item);
+        } else if (node->type == Dict::Map) {
+            for (auto& entry : std::get<std::map<std::string, Dict>>(node->value)) stack.push_back(&entry.second);
+        }
+    }
+    if (largest) keepSpareBin(std::move(*largest));
+    Dict gone(std::move(reply));  // the rest is freed here
+}
+
 void Client::setRenderTimeout(int seconds) { render_timeout.store(seconds); }
 
 int Client::getRenderTimeout() const { return render_timeout.load(); }

@@ -253,6 +253,13 @@ MessageDict Client::exchangeMessage(Dict& request, const References& referenced)
     std::lock_guard<std::mutex> lock(exchange_mutex);
     addEnvelope(request);
     ReceivedMessage reply;
+    // A large reply goes into the recycled block; an unused block comes back.
+    reply.provide(takeSpareBin());
+    struct SpareBack {
+        Client& client;
+        ReceivedMessage& reply;
+        ~SpareBack() { client.keepSpareBin(reply.takeSpare()); }
+    } spare_back{*this, reply};
     {
         const EncodedMessage body = encode_referencing(request, referenced, 8192);
         exchange(body, reply);

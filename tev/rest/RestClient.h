@@ -116,6 +116,11 @@ public:
     // TimeoutExceeded after the render time-out; exchange errors unchanged.
     MessageDict send_and_receive_request(Dict& request, const std::function<bool()>& abort = {},
                                          const std::function<void(int)>& progress = {});
+    // Takes the largest byte block (1 MiB or more) of a reply the caller is
+    // done with and keeps it for the next reply whose large bin fits, so that
+    // frames don't arrive into freshly mapped memory every time. The client
+    // keeps at most one block; the rest of `reply` is freed.
+    void recycle(Dict&& reply);
     // Sends {"method": "unload_plugin"}; the reply is dropped, errors pass through.
     void unloadPlugin();
     // Sends {"method": "open_tev_app"}; the reply is dropped, errors pass through.
@@ -154,6 +159,10 @@ private:
                     std::chrono::steady_clock::time_point& started);
     // The attempts and their pacing; `reply` holds the body of the first good reply.
     void exchange(const EncodedMessage& body, ReceivedMessage& reply);
+    // The recycled block, handed out (empty when there is none).
+    std::vector<char> takeSpareBin();
+    // Keeps `block` as the recycled block when it is larger than the one kept.
+    void keepSpareBin(std::vector<char>&& block) noexcept;
     // Writes the envelope entries into `request`.
     void addEnvelope(Dict& request);
     // Polls a queued job until it ends.
@@ -170,6 +179,8 @@ private:
     bool holds_curl_reference = false;  // this client's initCURL succeeded
     std::mutex exchange_mutex;          // one exchange at a time
     std::mutex identity_mutex;          // plugin_id and plugin_version; taken briefly
+    std::vector<char> spare_bin;        // a recycled block for the next large reply
+    std::mutex spare_mutex;             // guards spare_bin; taken briefly
 
     static std::atomic<std::int32_t> curl_init_count;
     static std::mutex curl_init_mutex;
