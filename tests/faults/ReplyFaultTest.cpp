@@ -2,8 +2,10 @@
 // empty, cut short or not MessagePack, headers that claim huge sizes, nesting
 // past the decoder's bound, entries of the wrong kinds, and result images
 // that don't fit the frame. Each ends in the input with the overlay that the
-// log line describes, after one exchange, with balanced books.
+// log line describes, after one exchange, with balanced books; and an error
+// text larger than the log file.
 #include <cstring>
+#include <fstream>
 
 #include <gmock/gmock.h>
 
@@ -253,6 +255,29 @@ INSTANTIATE_TEST_SUITE_P(Depths, MisfitResult, ::testing::Values(8, 16, 32),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "depth" + std::to_string(info.param);
                          });
+
+// ---- texts ------------------------------------------------------------------------
+
+// A text longer than the log file may grow: the log rotates around it, the
+// overlay draws what fits.
+TEST_F(FaultTest, AnErrorTextLargerThanTheLogFileIsLoggedAndDrawn) {
+    const std::string text = "overflow " + std::string(4 << 20, 'x');
+    JobScript script;
+    script.result = [text](const Dict&) { return makeMap({{"error", text}}); };
+    startServer().setJobScript(script);
+    const PixelWorld input = faultInput();
+    double seconds = 0;
+    const RenderResult r = timedRender(input, seconds);
+    expectOverlay(r, input, errorInTevora(text), "huge_error_text");
+    EXPECT_LT(seconds, 2 * kAnsweredExchangeBound);
+    // Read plainly: the helpers' line pattern recurses once per character.
+    std::ifstream log(logPath());
+    std::string line, last;
+    while (std::getline(log, line))
+        if (!line.empty() && line.find("At line") == std::string::npos) last = line;
+    ASSERT_GT(last.size(), 20u);
+    EXPECT_EQ(last.substr(20), "Error in UniversalRender: " + text);
+}
 
 }  // namespace
 }  // namespace TEV::FaultTest
