@@ -183,6 +183,7 @@ TEST_F(LaunchTest, WithNothingInstalledNoProgramOnThePathIsStartedInstead) {
 
 TEST_F(LaunchTest, TheServerStartedByARenderGetsNoShellNoEnvironmentAndNoHostDescriptor) {
     installFakeRuntime();
+    fs::remove(launcherLog());  // appended to by every launch
     const DecoyPath decoys;
     const ScopedEnv secret("TEV_FAULT_TEST_SECRET", "must-not-leak");
 
@@ -296,6 +297,20 @@ TEST(ServerTexts, ComeBackFromTheLinkVerbatimInTheErrors) {
 
 // ---- the reply cap ----------------------------------------------------------------
 
+// Under AddressSanitizer freeing a block writes its whole shadow, so memory
+// that was only reserved, never received, still shows in the resident set.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kReservationsBecomeResident = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kReservationsBecomeResident = true;
+#else
+constexpr bool kReservationsBecomeResident = false;
+#endif
+#else
+constexpr bool kReservationsBecomeResident = false;
+#endif
+
 // Peak resident memory from now on, in KiB: the kernel's peak is reset when
 // it lets us (clear_refs 5), otherwise the growth is judged from the old peak.
 long resetPeak() {
@@ -344,7 +359,9 @@ TEST_F(FaultTest, OversizedRepliesAreRefusedBeforeTheyAreBuffered) {
         CaptureStdout out;
         const TEVErr e = thrownBy([&] { client->send_and_receive_dict(request); });
         EXPECT_EQ(e.detail, "Could not reach server.");
-        EXPECT_LT(memoryUse().peak_kib - before, 64 * kMiB) << "the announced size was buffered";
+        if (!kReservationsBecomeResident) {
+            EXPECT_LT(memoryUse().peak_kib - before, 64 * kMiB) << "the announced size was buffered";
+        }
     }
 }
 
