@@ -5,10 +5,13 @@
 // output world through the pixel functions; a failure is drawn onto a frame
 // image of the world's size instead, which then goes out the same way.
 //
-// Input: byte 0 picks the world's depth (8, 16 or 32 bits, modulo 3); byte 1
-// how the body arrives: bits 0-1 the smallest bin set apart (0, 1, 9 or
-// 65536 bytes), bits 2-6 the piece size less one, bit 7 whether the body's
-// length is announced first. The rest is the body.
+// Input: byte 0: bits 0-1 the world's depth (8, 16 or 32 bits, modulo 3),
+// bits 2-3 the capacity of a spare buffer offered for bins set apart (none,
+// 16, 4096 or 1 MiB), bit 4 an attempt that broke off after half the body
+// first (as the client's retries do); byte 1 how the body arrives: bits 0-1
+// the smallest bin set apart (0, 1, 9 or 65536 bytes), bits 2-6 the piece
+// size less one, bit 7 whether the body's length is announced first. The
+// rest is the body.
 //
 // Beyond memory safety it checks that ReceivedMessage decodes every body as
 // decode_message does (the same tree, or the same exception), that asImage
@@ -163,7 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     static const int kDepths[] = {8, 16, 32};
     static const std::size_t kKeepFrom[] = {0, 1, 9, 65536};
-    const int bit_depth = kDepths[data[0] % 3];
+    static const std::size_t kSpare[] = {0, 16, 4096, 1 << 20};
+    const int bit_depth = kDepths[(data[0] & 3) % 3];
+    const std::size_t spare = kSpare[(data[0] >> 2) & 3];
+    const bool broken_attempt = data[0] & 0x10;
     const std::size_t keep_from = kKeepFrom[data[1] & 3];
     const std::size_t piece = 1 + ((data[1] >> 2) & 31);
     const bool announce = data[1] & 0x80;
@@ -173,11 +179,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Decoded whole = decodeWith([&] { return TEV::decode_message(body, body_size); });
     const Decoded received = decodeWith([&] {
         TEV::ReceivedMessage message(keep_from);
-        if (announce) message.expect(body_size);
-        for (std::size_t at = 0; at < body_size; at += piece)
-            message.append(body + at, std::min(piece, body_size - at));
+        if (spare > 0) {
+            std::vector<char> buffer;
+            buffer.reserve(spare);
+            message.provide(std::move(buffer));
+        }
+        auto receive = [&](std::size_t size) {
+            if (announce) message.expect(size);
+            for (std::size_t at = 0; at < size; at += piece)
+                message.append(body + at, std::min(piece, size - at));
+        };
+        if (broken_attempt) {
+            receive(body_size / 2);
+            message.clear();
+            FUZZ_CHECK(message.size() == 0, "clear() forgets what was received");
+        }
+        receive(body_size);
         FUZZ_CHECK(message.size() == body_size, "every byte received is counted");
-        return message.decode();
+        TEV::MessageDict reply = message.decode();
+        message.takeSpare();  // whatever no bin took, as the client takes it back
+        return reply;
     });
     FUZZ_CHECK(whole.failure == received.failure,
                ("received in pieces, a body fails as it does whole: [" + whole.failure + "] vs [" +
