@@ -1,4 +1,4 @@
-# cmake -DSPECS=<name|program|max_len|dict,...> -DSECONDS=<n> -DSOURCE_DIR=<fuzz/>
+# cmake -DTARGETS=<name|program|max_len|dict,...> -DSECONDS=<n> -DSOURCE_DIR=<fuzz/>
 #       -DWORK_DIR=<build dir> -P RunFuzzers.cmake
 #
 # Runs each fuzz target for SECONDS. New inputs go to WORK_DIR/corpus/<name>/
@@ -6,10 +6,10 @@
 # crash, timeout and out-of-memory inputs land in WORK_DIR/crashes/<name>/.
 # Every target runs even after another has failed; the script fails at the
 # end when a fuzzer failed or left a new file in its crash folder.
-string(REPLACE "," ";" specs "${SPECS}")
+string(REPLACE "," ";" targets "${TARGETS}")
 set(failed "")
-foreach(spec ${specs})
-  string(REPLACE "|" ";" fields "${spec}")
+foreach(target ${targets})
+  string(REPLACE "|" ";" fields "${target}")
   list(GET fields 0 name)
   list(GET fields 1 program)
   list(GET fields 2 max_len)
