@@ -18,6 +18,7 @@
 #include <gmock/gmock.h>
 
 #include "CaptureStdout.h"
+#include "TextFiles.h"
 #include "FaultSupport.h"
 #include "RestClient.h"
 
@@ -28,6 +29,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using Test::linesStartingWith;
+using Test::readFile;
 
 std::unique_ptr<Rest::Client> linkClient() {
     auto client = Rest::create_client();
@@ -43,19 +46,6 @@ TEVErr thrownBy(const std::function<void()>& f) {
     }
     ADD_FAILURE() << "no TEV::TEVErr was thrown";
     return TEVErr(UnknownError, "<nothing thrown>", "");
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
-    return found;
 }
 
 // A loopback listener that answers nothing useful: it only counts who comes.

@@ -10,25 +10,13 @@
 #include <vector>
 
 #include "RestTestHelpers.h"
+#include "TextFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace TEV {
 namespace Test {
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
-    return found;
-}
 
 // Waits for the child that the launch reported and returns its exit status.
 int waitForLaunchedChild(const std::string& output) {
