@@ -25,10 +25,17 @@ say() { printf '\n== %s\n' "$*"; }
 # --- the maker folder ------------------------------------------------------
 # The plug-in writes its log there while rendering, as the invoking user, so
 # the folder must be that user's; creating it under /opt needs sudo.
+# Symbolic links are left out of the check: the runtime is a link to the
+# system's python3, which no user may write and which needs no writing.
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-if [ ! -d "$MAKER" ] || [ -n "$(find "$MAKER" ! -writable -print -quit 2>/dev/null)" ]; then
+if [ ! -d "$MAKER" ] || [ -n "$(find "$MAKER" ! -type l ! -writable -print -quit 2>/dev/null)" ]; then
   say "Preparing the maker folder $MAKER for $(id -un)"
+  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
+    echo "run-demo: $MAKER must exist and be writable by $(id -un), and sudo is not installed;" >&2
+    echo "run-demo: as root: mkdir -p '$MAKER' && chown -R $(id -un) '$MAKER'" >&2
+    exit 1
+  fi
   $SUDO mkdir -p "$MAKER"
   $SUDO chown -R "$(id -u):$(id -g)" "$MAKER"
 fi
