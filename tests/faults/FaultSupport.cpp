@@ -1,9 +1,7 @@
 // Shared tools of the fault, stress and security tests.
 #include "FaultSupport.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -184,21 +182,11 @@ ScopedEnv::~ScopedEnv() {
 }
 
 RawServer::RawServer(int port, Reply reply) : reply_(std::move(reply)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) throw std::runtime_error("RawServer: socket failed");
-    const int on = 1;
-    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    socklen_t length = sizeof address;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listen_fd_, 16) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+    listen_fd_ = Test::listenOnLoopback("RawServer", port, 16, &port_);
+    if (pipe2(wake_, O_CLOEXEC) != 0) {
         close(listen_fd_);
-        throw std::runtime_error("RawServer: cannot listen on port " + std::to_string(port));
+        throw std::runtime_error("RawServer: pipe2 failed");
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });
 }
 

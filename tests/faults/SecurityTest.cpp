@@ -18,9 +18,10 @@
 #include <gmock/gmock.h>
 
 #include "CaptureStdout.h"
-#include "TextFiles.h"
 #include "FaultSupport.h"
 #include "RestClient.h"
+#include "TextFiles.h"
+#include "ThrownError.h"
 
 namespace fs = std::filesystem;
 
@@ -31,21 +32,12 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using Test::linesStartingWith;
 using Test::readFile;
+using Test::thrownBy;
 
 std::unique_ptr<Rest::Client> linkClient() {
     auto client = Rest::create_client();
     client->setPlugin("SecurityTest", "1.0.0");
     return client;
-}
-
-TEVErr thrownBy(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TEVErr& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no TEV::TEVErr was thrown";
-    return TEVErr(UnknownError, "<nothing thrown>", "");
 }
 
 // A loopback listener that answers nothing useful: it only counts who comes.

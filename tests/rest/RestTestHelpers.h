@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -13,6 +12,7 @@
 #include "FakeServer.h"
 #include "RestClient.h"
 #include "TestInstall.h"
+#include "ThrownError.h"
 
 namespace TEV {
 namespace Test {
@@ -34,17 +34,6 @@ inline int countLines(const std::string& text, const std::string& needle) {
     for (std::string line; std::getline(lines, line);)
         if (line.find(needle) != std::string::npos) ++n;
     return n;
-}
-
-// The TEVErr that `f` throws; a failure (and a default error) when it throws none.
-inline TEVErr thrownBy(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TEVErr& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no TEV::TEVErr was thrown";
-    return TEVErr(UnknownError, "<nothing thrown>", "");
 }
 
 inline double secondsSince(Clock::time_point start) {

@@ -157,22 +157,35 @@ Answer Answer::misbehave(Misbehaviour m) {
 
 // ---- life cycle -------------------------------------------------------------
 
-FakeServer::FakeServer(int port) {
-    if (pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("FakeServer: pipe2 failed");
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) throw std::runtime_error("FakeServer: socket failed");
+int listenOnLoopback(const char* who, int port, int backlog, int* bound_port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error(std::string(who) + ": socket failed: " + std::strerror(errno));
     const int one = 1;
-    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listen_fd_, 64) != 0) {
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const std::string why = std::strerror(errno);
-        close(listen_fd_);
+        close(fd);
+        throw std::runtime_error(std::string(who) + ": can't listen on 127.0.0.1:" + std::to_string(port) + ": " +
+                                 why);
+    }
+    if (bound_port) *bound_port = ntohs(address.sin_port);
+    return fd;
+}
+
+FakeServer::FakeServer(int port) {
+    if (pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("FakeServer: pipe2 failed");
+    try {
+        listen_fd_ = listenOnLoopback("FakeServer", port, 64);
+    } catch (...) {
         close(wake_pipe_[0]);
         close(wake_pipe_[1]);
-        throw std::runtime_error("FakeServer: can't listen on 127.0.0.1:" + std::to_string(port) + ": " + why);
+        throw;
     }
     acceptor_ = std::thread([this] { acceptLoop(); });
 }

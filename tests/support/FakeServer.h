@@ -44,6 +44,11 @@ extern const char* const kBuildDir;
 // open descriptors (see fake_runtime.cpp).
 extern const char* const kFakeRuntime;
 
+// A close-on-exec TCP socket listening on 127.0.0.1:port (0 picks a free
+// port) with SO_REUSEADDR; `bound_port`, when given, receives the port.
+// Throws std::runtime_error naming `who`, the port and the reason.
+int listenOnLoopback(const char* who, int port, int backlog, int* bound_port = nullptr);
+
 enum class Misbehaviour {
     none,
     http_500,              // status 500; the body is the regular answer's encoding
