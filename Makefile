@@ -15,6 +15,10 @@
 
 JOBS        ?= $(shell nproc)
 BUILD       ?= build
+# Ports of the test, sanitizer, bench and fuzz trees: PORT_BASE + 7, 17, 27,
+# 37, 47. Two clones that run their suites at once need different bases.
+PORT_BASE   ?= 17000
+port         = $(shell echo $$(( $(PORT_BASE) + $(1) )))
 FUZZ_SECONDS ?= 60
 CMAKE       := cmake
 DEPS        := scripts/install-deps.sh
@@ -45,24 +49,24 @@ define test_build
 endef
 
 test: deps
-	$(call test_build,test,RelWithDebInfo,17007,,)
+	$(call test_build,test,RelWithDebInfo,$(call port,7),,)
 
 test-asan: deps
-	$(call test_build,asan,Debug,17017,address,)
+	$(call test_build,asan,Debug,$(call port,17),address,)
 
 test-tsan: deps
-	$(call test_build,tsan,RelWithDebInfo,17027,thread,)
+	$(call test_build,tsan,RelWithDebInfo,$(call port,27),thread,)
 
 # --- benchmarks and fuzzing ------------------------------------------------
 bench: deps
 	$(CMAKE) -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTEV_BUILD_TESTS=OFF \
-	  -DTEV_BUILD_BENCH=ON -DTEV_SERVER_PORT=17037 -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/bench/maker
+	  -DTEV_BUILD_BENCH=ON -DTEV_SERVER_PORT=$(call port,37) -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/bench/maker
 	$(CMAKE) --build $(BUILD)/bench -j $(JOBS)
 	$(CMAKE) --build $(BUILD)/bench --target run-bench
 
 fuzz: deps
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTEV_BUILD_TESTS=OFF -DTEV_BUILD_FUZZ=ON -DTEV_SERVER_PORT=17047 \
+	  -DTEV_BUILD_TESTS=OFF -DTEV_BUILD_FUZZ=ON -DTEV_SERVER_PORT=$(call port,47) \
 	  -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/fuzz/maker -DTEV_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	$(CMAKE) --build $(BUILD)/fuzz -j $(JOBS)
 	$(CMAKE) --build $(BUILD)/fuzz --target run-fuzz
