@@ -65,8 +65,8 @@ def frame_from_dict(d):
     """Checks an image dictionary and returns its Frame; RequestError says what is wrong."""
     if not isinstance(d, dict):
         raise RequestError(f"'image' must be a map, not {type(d).__name__}")
-    width = _int_entry(d, "width", 0, MAX_DIMENSION)
-    height = _int_entry(d, "height", 0, MAX_DIMENSION)
+    width = _int_entry(d, "width", 1, MAX_DIMENSION)
+    height = _int_entry(d, "height", 1, MAX_DIMENSION)
     channels = _int_entry(d, "channels", 1, MAX_CHANNELS)
     bit_depth = _int_entry(d, "bit_depth", 0, 32)
     if bit_depth not in SAMPLE_TYPES:
