@@ -24,7 +24,7 @@ from urllib.parse import urlsplit
 
 from .budget import BudgetExceeded
 from .errors import RequestError, describe
-from .wire import decode_request, decoded_size, encode_reply
+from .wire import decode_request, encode_reply, scan
 
 log = logging.getLogger("tevserver.http")
 
@@ -35,6 +35,11 @@ COALESCE_BYTES = 64 * 1024
 # A body is read in pieces of at most this size, each charged to the memory
 # budget before the read that fills it (so a waiting connection holds one piece).
 READ_PIECE_BYTES = 256 * 1024
+_ZEROS = memoryview(bytes(READ_PIECE_BYTES))
+# After an error answered before the body was read, the connection reads and drops
+# what the client still sends for up to this long, so that closing it does not reset
+# the connection under the client before it has read the answer.
+LINGER_SECONDS = 1.0
 
 
 class ApiHTTPServer(ThreadingHTTPServer):
@@ -139,6 +144,8 @@ class ApiHandler(BaseHTTPRequestHandler):
         self.server.track(self.connection, True)
 
     def finish(self):
+        if getattr(self, "_linger", False):
+            self._drain()
         self.server.track(self.connection, False)
         try:
             super().finish()
@@ -162,6 +169,18 @@ class ApiHandler(BaseHTTPRequestHandler):
         except (TimeoutError, OSError) as e:
             log.info("connection closed: %s", describe(e))
             self.close_connection = True
+
+    def _drain(self):
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            deadline = time.monotonic() + LINGER_SECONDS
+            while (left := deadline - time.monotonic()) > 0:
+                self.connection.settimeout(left)
+                if not self.connection.recv(65536):
+                    break
+        except OSError:
+            pass
 
     # --- routing -------------------------------------------------------------
     def _path(self):
@@ -254,16 +273,19 @@ class ApiHandler(BaseHTTPRequestHandler):
         body = bytearray()
         try:
             while len(body) < length:
-                want = min(length - len(body), READ_PIECE_BYTES)
+                got = len(body)
+                want = min(length - got, READ_PIECE_BYTES)
                 budget.take(want, f"a {length}-byte request body")
                 charges[0] += want
-                piece = self.rfile.read1(want)
-                budget.give_back(want - len(piece))
-                charges[0] -= want - len(piece)
-                if not piece:
-                    log.info("client left after %d of %d body bytes", len(body), length)
+                body += _ZEROS[:want]  # room the socket's bytes are read into
+                with memoryview(body) as view:
+                    n = self.rfile.readinto1(view[got:])
+                del body[got + n:]
+                budget.give_back(want - n)
+                charges[0] -= want - n
+                if not n:
+                    log.info("client left after %d of %d body bytes", got, length)
                     break
-                body += piece
         except BudgetExceeded as e:
             self.send_error(503, str(e))
             return None
@@ -276,18 +298,13 @@ class ApiHandler(BaseHTTPRequestHandler):
         return body
 
     def _dispatch(self, body, charges, after_reply):
-        """The reply map of a body (which it empties), or None once an HTTP error was answered."""
-        budget = self.server.budget
+        """The reply map of a body, or None once an HTTP error was answered. The request's
+        frame is a view into body: a job that keeps it holds its own charge for it."""
         try:
-            need = decoded_size(body)
-            budget.take(need, "decoding the request")
-            charges[0] += need
-            request = decode_request(body)
-            # The decoded request holds copies of the body's values: the body can go.
-            budget.give_back(len(body))
-            charges[0] -= len(body)
-            body.clear()
-            return self.server.app.handle(request, after_reply)
+            plan = scan(body)
+            self.server.budget.take(plan.size, "decoding the request")
+            charges[0] += plan.size
+            return self.server.app.handle(decode_request(body, plan), after_reply)
         except BudgetExceeded as e:
             self.send_error(503, str(e))
             return None
@@ -330,6 +347,7 @@ class ApiHandler(BaseHTTPRequestHandler):
         log.info("%s %s -> %s", getattr(self, "command", None), getattr(self, "path", None), text)
         try:
             self._send(code, encode_reply({"error": text}), close=True, allow=allow)
+            self._linger = True
         except OSError:
             self.close_connection = True
 

@@ -30,7 +30,7 @@ class Frame:
     pix_aspect_ratio: float
     rowbytes: int
     downsample: float
-    pixels: object  # bytes-like, exactly width*height*channels samples
+    pixels: object  # bytes-like (bytes or a byte memoryview), exactly width*height*channels samples
 
     def samples(self):
         """Read-only (height, width, channels) array over the pixel bytes, no copy."""
@@ -84,7 +84,7 @@ def frame_from_dict(d):
     pixels = d.get("pixels")
     if pixels is None:
         raise RequestError("image lacks 'pixels'")
-    if not isinstance(pixels, (bytes, bytearray)):
+    if not isinstance(pixels, (bytes, bytearray, memoryview)):
         raise RequestError(f"image 'pixels' must be bytes, not {type(pixels).__name__}")
     need = width * height * channels * SAMPLE_TYPES[bit_depth].itemsize
     if len(pixels) != need:

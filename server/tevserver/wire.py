@@ -2,11 +2,14 @@
 
 A request body is decoded whole, after a scan that bounds what decoding it
 takes: the number of values (MAX_VALUES) and the bytes of the decoded objects
-(decoded_size, charged to the memory budget before decoding). A reply is encoded into a list of buffers in
+(DecodePlan.size, charged to the memory budget before decoding). Large bins (a
+frame's pixels) are not copied: they decode to memoryviews into the body, which
+therefore must stay unchanged while the request's values are in use. A reply is encoded into a list of buffers in
 which every large bytes-like value (a frame's pixels) appears as itself, after
 its bin header, so that it reaches the socket without being copied again.
 Floats are always written as float64.
 """
+import os
 import struct
 
 import msgpack
@@ -36,13 +39,25 @@ _SIZED = {0xC4: (1, 1), 0xC5: (2, 1), 0xC6: (4, 1), 0xD9: (1, 4), 0xDA: (2, 4), 
 _CONTAINERS = {0xDC: (2, 1), 0xDD: (4, 1), 0xDE: (2, 2), 0xDF: (4, 2)}
 
 
-def decoded_size(body):
-    """An upper bound of the memory that decoding body takes, from a scan of its values.
-    RequestError when it holds more than MAX_VALUES values or nests deeper than MAX_DEPTH;
-    a malformed body is left to the decoder to name (the scan stops where it breaks)."""
+# Application ext type of the stand-ins for large bins while the rest is decoded.
+_STAND_IN_TYPE = 127
+
+
+class DecodePlan:
+    """What a scan of a body found: the bound of its decoded size and its large bins."""
+
+    def __init__(self, size, bins):
+        self.size = size  # bytes the decoded objects take at most, large bins aside
+        self.bins = bins  # (header start, data start, data end) of each large bin, in order
+
+
+def scan(body):
+    """The DecodePlan of a body. RequestError when it holds more than MAX_VALUES values
+    or nests deeper than MAX_DEPTH; a malformed body is left to the decoder to name (the
+    scan stops where it breaks)."""
     view = memoryview(body)
     end = len(view)
-    pos, values, size = 0, 0, 0
+    pos, values, size, bins = 0, 0, 0, []
     pending = [1]  # values still to read at each open level
     while pending and pos < end:
         if pending[-1] == 0:
@@ -53,6 +68,7 @@ def decoded_size(body):
         if values > MAX_VALUES:
             raise RequestError(f"the request body holds more than {MAX_VALUES} MessagePack values; "
                                "a request is one small map")
+        start = pos
         t = view[pos]
         pos += 1
         count = 0
@@ -73,8 +89,12 @@ def decoded_size(body):
         elif t in _SIZED:
             width, factor = _SIZED[t]
             n = int.from_bytes(view[pos:pos + width], "big")
-            pos += width + n + (1 if t in (0xC7, 0xC8, 0xC9) else 0)
-            size += factor * n
+            pos += width + (1 if t in (0xC7, 0xC8, 0xC9) else 0)
+            if t in (0xC5, 0xC6) and n >= IN_PLACE_BYTES and pos + n <= end:
+                bins.append((start, pos, pos + n))
+            else:
+                size += factor * n
+            pos += n
             continue
         elif t in _CONTAINERS:
             width, per = _CONTAINERS[t]
@@ -86,7 +106,7 @@ def decoded_size(body):
             if len(pending) > MAX_DEPTH:
                 raise RequestError(f"the request body nests MessagePack values deeper than {MAX_DEPTH} levels")
             pending.append(count)
-    return size + VALUE_OBJECT_BYTES * values
+    return DecodePlan(size + VALUE_OBJECT_BYTES * values, bins)
 
 
 # Texts for decoder errors that carry no message of their own.
@@ -96,12 +116,31 @@ _DECODER_FAULTS = {
 }
 
 
-def decode_request(body):
-    """The request object of a body; RequestError when it is no MessagePack object."""
+def decode_request(body, plan=None):
+    """The request object of a body; RequestError when it is no MessagePack object.
+    With the body's plan, its large bins decode to memoryviews into body."""
     if not body:
         raise RequestError("the request body is empty; expected one MessagePack map")
+    source, ext_hook = body, msgpack.ExtType
+    if plan is not None and plan.bins:
+        # The rest of the body with a 16-byte stand-in (a per-call token and an index)
+        # for each large bin; the decoder hands the stand-ins back as views.
+        view = memoryview(body)
+        token = os.urandom(12)
+        parts, at = [], 0
+        for index, (start, data, stop) in enumerate(plan.bins):
+            parts += [view[at:start], b"\xd8\x7f", token, index.to_bytes(4, "big")]
+            at = stop
+        parts.append(view[at:])
+        source = b"".join(parts)
+
+        def ext_hook(code, data):
+            if code == _STAND_IN_TYPE and data[:12] == token:
+                _, first, stop = plan.bins[int.from_bytes(data[12:], "big")]
+                return view[first:stop]
+            return msgpack.ExtType(code, data)
     try:
-        return msgpack.unpackb(body, raw=False, strict_map_key=True)
+        return msgpack.unpackb(source, raw=False, strict_map_key=True, ext_hook=ext_hook)
     except msgpack.ExtraData:
         raise RequestError("the request body holds bytes after its MessagePack object") from None
     except Exception as e:  # malformed, truncated, too deep, bad UTF-8, unhashable keys

@@ -111,6 +111,16 @@ def expected_samples(samples, channels, depth, p):
     return out
 
 
+def wait_for(condition, timeout=5.0):
+    """True once condition() holds, False after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
 def start_server(test, **options):
     """A started in-process server on a free port, stopped when the test ends."""
     server = Server(port=0, **options)
@@ -120,4 +130,4 @@ def start_server(test, **options):
 
 
 __all__ = ["ApiClient", "PENDING", "RenderOptions", "Server", "expected_samples", "image",
-           "params", "samples_of", "start_server"]
+           "params", "samples_of", "start_server", "wait_for"]

@@ -8,7 +8,7 @@ import unittest
 import msgpack
 
 from support import (ApiClient, RenderOptions, expected_samples, image, params, samples_of,
-                     start_server)
+                     start_server, wait_for)
 
 ADJUSTED = params(brightness=1.2, contrast=0.9, saturation=1.1)
 SAMPLES = [(i * 31) % 256 for i in range(16 * 16 * 3)]
@@ -35,15 +35,6 @@ def resident_bytes():
         return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmRSS:"))
 
 
-def wait_for(condition, timeout=5.0):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.01)
-    return True
-
-
 class BodyTest(unittest.TestCase):
     def test_an_announced_length_is_not_allocated_and_a_stalled_body_is_cut_off(self):
         server = start_server(self, stall=0.5)
@@ -51,8 +42,9 @@ class BodyTest(unittest.TestCase):
         before = resident_bytes()
         socks = [hostile(server.address, head) for _ in range(3)]
         try:
-            # One byte each arrived; each waits with one piece charged for the next read.
-            self.assertTrue(wait_for(lambda: server.budget.held == 3 * (1 + 256 * 1024)))
+            # One byte each arrived; each waits with at most one piece charged for the next read.
+            self.assertTrue(wait_for(lambda: server.budget.held >= 3 * 256 * 1024))
+            self.assertLessEqual(server.budget.held, 3 * (1 + 256 * 1024))
             self.assertLess(resident_bytes() - before, 32 << 20)
             started = time.monotonic()
             for sock in socks:
@@ -123,7 +115,8 @@ class HeldBytesTest(unittest.TestCase):
         frame = image(16, 16, 3, 8, SAMPLES)
         for job in ("running", "queued", "expires", "collected"):
             client.render(job, frame, ADJUSTED)
-        self.assertEqual(server.budget.held, 4 * 2 * len(frame["pixels"]))
+        # (A request's own bytes are given back just after its reply.)
+        self.assertTrue(wait_for(lambda: server.budget.held == 4 * 2 * len(frame["pixels"])))
         client.call("abort_request", request_id="running")
         client.call("abort_request", request_id="queued")
         self.assertIn("image", client.wait_result("collected")["result"]["result"])

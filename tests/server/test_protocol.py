@@ -5,7 +5,7 @@ import time
 import unittest
 
 from support import (PENDING, ApiClient, RenderOptions, expected_samples, image, params,
-                     samples_of, start_server)
+                     samples_of, start_server, wait_for)
 
 ADJUSTED = params(brightness=1.1, contrast=0.9, saturation=1.2)
 # 4 rows of 8 pixels, one row per block: a slow render has several progress steps.
@@ -131,7 +131,7 @@ class JobLimitsTest(unittest.TestCase):
         self.assertEqual([(r.levelname, r.getMessage()) for r in about_bad],
                          [("ERROR", "job bad failed: MemoryError (raised without a message)")])
         self.assertIsNone(about_bad[0].exc_info)  # no traceback unless debug lines are on
-        self.assertEqual(server.budget.held, 0)
+        self.assertTrue(wait_for(lambda: server.budget.held == 0))
         client.render("good", slow_image(), ADJUSTED)
         self.assertIn("image", client.wait_result("good")["result"]["result"])
 
