@@ -24,4 +24,4 @@ target_sources(tev PRIVATE
   "${_tev_font_cpp}")
 target_include_directories(tev PRIVATE ${TEV_STB_INCLUDE_DIR} ${Boost_INCLUDE_DIRS})
 
-install(FILES TEV_Image.h DESTINATION ${TEV_INSTALL_INCLUDEDIR})
+install(FILES include/TEV_Image.h DESTINATION ${TEV_INSTALL_INCLUDEDIR})
