@@ -40,10 +40,12 @@ run: deps $(BUILD)/release/CMakeCache.txt
 	 else echo "make run: the rendering demo is not built yet (see README)"; fi
 
 # --- tests -----------------------------------------------------------------
+# The test and sanitizer trees fail on any compiler warning (-Werror); the
+# release, bench and fuzz trees only report them.
 define test_build
 	$(CMAKE) -S . -B $(BUILD)/$(1) -DCMAKE_BUILD_TYPE=$(2) -DTEV_BUILD_TESTS=ON \
 	  -DTEV_SERVER_PORT=$(3) -DTEV_MAKER_FOLDER=$(CURDIR)/$(BUILD)/$(1)/maker \
-	  -DTEV_SANITIZE=$(4) $(5)
+	  -DTEV_SANITIZE=$(4) -DTEV_WARNINGS_AS_ERRORS=ON $(5)
 	$(CMAKE) --build $(BUILD)/$(1) -j $(JOBS)
 	cd $(BUILD)/$(1) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 endef

@@ -5,13 +5,12 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake make pkg-config git
+  build-essential cmake make
   libcurl4-openssl-dev          # server link (HTTP)
   libmsgpack-cxx-dev            # wire encoding (header-only msgpack-c 4)
   libspdlog-dev libfmt-dev      # plug-in log file
   libstb-dev                    # font rasterising, image files in tests
   libboost-dev                  # base64 archive iterators
-  libcpp-httplib-dev            # loopback HTTP servers in tests and benchmarks
   libpng-dev libopenexr-dev     # rendering front end: PNG and EXR files
   libgtest-dev libgmock-dev     # unit tests
   libbenchmark-dev              # make bench
