@@ -80,6 +80,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
     globalData* global = GlobalOf(out_data);
     if (!global) return PF_Err_NONE;  // global setup never completed
     {
+        // A fixed trace line, not this source's line: log readers match it.
         std::stringstream line;
         line << UserTexts::kSetdownLinePrefix << UserTexts::kSetdownLineNumber << "\n";
         spdlog_log(std::move(line), global->log_path);

@@ -1,5 +1,7 @@
 // Preferences and small helpers of the plug-in's toolbox. No command calls
-// them today; they behave the same whenever they are used.
+// them today; they behave the same whenever they are used. Their names mix
+// styles (Pref, file_exists, GetEnv) because code shared with the plug-in's
+// sibling effects calls them by these names.
 #pragma once
 
 #include <string>

@@ -18,6 +18,8 @@
 constexpr std::size_t kLogMaxFileSize = 3145728;
 constexpr std::size_t kLogMaxFiles = 5;
 
+// The name says spdlog although callers only rely on what it does: the
+// plug-in's sibling effects and their tools call it by this name.
 // Logs message.str() to log_file (folder created when missing). A failure of
 // the log itself (folder or file not writable, rotation failed) is printed
 // to standard output as "Log failed: <reason>" and never reaches the caller.
@@ -25,7 +27,8 @@ void spdlog_log(std::stringstream message, std::string log_file);
 // Logs `message` to log_file; failures as above.
 void spdlog_log(std::string message, std::string log_file);
 
-// Writes `text` to standard output, no line break added.
+// Writes `text` to standard output, no line break added. Named after the
+// platform call it stands in for; shared code calls it by that name.
 void OutputDebugString(const char* text);
 void OutputDebugString(const std::string& text);
 // Always false: the plug-in has no debug mode.
