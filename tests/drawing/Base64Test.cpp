@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TEV_Image.h"
+#include "ThrownError.h"
 
 namespace {
 
@@ -9,13 +10,8 @@ std::vector<unsigned char> bytes(const std::string& s) { return {s.begin(), s.en
 
 // The TEVErr that decoding `text` throws; fails the test when none is thrown.
 TEV::TEVErr decodeError(const std::string& text) {
-    try {
-        TEV::decode_base64(text);
-    } catch (const TEV::TEVErr& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error for \"" << text << "\"";
-    return TEV::TEVErr(TEV::UnknownError, "", "");
+    SCOPED_TRACE("decoding \"" + text + "\"");
+    return TEV::Test::thrownBy([&] { TEV::decode_base64(text); });
 }
 
 }  // namespace

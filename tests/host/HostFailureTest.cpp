@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "HostTestSupport.h"
+#include "ThrownError.h"
 
 namespace TEV::Host::Testing {
 namespace {
@@ -14,13 +15,9 @@ bool mentions(const std::vector<std::string>& lines, const std::string& part) {
 
 std::string loadError(const std::string& path) {
     HeadlessHost host;
-    try {
-        host.load(path);
-    } catch (const HostError& e) {
-        EXPECT_FALSE(host.loaded());
-        return e.what();
-    }
-    return "";
+    const std::string what = TEV::Test::thrownBy<HostError>([&] { host.load(path); }).what();
+    EXPECT_FALSE(host.loaded());
+    return what;
 }
 
 TEST(HostLoading, MissingLibraryAndMissingEntryPointGiveClearMessages) {
@@ -35,12 +32,8 @@ TEST(HostLoading, MissingLibraryAndMissingEntryPointGiveClearMessages) {
 
 TEST(HostLoading, CommandsBeforeLoadingAreRefused) {
     HeadlessHost host;
-    try {
-        host.globalSetup();
-        FAIL() << "no error";
-    } catch (const HostError& e) {
-        EXPECT_STREQ(e.what(), "cannot send PF_Cmd_GLOBAL_SETUP: no plug-in is loaded");
-    }
+    EXPECT_STREQ(TEV::Test::thrownBy<HostError>([&] { host.globalSetup(); }).what(),
+                 "cannot send PF_Cmd_GLOBAL_SETUP: no plug-in is loaded");
 }
 
 TEST(WithheldSuites, MissingSequenceDataSuiteGives13WithTheMessage) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "HostTestSupport.h"
+#include "ThrownError.h"
 
 namespace TEV::Host::Testing {
 namespace {
@@ -102,12 +103,8 @@ TEST(HostLifecycle, SettingParametersChecksNameKindAndRange) {
     fx.host.setParamChoice(fx.inst, "Mode", "Fail render");
     EXPECT_DOUBLE_EQ(fx.host.paramValue(fx.inst, "Mode"), kModeFail);
     EXPECT_THROW(fx.host.setParamChoice(fx.inst, "Mode", "fail render"), HostError);
-    try {
-        fx.host.setParam(fx.inst, "Gain", -1);
-        FAIL() << "no error";
-    } catch (const HostError& e) {
-        EXPECT_STREQ(e.what(), "parameter 2 (\"Gain\"): value -1 outside 0 .. 4");
-    }
+    EXPECT_STREQ(TEV::Test::thrownBy<HostError>([&] { fx.host.setParam(fx.inst, "Gain", -1); }).what(),
+                 "parameter 2 (\"Gain\"): value -1 outside 0 .. 4");
 }
 
 TEST(HostLifecycle, UpdateParamsUITakesOverUiFlagsThroughParamUtils) {

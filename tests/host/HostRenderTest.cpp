@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "HostTestSupport.h"
+#include "ThrownError.h"
 
 namespace TEV::Host::Testing {
 namespace {
@@ -131,12 +132,7 @@ TEST(HostRender, FailuresNameTheCommandAndTheCode) {
     EXPECT_TRUE(r.pre_render.ok());
     EXPECT_EQ(r.err(), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(r.render.describe(), "PF_Cmd_SMART_RENDER (24) failed with error 4 (PF_Err_OUT_OF_MEMORY)");
-    try {
-        r.render.expectOk();
-        FAIL() << "no error";
-    } catch (const HostError& e) {
-        EXPECT_EQ(e.code(), PF_Err_OUT_OF_MEMORY);
-    }
+    EXPECT_EQ(TEV::Test::thrownBy<HostError>([&] { r.render.expectOk(); }).code(), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(fx.host.unbalanced(), std::vector<std::string>{});
 }
 

@@ -11,10 +11,12 @@
 #include "AEFX_SuiteHelper.h"
 #include "AEGP_SuiteHandler.h"
 #include "Smart_Utils.h"
+#include "ThrownError.h"
 
 namespace {
 
 using Key = std::pair<std::string, int>;
+using TEV::Test::thrownBy;
 
 // A basic suite that offers the suites in `offered` and counts acquisitions.
 // Its functions carry no context, so the fake under test is a global.
@@ -74,17 +76,6 @@ struct Call {
     bool displayFlag() const { return (out_data.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0; }
 };
 
-// The PF_Err thrown by f, or -1 when it throws nothing.
-template <typename F>
-PF_Err thrownCode(F&& f) {
-    try {
-        f();
-    } catch (PF_Err code) {
-        return code;
-    }
-    return -1;
-}
-
 TEST(SuiteHandler, AcquiresOnFirstUseAndReleasesEverySuiteOnDestruction) {
     FakeBasicSuite fake;
     fake.offer(kPFHandleSuite, kPFHandleSuiteVersion1);
@@ -115,19 +106,19 @@ TEST(SuiteHandler, MissingSuiteThrows516WhetherRefusedOrNull) {
     FakeBasicSuite fake;
     {
         AEGP_SuiteHandler suites(&fake.basic);
-        EXPECT_EQ(thrownCode([&] { suites.UtilitySuite5(); }), PF_Err_BAD_CALLBACK_PARAM);
+        EXPECT_EQ(thrownBy<PF_Err>([&] { suites.UtilitySuite5(); }), PF_Err_BAD_CALLBACK_PARAM);
     }
     fake.null_without_error = true;
     {
         AEGP_SuiteHandler suites(&fake.basic);
-        EXPECT_EQ(thrownCode([&] { suites.IterateFloatSuite1(); }), PF_Err_BAD_CALLBACK_PARAM);
+        EXPECT_EQ(thrownBy<PF_Err>([&] { suites.IterateFloatSuite1(); }), PF_Err_BAD_CALLBACK_PARAM);
     }
     // The null table that was counted as acquired was given back.
     EXPECT_EQ(fake.outstanding(), 0);
 }
 
 TEST(SuiteHandler, NullBasicSuiteThrows516AtConstruction) {
-    EXPECT_EQ(thrownCode([] { AEGP_SuiteHandler suites(nullptr); }), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(thrownBy<PF_Err>([] { AEGP_SuiteHandler suites(nullptr); }), PF_Err_BAD_CALLBACK_PARAM);
 }
 
 TEST(AefxAcquireSuite, ReturnsTheSuiteOrReports516WithMessageAndDisplayFlag) {
@@ -181,7 +172,7 @@ TEST(AefxAcquireSuite, OverlongMessageStaysInsideReturnMsg) {
 TEST(SuiteScoper, MissingSuiteThrows13AfterWritingTheMessage) {
     FakeBasicSuite fake;
     Call call(&fake.basic);
-    EXPECT_EQ(thrownCode([&] {
+    EXPECT_EQ(thrownBy<PF_Err>([&] {
                   AEFX_SuiteScoper<PF_EffectSequenceDataSuite1> seq(&call.in_data, kPFEffectSequenceDataSuite, 1,
                                                                      &call.out_data);
               }),
@@ -191,7 +182,7 @@ TEST(SuiteScoper, MissingSuiteThrows13AfterWritingTheMessage) {
 
     // Without out_data there is nothing to write, but it still throws.
     Call silent(&fake.basic);
-    EXPECT_EQ(thrownCode([&] {
+    EXPECT_EQ(thrownBy<PF_Err>([&] {
                   AEFX_SuiteScoper<PF_EffectSequenceDataSuite1> seq(&silent.in_data, kPFEffectSequenceDataSuite, 1);
               }),
               A_Err_MISSING_SUITE);
@@ -202,7 +193,7 @@ TEST(SuiteScoper, NullTableWithoutErrorCountsAsMissingAndIsGivenBack) {
     FakeBasicSuite fake;
     fake.null_without_error = true;
     Call call(&fake.basic);
-    EXPECT_EQ(thrownCode([&] {
+    EXPECT_EQ(thrownBy<PF_Err>([&] {
                   AEFX_SuiteScoper<PF_EffectSequenceDataSuite1> seq(&call.in_data, kPFEffectSequenceDataSuite, 1,
                                                                      &call.out_data);
               }),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PixelConversion.h"
+#include "ThrownError.h"
 
 using namespace TEV::Adobe;
 
@@ -193,12 +194,8 @@ TEST(StorageKinds, FloatStorageIsRefusedByEightBitFunctions) {
     EXPECT_THROW(Image2World8(&img, 0, 0, nullptr, &out), std::bad_variant_access);
     EXPECT_EQ(floats(img), (std::vector<float>{0, 0, 0}));
     EXPECT_EQ(out, (PF_Pixel{9, 9, 9, 9}));
-    try {
-        Image2World8(&img, 0, 0, nullptr, &out);
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(),
-                     "Image2World8: the image has float storage, 8-bit pixels need byte storage");
-    }
+    EXPECT_STREQ(TEV::Test::thrownBy<PixelStorageMismatch>([&] { Image2World8(&img, 0, 0, nullptr, &out); }).what(),
+                 "Image2World8: the image has float storage, 8-bit pixels need byte storage");
 }
 
 TEST(StorageKinds, ByteStorageIsRefusedByFloatFunctions) {
@@ -208,12 +205,8 @@ TEST(StorageKinds, ByteStorageIsRefusedByFloatFunctions) {
     EXPECT_THROW(Image2World32(&img, 0, 0, nullptr, &out), PixelStorageMismatch);
     EXPECT_EQ(bytes(img), (std::vector<unsigned char>{0, 0, 0}));
     EXPECT_EQ(out.red, 9.0f);
-    try {
-        World2Image32(&img, 0, 0, &in, nullptr);
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(),
-                     "World2Image32: the image has byte storage, float pixels need float storage");
-    }
+    EXPECT_STREQ(TEV::Test::thrownBy<PixelStorageMismatch>([&] { World2Image32(&img, 0, 0, &in, nullptr); }).what(),
+                 "World2Image32: the image has byte storage, float pixels need float storage");
 }
 
 // --- indices that leave the store --------------------------------------------

@@ -19,6 +19,11 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+// Relative: each suite that links this support writes into its own folder.
+constexpr char kPictureDir[] = "pictures";
+}  // namespace
+
 namespace TEV::PluginTest {
 
 // ---- log file -----------------------------------------------------------------
@@ -228,8 +233,8 @@ int darkenedRows(const PixelWorld& input, const PixelWorld& output) {
 }
 
 std::string writePng(const PixelWorld& world, const std::string& name) {
-    fs::create_directories(TEST_PICTURE_DIR);
-    const std::string path = std::string(TEST_PICTURE_DIR) + "/" + name + ".png";
+    fs::create_directories(kPictureDir);
+    const std::string path = std::string(kPictureDir) + "/" + name + ".png";
     std::vector<unsigned char> rgba;
     rgba.reserve(std::size_t(world.width()) * world.height() * 4);
     auto byte = [](float v) { return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };

@@ -62,8 +62,8 @@ long differingPixels(const PixelWorld& a, const PixelWorld& b);
 bool allZero(const PixelWorld& world);
 // Rows whose every pixel is the input pixel darkened to 40 % (and opaque).
 int darkenedRows(const PixelWorld& input, const PixelWorld& output);
-// Writes the world as an 8-bit RGBA PNG under the build's picture folder;
-// returns the path.
+// Writes the world as an 8-bit RGBA PNG into pictures/ of the working
+// directory (under ctest: the suite's build folder); returns the path.
 std::string writePng(const PixelWorld& world, const std::string& name);
 
 // A host with the effect loaded and set up (global and parameter setup).

@@ -36,6 +36,12 @@ inline int countLines(const std::string& text, const std::string& needle) {
     return n;
 }
 
+// Time a test adds to an upper bound for a loaded two-core machine and the
+// sanitizer builds. Upper bounds only say that nothing waited for a longer
+// mechanism (the next whole second, the exchange budget, the time-out);
+// lower bounds, which follow from the pauses themselves, need none.
+constexpr double kLoadSlackSeconds = 4.0;
+
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "TEV.h"
+#include "ThrownError.h"
 
 TEST(Uuid, HasTheVersionFourLayoutAndDiffers) {
     const std::regex form("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
@@ -44,13 +45,10 @@ TEST(VersionCheck, OnlyTheExactTextMatches) {
     EXPECT_STREQ(TEV::getImplementationVersion(), "2");
     EXPECT_TRUE(TEV::checkVersionCompatibility("2"));
     for (const char* bad : {"", "20", " 2", "2 ", "1"}) {
-        try {
-            TEV::checkVersionCompatibility(bad);
-            FAIL() << "accepted '" << bad << "'";
-        } catch (const TEV::TEVErr& e) {
-            EXPECT_EQ(e.type, TEV::VersionMismatch);
-            EXPECT_EQ(e.detail, std::string("TEV header version (") + bad + ") does not match library version (2)");
-            EXPECT_EQ(e.context, "");
-        }
+        SCOPED_TRACE(std::string("version '") + bad + "'");
+        const TEV::TEVErr e = TEV::Test::thrownBy([&] { TEV::checkVersionCompatibility(bad); });
+        EXPECT_EQ(e.type, TEV::VersionMismatch);
+        EXPECT_EQ(e.detail, std::string("TEV header version (") + bad + ") does not match library version (2)");
+        EXPECT_EQ(e.context, "");
     }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "TEV.h"
+#include "ThrownError.h"
 
 using TEV::Dict;
 
@@ -236,12 +237,7 @@ TEST(DecodeBounds, TrailingBytesAreIgnored) {
 }
 
 TEST(DecodeBounds, EmptyAndTruncatedBodiesFail) {
-    try {
-        decode("");
-        FAIL() << "empty body decoded";
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "insufficient bytes");
-    }
+    EXPECT_STREQ(TEV::Test::thrownBy<std::runtime_error>([] { decode(""); }).what(), "insufficient bytes");
     EXPECT_ANY_THROW(decode(bytes({0x92, 0x01})));
     EXPECT_ANY_THROW(decode(bytes({0xc1})));  // reserved type byte
 }
@@ -274,10 +270,5 @@ TEST(DecodeBounds, NestingIsBoundedAndTheDeepestAcceptedTreeIsUsable) {
     // The converter enforces the same bound on objects from elsewhere.
     std::string deep = nested(TEV::kMaxDecodeDepth + 1);
     msgpack::object_handle oh = msgpack::unpack(deep.data(), deep.size());
-    try {
-        TEV::msgpack_to_dict(oh.get());
-        FAIL() << "over-deep object converted";
-    } catch (const TEV::TEVErr& e) {
-        EXPECT_EQ(e.type, TEV::ErrorDecodingMessage);
-    }
+    EXPECT_EQ(TEV::Test::thrownBy([&] { TEV::msgpack_to_dict(oh.get()); }).type, TEV::ErrorDecodingMessage);
 }
