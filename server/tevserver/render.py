@@ -140,33 +140,33 @@ def adjust_block(src, dst, params, bit_depth):
     pixels_in = src.reshape(height * width, channels)
     pixels_out = dst.reshape(height * width, channels)
     step = min(PASS_PIXELS, height * width)
-    x = np.empty((colour, step))     # channel planes of the pixels in hand
+    x = np.empty((step, colour))  # the pixels in hand, interleaved as they come
     luma = np.empty(step)
     part = np.empty(step)
     with np.errstate(all="ignore"):  # float frames: overflow to infinities is defined above
         for first in range(0, height * width, step):
             block_in = pixels_in[first:first + step, :colour]
             n = block_in.shape[0]
-            xs = x[:, :n]
-            np.copyto(xs, block_in.T)
+            xs = x[:n]
+            np.copyto(xs, block_in)
             if colour == 3:
                 ls, ps = luma[:n], part[:n]
-                np.multiply(xs[0], LUMA[0], out=ls)
-                np.multiply(xs[1], LUMA[1], out=ps)
+                np.multiply(xs[:, 0], LUMA[0], out=ls)
+                np.multiply(xs[:, 1], LUMA[1], out=ps)
                 ls += ps
-                np.multiply(xs[2], LUMA[2], out=ps)
+                np.multiply(xs[:, 2], LUMA[2], out=ps)
                 ls += ps
                 ls *= k2
                 ls += offset
                 xs *= k1
-                xs += ls
+                xs += ls[:, np.newaxis]
             else:
                 xs *= grey_gain
                 xs += offset
             if bit_depth != 32:
                 np.clip(xs, 0.0, scale, out=xs)
                 np.rint(xs, out=xs)  # half to even; exact in the integer type
-            np.copyto(pixels_out[first:first + n, :colour].T, xs, casting="unsafe")
+            np.copyto(pixels_out[first:first + n, :colour], xs, casting="unsafe")
     dst[:, :, colour:] = src[:, :, colour:]
 
 
