@@ -170,8 +170,9 @@ def adjust_block(src, dst, params, bit_depth):
     dst[:, :, colour:] = src[:, :, colour:]
 
 
-def run(frame, params, job, options=RenderOptions()):
-    """Renders a frame as a job: reports progress per block, stops on abort.
+def run(frame, params, job, options=RenderOptions(), lend=None):
+    """Renders a frame as a job: reports progress per block, stops on abort. The output
+    goes into lend(nbytes) (a flat uint8 array) when given.
 
     Returns the job's result: {"result": {"image": <canonical image dictionary>}}.
     """
@@ -180,7 +181,7 @@ def run(frame, params, job, options=RenderOptions()):
         return {"result": {"image": frame_to_dict(frame)}}
 
     src = frame.samples()
-    out = np.empty_like(src)
+    out = np.empty_like(src) if lend is None else lend(src.nbytes).view(src.dtype).reshape(src.shape)
     rows = max(1, options.block_samples // max(1, frame.width * frame.channels))
     for top in range(0, frame.height, rows):
         job.check_abort()
