@@ -34,7 +34,7 @@ TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
     EXPECT_FALSE(o.progress_bar);  // only main turns the bar on, for a terminal
     EXPECT_EQ(o.log_file, "fx.log");
     EXPECT_EQ(parse({"render", "fx.so", "--in", "a.png", "--out", "b.png"}).depth, 0);  // from the input
-    EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b"}).last_frame, 7);
+    EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b.png"}).last_frame, 7);
     EXPECT_EQ(parse({"render", "fx.so", "--help"}).action, Action::Help);
 
     const std::vector<std::vector<std::string>> bad = {
