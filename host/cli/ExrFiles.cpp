@@ -5,6 +5,7 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfIO.h>
+#include <Imath/half.h>
 #include <ImfOutputFile.h>
 
 #include <cerrno>
@@ -32,6 +33,12 @@ Imf::Slice floatSlice(std::vector<float>& samples, std::size_t channel, int widt
                  origin * std::ptrdiff_t(kChannels * sizeof(float));
     return Imf::Slice(Imf::FLOAT, base, kChannels * sizeof(float), kChannels * sizeof(float) * std::size_t(width),
                       1, 1, fill);
+}
+
+Imf::Slice halfSlice(std::vector<half>& samples, std::size_t channel, int width, const Imath::Box2i& window) {
+    const std::ptrdiff_t origin = -(std::ptrdiff_t(window.min.y) * width + window.min.x);
+    char* base = reinterpret_cast<char*>(samples.data() + channel) + origin * std::ptrdiff_t(kChannels * sizeof(half));
+    return Imf::Slice(Imf::HALF, base, kChannels * sizeof(half), kChannels * sizeof(half) * std::size_t(width));
 }
 
 // An output stream that keeps the system's error number of a failed write,
@@ -238,13 +245,18 @@ void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLay
         for (const char* name : names) {
             header.channels().insert(name, Imf::Channel(type));
         }
+        // The library converts between slice and channel types when it
+        // reads, not when it writes: half channels need half samples.
+        std::vector<half> halves;
+        if (type == Imf::HALF) halves.assign(samples.begin(), samples.end());
         ExrFileStream stream(path);
         {
             Imf::OutputFile file(stream, header);
             Imf::FrameBuffer buffer;
             const Imath::Box2i window = header.dataWindow();
             for (std::size_t c = 0; c < kChannels; ++c) {
-                buffer.insert(names[c], floatSlice(samples, c, width, window, 0.0));
+                buffer.insert(names[c], type == Imf::HALF ? halfSlice(halves, c, width, window)
+                                                          : floatSlice(samples, c, width, window, 0.0));
             }
             file.setFrameBuffer(buffer);
             file.writePixels(height);

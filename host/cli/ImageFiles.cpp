@@ -19,8 +19,9 @@ std::string lowerExtension(const std::string& path) {
 
 // A message about the temporary file, told of the file it stands for.
 std::string withPath(std::string message, const std::string& temp, const std::string& path) {
-    const std::size_t at = message.find(temp);
-    if (at != std::string::npos) message.replace(at, temp.size(), path);
+    for (std::size_t at = message.find(temp); at != std::string::npos; at = message.find(temp, at + path.size())) {
+        message.replace(at, temp.size(), path);
+    }
     return message;
 }
 
