@@ -25,7 +25,7 @@
 #include "FrameRecord.h"
 #include "FrameVerdict.h"
 #include "ImageFiles.h"
-#include "PluginLog.h"
+#include "KnownPlugin.h"
 #include "Progress.h"
 #include "SafeFile.h"
 #include "StopSignals.h"

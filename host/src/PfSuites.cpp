@@ -2,13 +2,9 @@
 // sequence data, iteration, and the opaque Drawbot tables.
 #include <cstring>
 
-#include "AE_EffectCBSuites.h"
-#include "AE_EffectSuites.h"
-#include "AE_GeneralPlug.h"
 #include "Iterate.h"
-#include "PfSuites.h"
+#include "Suites.h"
 #include "Unsupported.h"
-#include "adobesdk/DrawbotSuite.h"
 
 namespace TEV::Host {
 
@@ -146,12 +142,6 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     return PF_Err_NONE;
 }
 
-const PF_HandleSuite1 kHandleSuite = {&newHandle, &lockHandle, &unlockHandle,
-                                      &disposeHandle, &handleSize, &resizeHandle};
-const PF_EffectUISuite1 kEffectUISuite = {&setOptionsButtonName};
-const PF_WorldSuite2 kWorldSuite = {&newWorld, &disposeWorld, &getPixelFormat};
-const PF_EffectSequenceDataSuite1 kSequenceDataSuite = {&getConstSequenceData};
-
 PF_ParamUtilsSuite3 makeParamUtils() {
     PF_ParamUtilsSuite3 s{};
     s.PF_UpdateParamUI = &updateParamUI;
@@ -192,28 +182,52 @@ PF_IterateFloatSuite1 makeIterateFloat() {
     return s;
 }
 
-// The Drawbot tables are opaque to this project; distinct addresses stand in.
-const char kDrawbotTokens[4] = {};
-
 }  // namespace
 
-void addPfSuites(SuiteTable& table) {
-    static const PF_ParamUtilsSuite3 param_utils = makeParamUtils();
-    static const PF_Iterate8Suite1 iterate8_suite = makeIterate8();
-    static const PF_Iterate16Suite1 iterate16_suite = makeIterate16();
-    static const PF_IterateFloatSuite1 iterate_float_suite = makeIterateFloat();
-    table[{kPFHandleSuite, kPFHandleSuiteVersion1}] = &kHandleSuite;
-    table[{kPFEffectUISuite, kPFEffectUISuiteVersion1}] = &kEffectUISuite;
-    table[{kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3}] = &param_utils;
-    table[{kPFWorldSuite, kPFWorldSuiteVersion2}] = &kWorldSuite;
-    table[{kPFEffectSequenceDataSuite, kPFEffectSequenceDataSuiteVersion1}] = &kSequenceDataSuite;
-    table[{kPFIterate8Suite, kPFIterate8SuiteVersion1}] = &iterate8_suite;
-    table[{kPFIterate16Suite, kPFIterate16SuiteVersion1}] = &iterate16_suite;
-    table[{kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1}] = &iterate_float_suite;
-    table[{kDRAWBOT_DrawSuite, kDRAWBOT_DrawSuite_VersionCurrent}] = &kDrawbotTokens[0];
-    table[{kDRAWBOT_SupplierSuite, kDRAWBOT_SupplierSuite_VersionCurrent}] = &kDrawbotTokens[1];
-    table[{kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_VersionCurrent}] = &kDrawbotTokens[2];
-    table[{kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_VersionCurrent}] = &kDrawbotTokens[3];
+const PF_HandleSuite1& pfHandleSuite1() {
+    static const PF_HandleSuite1 suite{&newHandle, &lockHandle, &unlockHandle,
+                                       &disposeHandle, &handleSize, &resizeHandle};
+    return suite;
+}
+
+const PF_EffectUISuite1& pfEffectUISuite1() {
+    static const PF_EffectUISuite1 suite{&setOptionsButtonName};
+    return suite;
+}
+
+const PF_ParamUtilsSuite3& pfParamUtilsSuite3() {
+    static const PF_ParamUtilsSuite3 suite = makeParamUtils();
+    return suite;
+}
+
+const PF_WorldSuite2& pfWorldSuite2() {
+    static const PF_WorldSuite2 suite{&newWorld, &disposeWorld, &getPixelFormat};
+    return suite;
+}
+
+const PF_EffectSequenceDataSuite1& pfEffectSequenceDataSuite1() {
+    static const PF_EffectSequenceDataSuite1 suite{&getConstSequenceData};
+    return suite;
+}
+
+const PF_Iterate8Suite1& pfIterate8Suite1() {
+    static const PF_Iterate8Suite1 suite = makeIterate8();
+    return suite;
+}
+
+const PF_Iterate16Suite1& pfIterate16Suite1() {
+    static const PF_Iterate16Suite1 suite = makeIterate16();
+    return suite;
+}
+
+const PF_IterateFloatSuite1& pfIterateFloatSuite1() {
+    static const PF_IterateFloatSuite1 suite = makeIterateFloat();
+    return suite;
+}
+
+const void* drawbotToken(int index) {
+    static const char tokens[4] = {};
+    return &tokens[index];
 }
 
 }  // namespace TEV::Host
