@@ -177,7 +177,10 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             if (stopRequested(run)) {
                 report.state = FrameState::Aborted;  // rendered, but the run stops before writing
             } else {
-                writeImage(job.output, result.output, png_bits, image.exr.get());
+                std::optional<ExrLayout> layout;
+                if (image.exr) layout = *image.exr;
+                if (layout && run.options.exr_float) layout->half = false;
+                writeImage(job.output, result.output, png_bits, layout ? &*layout : nullptr);
                 report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
                                : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
                                                                        : FrameState::Processed;
