@@ -12,7 +12,9 @@ namespace TEV::Host::Cli {
 
 namespace {
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 void addUnique(std::vector<OverlayText>& list, OverlayText text) {
     for (const OverlayText& t : list) {

@@ -32,9 +32,7 @@ A_Err getNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP
     }
     checkPluginId(*ctx->host, plugin_id, "AEGP_GetNewEffectForEffect");
     auto* ref = new EffectRef{ctx->instance};
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ctx->host->effect_refs.insert(ref);
-    ++ctx->host->books.effect_refs_made;
+    ctx->host->effect_refs.handOut(ref, ctx->host->books);
     *effect = reinterpret_cast<AEGP_EffectRefH>(ref);
     return A_Err_NONE;
 }
@@ -56,20 +54,16 @@ A_Err getEffectCamera(PF_ProgPtr effect_ref, const A_Time*, AEGP_LayerH* camera)
     return A_Err_NONE;
 }
 
+std::string notLive(const char* who) { return std::string(who) + " with an effect reference that is not live"; }
 
 A_Err disposeEffect(AEGP_EffectRefH h) {
     HeadlessHost::Impl* host = currentHost();
     if (!host) {
         return A_Err_PARAMETER;
     }
-    EffectRef* ref = effectRef(*host, h, "AEGP_DisposeEffect");
-    if (!ref) {
+    auto* ref = reinterpret_cast<EffectRef*>(h);
+    if (!host->effect_refs.takeBack(ref, host->books, notLive("AEGP_DisposeEffect"))) {
         return A_Err_PARAMETER;
-    }
-    {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        host->effect_refs.erase(ref);
-        ++host->books.effect_refs_disposed;
     }
     delete ref;
     return A_Err_NONE;
@@ -111,23 +105,10 @@ AEGP_EffectSuite2 makeEffect() {
 
 // The live effect reference behind h, or null (a misuse).
 EffectRef* effectRef(HeadlessHost::Impl& host, AEGP_EffectRefH h, const char* who) {
-    auto* ref = reinterpret_cast<EffectRef*>(h);
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (!ref || !host.effect_refs.count(ref)) {
-        host.books.misuse.push_back(std::string(who) + " with an effect reference that is not live");
-        return nullptr;
-    }
-    return ref;
+    return host.effect_refs.find(h, host.books, notLive(who));
 }
 
-const AEGP_PFInterfaceSuite1& aegpPFInterfaceSuite1() {
-    static const AEGP_PFInterfaceSuite1 suite = makePFInterface();
-    return suite;
-}
-
-const AEGP_EffectSuite2& aegpEffectSuite2() {
-    static const AEGP_EffectSuite2 suite = makeEffect();
-    return suite;
-}
+const AEGP_PFInterfaceSuite1& aegpPFInterfaceSuite1() { return builtOnce<makePFInterface>(); }
+const AEGP_EffectSuite2& aegpEffectSuite2() { return builtOnce<makeEffect>(); }
 
 }  // namespace TEV::Host

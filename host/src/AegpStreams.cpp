@@ -15,14 +15,11 @@ constexpr char kDynamicStream[] = "AEGP Dynamic Stream Suite";
 
 // --- streams ----------------------------------------------------------------
 
+std::string notLive(const char* who) { return std::string(who) + " with a stream reference that is not live"; }
+
+// The live stream reference behind h, or null (a misuse).
 StreamRef* streamRef(HeadlessHost::Impl& host, AEGP_StreamRefH h, const char* who) {
-    auto* ref = reinterpret_cast<StreamRef*>(h);
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (!ref || !host.stream_refs.count(ref)) {
-        host.books.misuse.push_back(std::string(who) + " with a stream reference that is not live");
-        return nullptr;
-    }
-    return ref;
+    return host.stream_refs.find(h, host.books, notLive(who));
 }
 
 A_Err getEffectNumParamStreams(AEGP_EffectRefH h, A_long* count) {
@@ -52,9 +49,7 @@ A_Err getNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH h, PF_P
         }
     }
     auto* s = new StreamRef{ref->instance, index};
-    std::lock_guard<std::mutex> lock(host->mutex);
-    host->stream_refs.insert(s);
-    ++host->books.stream_refs_made;
+    host->stream_refs.handOut(s, host->books);
     *stream = reinterpret_cast<AEGP_StreamRefH>(s);
     return A_Err_NONE;
 }
@@ -66,23 +61,16 @@ A_Err duplicateStreamRef(AEGP_PluginID, AEGP_StreamRefH h, AEGP_StreamRefH* dup)
         return A_Err_PARAMETER;
     }
     auto* s = new StreamRef(*ref);
-    std::lock_guard<std::mutex> lock(host->mutex);
-    host->stream_refs.insert(s);
-    ++host->books.stream_refs_made;
+    host->stream_refs.handOut(s, host->books);
     *dup = reinterpret_cast<AEGP_StreamRefH>(s);
     return A_Err_NONE;
 }
 
 A_Err disposeStream(AEGP_StreamRefH h) {
     HeadlessHost::Impl* host = currentHost();
-    StreamRef* ref = host ? streamRef(*host, h, "AEGP_DisposeStream") : nullptr;
-    if (!ref) {
+    auto* ref = reinterpret_cast<StreamRef*>(h);
+    if (!host || !host->stream_refs.takeBack(ref, host->books, notLive("AEGP_DisposeStream"))) {
         return A_Err_PARAMETER;
-    }
-    {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        host->stream_refs.erase(ref);
-        ++host->books.stream_refs_disposed;
     }
     delete ref;
     return A_Err_NONE;
@@ -129,9 +117,7 @@ A_Err getNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH h, AEGP_LTimeMo
     }
     value->streamH = h;
     value->val.one_d = one_d;
-    std::lock_guard<std::mutex> lock(host->mutex);
-    host->stream_values.insert(value);
-    ++host->books.stream_values_made;
+    host->stream_values.handOut(value, host->books);
     return A_Err_NONE;
 }
 
@@ -141,12 +127,10 @@ A_Err disposeStreamValue(Value* value) {
     if (!host || !value) {
         return A_Err_PARAMETER;
     }
-    std::lock_guard<std::mutex> lock(host->mutex);
-    if (!host->stream_values.erase(value)) {
-        host->books.misuse.push_back("AEGP_DisposeStreamValue of a value the host did not hand out");
+    if (!host->stream_values.takeBack(value, host->books,
+                                      "AEGP_DisposeStreamValue of a value the host did not hand out")) {
         return A_Err_PARAMETER;
     }
-    ++host->books.stream_values_disposed;
     return A_Err_NONE;
 }
 
@@ -267,19 +251,8 @@ AEGP_DynamicStreamSuite2 makeDynamicStream() {
 
 }  // namespace
 
-const AEGP_StreamSuite2& aegpStreamSuite2() {
-    static const AEGP_StreamSuite2 suite = makeStream2();
-    return suite;
-}
-
-const AEGP_StreamSuite5& aegpStreamSuite5() {
-    static const AEGP_StreamSuite5 suite = makeStream5();
-    return suite;
-}
-
-const AEGP_DynamicStreamSuite2& aegpDynamicStreamSuite2() {
-    static const AEGP_DynamicStreamSuite2 suite = makeDynamicStream();
-    return suite;
-}
+const AEGP_StreamSuite2& aegpStreamSuite2() { return builtOnce<makeStream2>(); }
+const AEGP_StreamSuite5& aegpStreamSuite5() { return builtOnce<makeStream5>(); }
+const AEGP_DynamicStreamSuite2& aegpDynamicStreamSuite2() { return builtOnce<makeDynamicStream>(); }
 
 }  // namespace TEV::Host

@@ -16,10 +16,13 @@ A_Err registerWithAegp(AEGP_GlobalRefcon, const A_char* name, AEGP_PluginID* plu
     if (!host || !name || !plugin_id) {
         return A_Err_PARAMETER;
     }
-    std::lock_guard<std::mutex> lock(host->mutex);
-    *plugin_id = host->next_plugin_id++;
-    host->plugin_ids.insert(*plugin_id);
-    host->books.registered_aegp_names.emplace_back(name, strnlen(name, AEGP_MAX_PLUGIN_NAME_SIZE));
+    *plugin_id = host->aegp_registry.with([](AegpRegistry& r) {
+        r.ids.insert(r.next_id);
+        return r.next_id++;
+    });
+    host->books.with([&](Books& b) {
+        b.registered_aegp_names.emplace_back(name, strnlen(name, AEGP_MAX_PLUGIN_NAME_SIZE));
+    });
     return A_Err_NONE;
 }
 
@@ -28,8 +31,7 @@ A_Err reportInfo(AEGP_PluginID, const A_char* info) {
     if (!host || !info) {
         return A_Err_PARAMETER;
     }
-    std::lock_guard<std::mutex> lock(host->mutex);
-    host->books.reported_info.emplace_back(info);
+    host->books.with([&](Books& b) { b.reported_info.emplace_back(info); });
     return A_Err_NONE;
 }
 
@@ -72,20 +74,13 @@ AEGP_UtilitySuite5 makeUtility() {
 }  // namespace
 
 void checkPluginId(HeadlessHost::Impl& host, AEGP_PluginID id, const char* who) {
-    bool known;
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        known = host.plugin_ids.count(id) != 0;
-    }
+    const bool known = host.aegp_registry.with([id](const AegpRegistry& r) { return r.ids.count(id) != 0; });
     if (!known) {
         host.noteMisuse(std::string(who) + " with AEGP plug-in id " + std::to_string(id) +
                         " that AEGP_RegisterWithAEGP never returned");
     }
 }
 
-const AEGP_UtilitySuite5& aegpUtilitySuite5() {
-    static const AEGP_UtilitySuite5 suite = makeUtility();
-    return suite;
-}
+const AEGP_UtilitySuite5& aegpUtilitySuite5() { return builtOnce<makeUtility>(); }
 
 }  // namespace TEV::Host

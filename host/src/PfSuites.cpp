@@ -20,8 +20,7 @@ PF_Err setOptionsButtonName(PF_ProgPtr effect_ref, const A_char* name) {
     if (!ctx || !name) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ctx->host->books.options_button_name = name;
+    ctx->host->books.with([&](Books& b) { b.options_button_name = name; });
     return PF_Err_NONE;
 }
 
@@ -64,8 +63,7 @@ PF_Err updateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex index, const PF_ParamD
             target.u.fs_d.display_flags = def->u.fs_d.display_flags;
         }
     }
-    std::lock_guard<std::mutex> lock(host.mutex);
-    ++host.books.param_ui_updates;
+    host.books.with([](Books& b) { ++b.param_ui_updates; });
     return PF_Err_NONE;
 }
 
@@ -105,9 +103,8 @@ PF_Err newWorld(PF_ProgPtr effect_ref, A_long width, A_long height, PF_Boolean /
     PixelWorld owned(width, height, depth);  // zero-filled: cleared either way
     owned.setWriteable(true);
     *world = *owned.world();
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ctx->host->plugin_worlds[world] = std::move(owned);
-    ++ctx->host->books.worlds_made;
+    ctx->host->plugin_worlds.with([&](auto& worlds) { worlds[world] = std::move(owned); });
+    ctx->host->books.with([](Books& b) { ++b.worlds_made; });
     return PF_Err_NONE;
 }
 
@@ -116,18 +113,23 @@ PF_Err disposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
     if (!ctx || !world) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
     // Found by record address or, for a copied record, by its pixels.
-    for (auto it = ctx->host->plugin_worlds.begin(); it != ctx->host->plugin_worlds.end(); ++it) {
-        if (it->first == world || it->second.world()->data == world->data) {
-            ctx->host->plugin_worlds.erase(it);
-            ++ctx->host->books.worlds_disposed;
-            std::memset(world, 0, sizeof(*world));
-            return PF_Err_NONE;
+    const bool made_here = ctx->host->plugin_worlds.with([&](auto& worlds) {
+        for (auto it = worlds.begin(); it != worlds.end(); ++it) {
+            if (it->first == world || it->second.world()->data == world->data) {
+                worlds.erase(it);
+                return true;
+            }
         }
+        return false;
+    });
+    if (!made_here) {
+        ctx->host->noteMisuse("PF_DisposeWorld of a world the host did not make");
+        return PF_Err_BAD_CALLBACK_PARAM;
     }
-    ctx->host->books.misuse.push_back("PF_DisposeWorld of a world the host did not make");
-    return PF_Err_BAD_CALLBACK_PARAM;
+    ctx->host->books.with([](Books& b) { ++b.worlds_disposed; });
+    std::memset(world, 0, sizeof(*world));
+    return PF_Err_NONE;
 }
 
 PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
@@ -141,6 +143,12 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     *format = depth == 8 ? PF_PixelFormat_ARGB32 : depth == 16 ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB128;
     return PF_Err_NONE;
 }
+
+const PF_HandleSuite1 kHandleSuite = {&newHandle, &lockHandle, &unlockHandle,
+                                      &disposeHandle, &handleSize, &resizeHandle};
+const PF_EffectUISuite1 kEffectUISuite = {&setOptionsButtonName};
+const PF_WorldSuite2 kWorldSuite = {&newWorld, &disposeWorld, &getPixelFormat};
+const PF_EffectSequenceDataSuite1 kSequenceDataSuite = {&getConstSequenceData};
 
 PF_ParamUtilsSuite3 makeParamUtils() {
     PF_ParamUtilsSuite3 s{};
@@ -184,46 +192,14 @@ PF_IterateFloatSuite1 makeIterateFloat() {
 
 }  // namespace
 
-const PF_HandleSuite1& pfHandleSuite1() {
-    static const PF_HandleSuite1 suite{&newHandle, &lockHandle, &unlockHandle,
-                                       &disposeHandle, &handleSize, &resizeHandle};
-    return suite;
-}
-
-const PF_EffectUISuite1& pfEffectUISuite1() {
-    static const PF_EffectUISuite1 suite{&setOptionsButtonName};
-    return suite;
-}
-
-const PF_ParamUtilsSuite3& pfParamUtilsSuite3() {
-    static const PF_ParamUtilsSuite3 suite = makeParamUtils();
-    return suite;
-}
-
-const PF_WorldSuite2& pfWorldSuite2() {
-    static const PF_WorldSuite2 suite{&newWorld, &disposeWorld, &getPixelFormat};
-    return suite;
-}
-
-const PF_EffectSequenceDataSuite1& pfEffectSequenceDataSuite1() {
-    static const PF_EffectSequenceDataSuite1 suite{&getConstSequenceData};
-    return suite;
-}
-
-const PF_Iterate8Suite1& pfIterate8Suite1() {
-    static const PF_Iterate8Suite1 suite = makeIterate8();
-    return suite;
-}
-
-const PF_Iterate16Suite1& pfIterate16Suite1() {
-    static const PF_Iterate16Suite1 suite = makeIterate16();
-    return suite;
-}
-
-const PF_IterateFloatSuite1& pfIterateFloatSuite1() {
-    static const PF_IterateFloatSuite1 suite = makeIterateFloat();
-    return suite;
-}
+const PF_HandleSuite1& pfHandleSuite1() { return kHandleSuite; }
+const PF_EffectUISuite1& pfEffectUISuite1() { return kEffectUISuite; }
+const PF_ParamUtilsSuite3& pfParamUtilsSuite3() { return builtOnce<makeParamUtils>(); }
+const PF_WorldSuite2& pfWorldSuite2() { return kWorldSuite; }
+const PF_EffectSequenceDataSuite1& pfEffectSequenceDataSuite1() { return kSequenceDataSuite; }
+const PF_Iterate8Suite1& pfIterate8Suite1() { return builtOnce<makeIterate8>(); }
+const PF_Iterate16Suite1& pfIterate16Suite1() { return builtOnce<makeIterate16>(); }
+const PF_IterateFloatSuite1& pfIterateFloatSuite1() { return builtOnce<makeIterateFloat>(); }
 
 const void* drawbotToken(int index) {
     static const char tokens[4] = {};

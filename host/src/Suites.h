@@ -10,6 +10,13 @@
 
 namespace TEV::Host {
 
+// The table that `Make` builds, built on first use and kept.
+template <auto Make>
+const auto& builtOnce() {
+    static const auto table = Make();
+    return table;
+}
+
 // PfSuites.cpp: handles, options button, parameter UI, worlds, const sequence
 // data, iteration, and the opaque Drawbot tables.
 const PF_HandleSuite1& pfHandleSuite1();
