@@ -18,6 +18,7 @@
 #include "PixelConversion.h"
 #include "TEV.h"
 #include "TEV_Image.h"
+#include "UserTexts.h"
 
 namespace {
 
@@ -220,8 +221,8 @@ void BM_Overlay(benchmark::State& state) {
     const TEV::Image clean = frameImage(s);
     TEV::Image image = clean;
     for (auto _ : state) {
-        TEV::writeOnImage(image, "Can't connect to the TEVORA", "Please start or restart it.",
-                          "Then, click the Reconnect button from this plugin.", true, 1.0f);
+        TEV::writeOnImage(image, UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnect, true,
+                          1.0f);
         benchmark::DoNotOptimize(image);
     }
     finish(state, s);

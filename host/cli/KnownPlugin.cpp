@@ -81,6 +81,11 @@ std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_m
     return list;
 }
 
+bool isRenderFailure(const std::string& log_message) {
+    return startsWith(log_message, UserTexts::kRenderLibraryErrorPrefix) ||
+           startsWith(log_message, UserTexts::kRenderErrorPrefix);
+}
+
 std::string defaultLogFile(const std::string& plugin_path) {
     return std::string(TEV_MAKER_FOLDER) + "/Logs/" + std::filesystem::path(plugin_path).stem().string() +
            UserTexts::kLogFileSuffix;

@@ -34,6 +34,10 @@ struct OverlayText {
 // record (an ambiguous record gives several candidates).
 std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages);
 
+// True for the log record of a failed render ("TEV Error in UniversalRender: ..."
+// or "Error in UniversalRender: ...").
+bool isRenderFailure(const std::string& log_message);
+
 // --- The log file --------------------------------------------------------------
 
 // The plug-in's log file in the build's maker folder:

@@ -388,7 +388,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         }
         std::size_t failure_lines = 0;
         for (const std::string& m : log.messagesSince(log_start)) {
-            if (m.find("UniversalRender: ") != std::string::npos) ++failure_lines;
+            if (isRenderFailure(m)) ++failure_lines;
         }
         if (failure_lines) {
             summary << "the plug-in logged " << failure_lines << " render failure" << (failure_lines == 1 ? "" : "s")

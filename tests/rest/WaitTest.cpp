@@ -53,7 +53,7 @@ TEST(WaitOrTimeout, SlowConditionIsCalledAgainWithoutPause) {
 
 TEST(WaitOrTimeout, FailsAtTheFirstCheckPastTheTimeOutInWholeSeconds) {
     const auto start = Clock::now();
-    const TEVErr e = Test::thrownBy([] { waitOrTimeout([] { return true; }, 0, {}); });
+    const TEVErr e = TEV::Test::thrownBy([] { waitOrTimeout([] { return true; }, 0, {}); });
     EXPECT_EQ(e.type, TimeoutExceeded);
     EXPECT_EQ(e.detail, "0 seconds");
     EXPECT_EQ(e.context, "");
