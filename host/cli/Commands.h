@@ -31,14 +31,6 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err)
 // cannot take, or a value outside the parameter's valid range.
 void setParamFromText(HeadlessHost& host, InstanceId inst, const std::string& name, const std::string& text);
 
-// Sends the press of the plug-in's button labelled "Reconnect". HostError when
-// there is none or the plug-in answers with an error.
-void pressReconnect(HeadlessHost& host, InstanceId inst);
-
-// The plug-in's log file in the build's maker folder:
-// <maker>/Logs/<file name of the plug-in without extension>_Adobe.log.
-std::string defaultLogFile(const std::string& plugin_path);
-
 // The host whose frames Ctrl-C aborts (null: none, Ctrl-C ends the process).
 // The first Ctrl-C asks the host to abort; a second one ends the process.
 void setAbortTarget(HeadlessHost* host);

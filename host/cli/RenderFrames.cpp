@@ -18,7 +18,7 @@
 #include "FrameList.h"
 #include "FrameVerdict.h"
 #include "ImageFiles.h"
-#include "PluginLog.h"
+#include "KnownPlugin.h"
 #include "Progress.h"
 
 namespace TEV::Host::Cli {
