@@ -140,38 +140,39 @@ def adjust_block(src, dst, params, bit_depth):
     pixels_in = src.reshape(height * width, channels)
     pixels_out = dst.reshape(height * width, channels)
     step = min(PASS_PIXELS, height * width)
-    x = np.empty((colour, step))     # channel planes of the pixels in hand
+    x = np.empty((step, colour))  # the pixels in hand, interleaved as they come
     luma = np.empty(step)
     part = np.empty(step)
     with np.errstate(all="ignore"):  # float frames: overflow to infinities is defined above
         for first in range(0, height * width, step):
             block_in = pixels_in[first:first + step, :colour]
             n = block_in.shape[0]
-            xs = x[:, :n]
-            np.copyto(xs, block_in.T)
+            xs = x[:n]
+            np.copyto(xs, block_in)
             if colour == 3:
                 ls, ps = luma[:n], part[:n]
-                np.multiply(xs[0], LUMA[0], out=ls)
-                np.multiply(xs[1], LUMA[1], out=ps)
+                np.multiply(xs[:, 0], LUMA[0], out=ls)
+                np.multiply(xs[:, 1], LUMA[1], out=ps)
                 ls += ps
-                np.multiply(xs[2], LUMA[2], out=ps)
+                np.multiply(xs[:, 2], LUMA[2], out=ps)
                 ls += ps
                 ls *= k2
                 ls += offset
                 xs *= k1
-                xs += ls
+                xs += ls[:, np.newaxis]
             else:
                 xs *= grey_gain
                 xs += offset
             if bit_depth != 32:
                 np.clip(xs, 0.0, scale, out=xs)
                 np.rint(xs, out=xs)  # half to even; exact in the integer type
-            np.copyto(pixels_out[first:first + n, :colour].T, xs, casting="unsafe")
+            np.copyto(pixels_out[first:first + n, :colour], xs, casting="unsafe")
     dst[:, :, colour:] = src[:, :, colour:]
 
 
-def run(frame, params, job, options=RenderOptions()):
-    """Renders a frame as a job: reports progress per block, stops on abort.
+def run(frame, params, job, options=RenderOptions(), lend=None):
+    """Renders a frame as a job: reports progress per block, stops on abort. The output
+    goes into lend(nbytes) (a flat uint8 array) when given.
 
     Returns the job's result: {"result": {"image": <canonical image dictionary>}}.
     """
@@ -180,7 +181,7 @@ def run(frame, params, job, options=RenderOptions()):
         return {"result": {"image": frame_to_dict(frame)}}
 
     src = frame.samples()
-    out = np.empty_like(src)
+    out = np.empty_like(src) if lend is None else lend(src.nbytes).view(src.dtype).reshape(src.shape)
     rows = max(1, options.block_samples // max(1, frame.width * frame.channels))
     for top in range(0, frame.height, rows):
         job.check_abort()
