@@ -114,8 +114,9 @@ class Protocol:
         if release is not None:
             after_reply.append(release)
         if not found:
-            raise RequestError(f"get_result: no job with request id '{job_id}' "
-                               "(never queued, aborted, already collected or expired)")
+            # Never queued, aborted, already collected or expired. Kept short: the
+            # plug-in draws this text as one line into the frame.
+            raise RequestError(f"get_result: no job with request id '{job_id}'")
         return {"result": result} if done else PENDING
 
     def _get_progress(self, request, after_reply):
