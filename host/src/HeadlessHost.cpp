@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <thread>
 
 #include "HostImpl.h"
@@ -178,6 +179,8 @@ CommandResult HeadlessHost::Impl::dispatch(PF_Cmd cmd, Instance* inst, PF_ParamD
 const char* profileName(HostProfile profile) {
     return profile == HostProfile::PremierePro ? "PremierePro" : "AfterEffects";
 }
+
+std::ostream& operator<<(std::ostream& out, HostProfile profile) { return out << profileName(profile); }
 
 HostOptions HostOptions::forProfile(HostProfile profile) {
     HostOptions o;

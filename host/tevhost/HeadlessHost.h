@@ -31,6 +31,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <utility>
@@ -75,6 +76,7 @@ enum class HostProfile {
 };
 // "AfterEffects" or "PremierePro".
 const char* profileName(HostProfile profile);
+std::ostream& operator<<(std::ostream& out, HostProfile profile);  // profileName
 
 // A suite by name and version; version kAnyVersion matches every version.
 struct SuiteId {
