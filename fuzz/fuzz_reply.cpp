@@ -32,6 +32,7 @@
 #include "ResultFit.h"
 #include "TEV.h"
 #include "TEV_Image.h"
+#include "UserTexts.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ void copyOut(TEV::Image& image, int bit_depth, bool fits) {
 // The bridge's failure path: the input frame with a message on it.
 void showMessage(int bit_depth, const std::string& line2) {
     TEV::Image frame(kWidth, kHeight, 3, static_cast<unsigned short>(bit_depth), 1.0f, 0, 1.0f);
-    TEV::writeOnImage(frame, "Error in Tevora", line2, "View logs for details", true, 1.0f);
+    TEV::writeOnImage(frame, UserTexts::kServerError, line2, UserTexts::kViewLogs, true, 1.0f);
     FUZZ_CHECK(resultMismatch(frame, kWidth, kHeight, bit_depth).empty(), "the frame image fits its world");
     copyOut(frame, bit_depth, true);
 }

@@ -10,11 +10,12 @@
 #include "EffectInfo.h"
 #include "Logging.h"
 #include "TEVLocations.h"
+#include "UserTexts.h"
 
 namespace {
 
-// The log file: the maker folder's Logs, the plug-in name and "_Adobe.log".
-constexpr char kLogPath[] = TEV_MAKER_FOLDER "/Logs/" EFFECT_NAME "_Adobe.log";
+// The log file: the maker folder's Logs, the plug-in name and the log suffix.
+constexpr char kLogPath[] = TEV_MAKER_FOLDER "/Logs/" EFFECT_NAME TEV_LOG_FILE_SUFFIX;
 static_assert(sizeof(kLogPath) <= AEFX_MAX_PATH,
               "the log path must fit the global record's 260 bytes: choose a shorter TEV_MAKER_FOLDER");
 
@@ -52,16 +53,16 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
         global->client->setPlugin(kPluginName, PluginVersionText());
     } catch (TEV::TEVErr& e) {
         std::stringstream line;
-        line << "TEV Error in GlobalSetup: " << e.detail;
+        line << UserTexts::kGlobalSetupLibraryErrorPrefix << e.detail;
         spdlog_log(std::move(line), global->log_path);
     } catch (std::exception& e) {
         std::stringstream line;
-        line << "Error in GlobalSetup: " << e.what();
+        line << UserTexts::kGlobalSetupErrorPrefix << e.what();
         spdlog_log(std::move(line), global->log_path);
     }
     out_data->flat_sdata_size = sizeof(globalData);
 
-    spdlog_log(std::string("welcome!"), global->log_path);
+    spdlog_log(std::string(UserTexts::kWelcome), global->log_path);
     char identification[256];
     std::snprintf(identification, sizeof identification, "%s, v%d.%d.%d in %s", EFFECT_NAME,
                   EFFECT_MAJOR_VERSION, EFFECT_MINOR_VERSION, EFFECT_BUG_VERSION, appid(in_data).c_str());
@@ -80,7 +81,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
     if (!global) return PF_Err_NONE;  // global setup never completed
     {
         std::stringstream line;
-        line << "At line " << 185 << "\n";
+        line << UserTexts::kSetdownLinePrefix << UserTexts::kSetdownLineNumber << "\n";
         spdlog_log(std::move(line), global->log_path);
     }
     const std::string log_path = global->log_path;
@@ -94,7 +95,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
         }
     } catch (std::exception& e) {
         std::stringstream line;
-        line << "Could not set down gracefully: " << e.what();
+        line << UserTexts::kSetdownErrorPrefix << e.what();
         spdlog_log(std::move(line), log_path);
     }
     return PF_Err_NONE;

@@ -6,6 +6,7 @@
 
 #include "AE_Macros.h"
 #include "Param_Utils.h"
+#include "UserTexts.h"
 
 namespace {
 
@@ -47,10 +48,10 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
         PF_ParamDef def;
         AEFX_CLR_STRUCT(def);
         def.param_type = PF_Param_BUTTON;
-        setName(def, "Start TEVORA and then: ");
+        setName(def, UserTexts::kReconnectRowName);
         def.uu.id = DISK_ID_RECONNECT;
         def.flags = PF_ParamFlag_SUPERVISE;
-        def.u.button_d.u.namesptr = "Reconnect";
+        def.u.button_d.u.namesptr = UserTexts::kReconnectLabel;
         if ((err = addParam(in_data, def))) return err;
     }
     // Display flags 2 (pixel) and 0x200 are stored as the host has always received them.

@@ -11,6 +11,7 @@
 #include "PixelConversion.h"
 #include "ResultFit.h"
 #include "TEV_Image.h"
+#include "UserTexts.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ struct WorldSuiteRelease {
     PF_InData* in_data;
     PF_OutData* out_data;
     ~WorldSuiteRelease() {
-        AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, "Couldn't release suite.");
+        AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, UserTexts::kCantReleaseSuite);
     }
 };
 
@@ -116,7 +117,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     void* world_suite = nullptr;
     if (PF_Err acquire_err = AEFX_AcquireSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
-                                               "Couldn't load suite.", &world_suite))
+                                               UserTexts::kCantLoadSuite, &world_suite))
         return acquire_err;
     WorldSuiteRelease release_world_suite{in_data, out_data};
 
@@ -151,8 +152,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     if (client->launchAttemptedSettled()) {
         // The server is known to be down since the last launch attempt: don't send.
-        showMessage("Can't connect to the TEVORA", "Please start or restart it.",
-                    "Then, click the Reconnect button from this plugin.");
+        showMessage(UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnect);
         return err;  // 0 unless a host copy failed or was cancelled
     }
 
@@ -174,25 +174,24 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         reply = client->call_plugin_with_image("render", std::move(request), "image", frame, abort_check,
                                                report_progress);
     } catch (TEV::TEVErr& e) {
-        logFailure(global, "TEV Error in UniversalRender: ", e.message());
+        logFailure(global, UserTexts::kRenderLibraryErrorPrefix, e.message());
         if (e.type == TEV::ConnectionFailed)
-            showMessage("Can't connect to the TEVORA", "Please start or restart it.",
-                        "Then, click the Reconnect button from this plugin");
+            showMessage(UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnectAfterFailure);
         else
-            showMessage("Error in Tevora Plugin", e.detail, e.context);
+            showMessage(UserTexts::kLibraryError, e.detail, e.context);
         return err;  // the failure is drawn; a failed or cancelled copy is the host's to know
     } catch (std::exception& e) {
-        logFailure(global, "Error in UniversalRender: ", e.what());
-        showMessage("Generic Error in Tevora", e.what(), "View logs for details");
+        logFailure(global, UserTexts::kRenderErrorPrefix, e.what());
+        showMessage(UserTexts::kGenericError, e.what(), UserTexts::kViewLogs);
         return err;
     }
 
     if (reply.type == TEV::Dict::Null || !reply.error().empty()) {
         const std::string error = reply.error();
         if (err != PF_Interrupt_CANCEL)  // a cancelled job is no failure
-            logFailure(global, "Error in UniversalRender: ",
-                       error.empty() ? std::string("the server returned no result") : error);
-        showMessage("Error in Tevora", error, "View logs for details");
+            logFailure(global, UserTexts::kRenderErrorPrefix,
+                       error.empty() ? std::string(UserTexts::kNoResult) : error);
+        showMessage(UserTexts::kServerError, error, UserTexts::kViewLogs);
         return err;
     }
     // A cancel ends the job with whatever the last poll brought (usually the
@@ -205,11 +204,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     StoreReturn return_result{global->frame_pool, result};
     const std::string mismatch = image_dict.isImage()
                                      ? resultMismatch(result, output->width, output->height, bit_depth)
-                                     : "The result holds no image";
+                                     : UserTexts::kNoResultImage;
     client->recycle(std::move(reply));  // the next frame's reply goes into the same memory
     if (!mismatch.empty()) {
-        logFailure(global, "Error in UniversalRender: ", mismatch);
-        showMessage("Error in Tevora", mismatch, "View logs for details");
+        logFailure(global, UserTexts::kRenderErrorPrefix, mismatch);
+        showMessage(UserTexts::kServerError, mismatch, UserTexts::kViewLogs);
         return err;
     }
     if (!err) err = imageToWorld(suites, in_data, result, output, bit_depth);

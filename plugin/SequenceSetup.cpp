@@ -5,6 +5,7 @@
 #include "AEGP_SuiteHandler.h"
 #include "Commands.h"
 #include "Logging.h"
+#include "UserTexts.h"
 
 PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data) {
     globalData* global = GlobalOf(out_data);
@@ -25,11 +26,11 @@ PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data) {
         suites.HandleSuite1()->host_unlock_handle(handle);
     } catch (TEV::TEVErr& e) {
         std::stringstream line;
-        line << "TEV Error in SequenceSetup: " << e.detail;
+        line << UserTexts::kSequenceSetupLibraryErrorPrefix << e.detail;
         spdlog_log(std::move(line), global->log_path);
     } catch (std::exception& e) {
         std::stringstream line;
-        line << "Error in SequenceSetup: " << e.what();
+        line << UserTexts::kSequenceSetupErrorPrefix << e.what();
         spdlog_log(std::move(line), global->log_path);
     }
     return PF_Err_NONE;

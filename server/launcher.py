@@ -2,8 +2,10 @@
 
     <runtime> -I -c "import sys;sys.path.append('<server dir>');from launcher import launcher;launcher()"
 
-with only PYTHONUNBUFFERED=1 in the environment (which -I ignores: every line
-below is flushed as it is written) and stdout and stderr appended to launcher.log.
+with only PYTHONUNBUFFERED=1 in the environment (which -I ignores) and stdout
+and stderr appended to launcher.log. The server logs into that same file through
+a handler that rotates it by size (tevserver/logfile.py) and leaves stdout and
+stderr quiet; with the build's debug switch on it logs tracebacks too.
 """
 import logging
 import os
@@ -30,14 +32,15 @@ def _remove_pid_file(path):
 
 
 def launcher():
-    logging.basicConfig(stream=sys.stderr, level=logging.INFO,
-                        format="%(asctime)s %(levelname)s %(name)s: %(message)s")
+    from tevserver import Server, build_config, logfile, settings
+
+    logfile.log_to_file(build_config.LOG_FILE, settings.LOG_MAX_BYTES, settings.LOG_BACKUPS,
+                        logging.DEBUG if build_config.DEBUG_LOG else logging.INFO)
     log = logging.getLogger("tevserver")
 
-    from tevserver import Server, build_config
-
     try:
-        server = Server(port=build_config.PORT, idle_timeout=build_config.IDLE_TIMEOUT_SECONDS)
+        server = Server(port=build_config.PORT, idle_timeout=build_config.IDLE_TIMEOUT_SECONDS,
+                        memory_budget=build_config.MEMORY_BUDGET_MB << 20)
     except OSError as e:
         log.error("cannot listen on 127.0.0.1:%d: %s (is a server already running?)",
                   build_config.PORT, e)

@@ -1,62 +1,99 @@
 #include "CliOptions.h"
 
+#include <climits>
+#include <filesystem>
+#include <map>
 #include <stdexcept>
+
+#include "ImageFiles.h"
 
 namespace TEV::Host::Cli {
 
 std::string usage() {
     return "usage:\n"
-           "  tev-host --help\n"
-           "  tev-host params PLUGIN [--premiere]\n"
            "  tev-host render PLUGIN --in INPUT --out OUTPUT [options]\n"
+           "  tev-host params PLUGIN [--premiere]\n"
+           "  tev-host --help | --version\n"
            "\n"
            "Loads an effect plug-in (a shared library exporting EffectMain) into a headless host.\n"
+           "Options may come before or after PLUGIN, as --opt VALUE or --opt=VALUE; a PLUGIN\n"
+           "without a slash is taken from the current folder when such a file is there.\n"
            "\n"
            "  params   list the parameters as the plug-in registers them\n"
            "  render   render images through the plug-in, one instance for all frames\n"
            "\n"
            "INPUT and OUTPUT: an image file (.png 8 or 16 bits, .exr), a numbered pattern such\n"
            "as frames/f_%04d.png (a sequence: every file that matches), or a directory (every\n"
-           ".png and .exr in it, in name order). A sequence needs a pattern or a directory as\n"
-           "OUTPUT; a directory OUTPUT keeps the input file names.\n"
+           ".png and .exr in it, in name order; hidden files are left out). A sequence needs a\n"
+           "pattern or a directory as OUTPUT; a directory OUTPUT keeps the input file names.\n"
+           "Frame numbers: a file's number is the last group of digits in its name\n"
+           "(clip_0007.png is frame 7), for patterns, directories and single files alike; a\n"
+           "single file without one is frame 0 (or --frame N); a directory whose files lack\n"
+           "distinct numbers is numbered by name order from 0.\n"
            "\n"
            "render options:\n"
            "  --depth 8|16|32     bits per channel of the render (16: 0..32768, 32: float);\n"
-           "                      default from the first input: 8-bit PNG 8, 16-bit PNG 16, EXR 32\n"
+           "                      default: each file's own (8-bit PNG 8, 16-bit PNG 16, EXR 32)\n"
            "  --png-bits 8|16     bits of written PNG files (default 8 for 8-bit renders, else 16)\n"
            "  --set NAME=VALUE    a parameter by name: a number, on/off for a checkbox, a popup\n"
            "                      choice by its text or its number (1 is the first); repeatable\n"
+           "  --frames RANGE      only these frame numbers: A, A-B, A- (A to the end), and a\n"
+           "                      step with x: 1-100x2 is 1, 3, 5, ... 99\n"
+           "  --frame N           frame number (time) of a single image\n"
+           "  --skip-existing     leave frames whose output file exists (resume a stopped run)\n"
+           "  --alpha effect|input  alpha of written files: the effect's (default; this effect\n"
+           "                      returns opaque pixels, so outputs are opaque) or the input's\n"
+           "  --layer NAME        EXR input: read the channels NAME.R, NAME.G, ... of that layer\n"
            "  --downsample N      render at 1/N of the size, with the host's downsample 1/N, as a\n"
            "                      host renders a preview; outputs are 1/N of the size\n"
            "  --threads N         render N frames at once (the host's multi-frame rendering);\n"
            "                      the first frame renders alone, since it may start the server\n"
            "  --iterate-threads N threads of the host's pixel iteration (default: all cores)\n"
-           "  --frames A-B        only the frames numbered A to B of a sequence\n"
-           "  --frame N           frame number (time) of a single image (default 0)\n"
            "  --reconnect         press the plug-in's Reconnect button before rendering\n"
            "  --log FILE          the plug-in's log file, read to name failure overlays\n"
            "                      (default: the build's maker folder, Logs/<plug-in>_Adobe.log)\n"
+           "  --report FILE       one JSON record per frame (input, output, frame, seconds,\n"
+           "                      verdict, message), a line each; FILE - is standard output, and\n"
+           "                      the frame lines then go to standard error\n"
            "  --no-progress       no progress bar (it is drawn only when stderr is a terminal)\n"
            "  --premiere          imitate the other host: its application id, no AEGP suites, no smart\n"
            "                      rendering (frame setup, render, frame setdown; float frames unchanged)\n"
            "  --books             print what the plug-in did not give back (suites, handles, ...)\n"
            "\n"
-           "Every frame gets a line: its time and its outcome, one of\n"
+           "Output: a line per frame and a total on standard output; warnings, errors and the\n"
+           "progress bar on standard error. What the plug-in prints to its console is shown on\n"
+           "standard error as whole lines starting with \"plug-in: \".\n"
+           "Every frame's line gives its time and its outcome, one of\n"
            "  processed   the output differs from the input and is not a failure overlay\n"
            "  unchanged   the output equals the input\n"
            "  overlay     the plug-in drew its failure message onto the input frame; the message\n"
            "              is named only when redrawing it reproduces the output exactly\n"
            "  failed      the render returned an error, or a file could not be read or written\n"
-           "  aborted     Ctrl-C: the frame was cancelled and not written\n"
-           "then a total. Ctrl-C asks the plug-in to abort the frames in flight (through the\n"
-           "host's abort callback); frames finished before stay written. A second Ctrl-C ends\n"
-           "the program at once.\n"
+           "  aborted     stopped by a signal or a write error: cancelled and not written\n"
+           "  skipped     --skip-existing: the output file was there\n"
+           "Files are written under a temporary name in their folder and renamed when complete,\n"
+           "so an output is whole or absent. Errors that repeat for every file (no space,\n"
+           "read-only, permission) stop the run. 16-bit PNG files: the host's 16-bit scale is\n"
+           "0..32768, so a 16-bit PNG keeps 15 bits (its lowest bit is lost).\n"
            "\n"
-           "Exit status: 0 every frame written and none shows a failure overlay; 1 bad command\n"
-           "line; 2 a failure (plug-in, missing or unreadable file, unknown parameter, value out\n"
-           "of range, a frame that failed); 3 every frame written but some show a failure\n"
-           "overlay; 130 interrupted by Ctrl-C.\n";
+           "Ctrl-C, SIGTERM and SIGHUP abort the frames in flight (through the host's abort\n"
+           "callback), keep the frames finished before, and print the summary; a second one ends\n"
+           "the program at once. A closed standard output (| head) stops the run the same way.\n"
+           "\n"
+           "Exit status: 0 every frame written (or skipped) and none shows a failure overlay;\n"
+           "1 bad command line; 2 a failure (plug-in, missing or unreadable file, unknown\n"
+           "parameter, value out of range, a frame that failed or was not written); 3 every\n"
+           "frame written but some show a failure overlay; 128+N stopped by signal N (130\n"
+           "SIGINT, 143 SIGTERM, 129 SIGHUP, 141 closed standard output).\n"
+           "\n"
+           "examples:\n"
+           "  tev-host render ExamplePlugin.so --in shot/plate_%04d.exr --out out/plate_%04d.exr \\\n"
+           "      --set Brightness=1.2 --threads 2\n"
+           "  tev-host render ExamplePlugin.so --in plates/ --out graded/ --frames 1001- --skip-existing\n"
+           "  tev-host render ExamplePlugin.so --in rgba_0001.png --out o_%04d.png --alpha input --report -\n";
 }
+
+std::string versionText() { return std::string("tev-host ") + TEV_HOST_VERSION + "\n"; }
 
 namespace {
 
@@ -64,7 +101,7 @@ int wholeNumber(const std::string& option, const std::string& text, int minimum)
     try {
         std::size_t used = 0;
         int n = std::stoi(text, &used);
-        if (used == text.size() && n >= minimum) {
+        if (used == text.size() && n >= minimum && !text.empty() && text[0] != '+' && text[0] != ' ') {
             return n;
         }
     } catch (const std::exception&) {
@@ -73,16 +110,116 @@ int wholeNumber(const std::string& option, const std::string& text, int minimum)
                                 ", not '" + text + "'");
 }
 
+// A, A-B, A-, with an optional step xS.
 void parseRange(const std::string& text, CliOptions& o) {
-    std::size_t dash = text.find('-', 1);
+    std::string range = text;
+    const std::size_t x = range.find('x');
+    if (x != std::string::npos) {
+        o.frame_step = wholeNumber("--frames", range.substr(x + 1), 1);
+        range.erase(x);
+    }
+    const std::size_t dash = range.find('-', 1);
     if (dash == std::string::npos) {
-        o.first_frame = o.last_frame = wholeNumber("--frames", text, 0);
+        o.first_frame = o.last_frame = wholeNumber("--frames", range, 0);
         return;
     }
-    o.first_frame = wholeNumber("--frames", text.substr(0, dash), 0);
-    o.last_frame = wholeNumber("--frames", text.substr(dash + 1), 0);
+    o.first_frame = wholeNumber("--frames", range.substr(0, dash), 0);
+    const std::string end = range.substr(dash + 1);
+    o.last_frame = end.empty() ? INT_MAX : wholeNumber("--frames", end, 0);
     if (o.last_frame < o.first_frame) {
         throw std::invalid_argument("--frames " + text + " ends before it starts");
+    }
+}
+
+bool isDirectoryName(const std::string& path) {
+    std::error_code ec;
+    return (!path.empty() && path.back() == '/') || std::filesystem::is_directory(path, ec);
+}
+
+// An output the front end cannot write is a command-line mistake.
+void checkOutputName(const std::string& output) {
+    if (isDirectoryName(output) || isImageFileName(output)) return;
+    throw std::invalid_argument("--out '" + output +
+                                "' is neither a .png nor an .exr file, a numbered pattern of one, nor a directory "
+                                "(end a new folder's name with /)");
+}
+
+enum class Takes { Nothing, Value };
+struct OptionInfo {
+    Takes takes;
+    bool render_only;
+};
+
+const std::map<std::string, OptionInfo>& knownOptions() {
+    static const std::map<std::string, OptionInfo> options = {
+        {"--help", {Takes::Nothing, false}},         {"--version", {Takes::Nothing, false}},
+        {"--premiere", {Takes::Nothing, false}},     {"--books", {Takes::Nothing, false}},
+        {"--in", {Takes::Value, true}},              {"--out", {Takes::Value, true}},
+        {"--depth", {Takes::Value, true}},           {"--png-bits", {Takes::Value, true}},
+        {"--frame", {Takes::Value, true}},           {"--frames", {Takes::Value, true}},
+        {"--downsample", {Takes::Value, true}},      {"--threads", {Takes::Value, true}},
+        {"--iterate-threads", {Takes::Value, true}}, {"--reconnect", {Takes::Nothing, true}},
+        {"--log", {Takes::Value, true}},             {"--no-progress", {Takes::Nothing, true}},
+        {"--set", {Takes::Value, true}},             {"--skip-existing", {Takes::Nothing, true}},
+        {"--alpha", {Takes::Value, true}},           {"--layer", {Takes::Value, true}},
+        {"--report", {Takes::Value, true}},
+    };
+    return options;
+}
+
+void apply(CliOptions& o, const std::string& name, const std::string& v) {
+    if (name == "--premiere") {
+        o.premiere = true;
+    } else if (name == "--books") {
+        o.books = true;
+    } else if (name == "--in") {
+        o.input = v;
+    } else if (name == "--out") {
+        o.output = v;
+    } else if (name == "--depth") {
+        o.depth = wholeNumber(name, v, 1);
+        if (o.depth != 8 && o.depth != 16 && o.depth != 32) throw std::invalid_argument("--depth must be 8, 16 or 32");
+    } else if (name == "--png-bits") {
+        o.png_bits = wholeNumber(name, v, 1);
+        if (o.png_bits != 8 && o.png_bits != 16) throw std::invalid_argument("--png-bits must be 8 or 16");
+    } else if (name == "--frame") {
+        o.frame = wholeNumber(name, v, 0);
+    } else if (name == "--frames") {
+        parseRange(v, o);
+    } else if (name == "--downsample") {
+        o.downsample = wholeNumber(name, v, 1);
+        if (o.downsample > 16) throw std::invalid_argument("--downsample must be 1 to 16");
+    } else if (name == "--threads") {
+        o.threads = static_cast<unsigned>(wholeNumber(name, v, 1));
+    } else if (name == "--iterate-threads") {
+        o.iterate_threads = static_cast<unsigned>(wholeNumber(name, v, 0));
+    } else if (name == "--reconnect") {
+        o.reconnect = true;
+    } else if (name == "--log") {
+        o.log_file = v;
+    } else if (name == "--no-progress") {
+        o.no_progress = true;
+    } else if (name == "--skip-existing") {
+        o.skip_existing = true;
+    } else if (name == "--alpha") {
+        if (v == "effect") {
+            o.alpha = AlphaSource::Effect;
+        } else if (v == "input") {
+            o.alpha = AlphaSource::Input;
+        } else {
+            throw std::invalid_argument("--alpha must be effect or input, not '" + v + "'");
+        }
+    } else if (name == "--layer") {
+        o.layer = v;
+    } else if (name == "--report") {
+        if (v.empty()) throw std::invalid_argument("--report needs a file name (or - for standard output)");
+        o.report_file = v;
+    } else if (name == "--set") {
+        const std::size_t eq = v.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            throw std::invalid_argument("--set needs NAME=VALUE, not '" + v + "'");
+        }
+        o.set.emplace_back(v.substr(0, eq), v.substr(eq + 1));
     }
 }
 
@@ -90,84 +227,89 @@ void parseRange(const std::string& text, CliOptions& o) {
 
 CliOptions parseCommandLine(int argc, char** argv) {
     CliOptions o;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::vector<std::string> positional;
+    bool help = false, version = false, options_ended = false;
+    std::vector<std::pair<std::string, std::string>> given;  // in order
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (options_ended || a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_ended = true;
+            continue;
+        }
+        if (a == "-h") {
+            help = true;
+            continue;
+        }
+        const std::size_t eq = a.find('=');
+        const std::string name = a.substr(0, eq);
+        const auto known = knownOptions().find(name);
+        if (name.rfind("--", 0) != 0 || known == knownOptions().end()) {
+            throw std::invalid_argument("unknown option '" + name + "'");
+        }
+        std::string value;
+        if (known->second.takes == Takes::Value) {
+            if (eq != std::string::npos) {
+                value = a.substr(eq + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                throw std::invalid_argument("option " + name + " needs a value");
+            }
+        } else if (eq != std::string::npos) {
+            throw std::invalid_argument("option " + name + " takes no value");
+        }
+        if (name == "--help") help = true;
+        if (name == "--version") version = true;
+        given.emplace_back(name, value);
+    }
+    if (help) return o;  // --help anywhere, also after a command
+    if (version) {
+        o.action = Action::Version;
         return o;
     }
-    if (args[0] == "params") {
+    if (positional.empty()) {
+        if (given.empty()) return o;
+        throw std::invalid_argument("missing the command (render or params)");
+    }
+    const std::string& command = positional[0];
+    if (command == "params") {
         o.action = Action::Params;
-    } else if (args[0] == "render") {
+    } else if (command == "render") {
         o.action = Action::Render;
     } else {
-        throw std::invalid_argument("unknown command '" + args[0] + "' (try --help)");
+        throw std::invalid_argument("unknown command '" + command + "'");
     }
-    if (args.size() < 2 || args[1].rfind("--", 0) == 0) {
-        throw std::invalid_argument("missing the plug-in path after '" + args[0] + "'");
+    if (positional.size() < 2) {
+        throw std::invalid_argument("missing the plug-in path after '" + command + "'");
     }
-    o.plugin = args[1];
-    auto value = [&](std::size_t& i) -> const std::string& {
-        if (i + 1 >= args.size()) {
-            throw std::invalid_argument("option " + args[i] + " needs a value");
-        }
-        return args[++i];
-    };
+    if (positional.size() > 2) {
+        throw std::invalid_argument("unexpected argument '" + positional[2] + "'");
+    }
+    o.plugin = positional[1];
     const bool render = o.action == Action::Render;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            return CliOptions{};
-        } else if (a == "--premiere") {
-            o.premiere = true;
-        } else if (a == "--books") {
-            o.books = true;
-        } else if (render && a == "--in") {
-            o.input = value(i);
-        } else if (render && a == "--out") {
-            o.output = value(i);
-        } else if (render && a == "--depth") {
-            o.depth = wholeNumber(a, value(i), 1);
-            if (o.depth != 8 && o.depth != 16 && o.depth != 32) {
-                throw std::invalid_argument("--depth must be 8, 16 or 32");
-            }
-        } else if (render && a == "--png-bits") {
-            o.png_bits = wholeNumber(a, value(i), 1);
-            if (o.png_bits != 8 && o.png_bits != 16) {
-                throw std::invalid_argument("--png-bits must be 8 or 16");
-            }
-        } else if (render && a == "--frame") {
-            o.frame = wholeNumber(a, value(i), 0);
-        } else if (render && a == "--frames") {
-            parseRange(value(i), o);
-        } else if (render && a == "--downsample") {
-            o.downsample = wholeNumber(a, value(i), 1);
-            if (o.downsample > 16) {
-                throw std::invalid_argument("--downsample must be 1 to 16");
-            }
-        } else if (render && a == "--threads") {
-            o.threads = static_cast<unsigned>(wholeNumber(a, value(i), 1));
-        } else if (render && a == "--iterate-threads") {
-            o.iterate_threads = static_cast<unsigned>(wholeNumber(a, value(i), 0));
-        } else if (render && a == "--reconnect") {
-            o.reconnect = true;
-        } else if (render && a == "--log") {
-            o.log_file = value(i);
-        } else if (render && a == "--no-progress") {
-            o.no_progress = true;
-        } else if (render && a == "--set") {
-            const std::string& assignment = value(i);
-            std::size_t eq = assignment.find('=');
-            if (eq == std::string::npos || eq == 0) {
-                throw std::invalid_argument("--set needs NAME=VALUE, not '" + assignment + "'");
-            }
-            o.set.emplace_back(assignment.substr(0, eq), assignment.substr(eq + 1));
-        } else {
-            throw std::invalid_argument("unknown option '" + a + "' for '" + args[0] + "'");
+    for (const auto& [name, value] : given) {
+        if (knownOptions().at(name).render_only && !render) {
+            throw std::invalid_argument("option " + name + " is for 'render', not '" + command + "'");
         }
+        apply(o, name, value);
     }
-    if (render && (o.input.empty() || o.output.empty())) {
-        throw std::invalid_argument("render needs --in and --out");
+    if (render) {
+        if (o.input.empty() || o.output.empty()) throw std::invalid_argument("render needs --in and --out");
+        checkOutputName(o.output);
     }
     return o;
+}
+
+std::string pluginLoadPath(const std::string& name) {
+    std::error_code ec;
+    if (name.find('/') == std::string::npos && std::filesystem::is_regular_file(name, ec)) {
+        return "./" + name;
+    }
+    return name;
 }
 
 }  // namespace TEV::Host::Cli

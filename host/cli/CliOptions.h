@@ -7,18 +7,25 @@
 
 namespace TEV::Host::Cli {
 
-enum class Action { Help, Params, Render };
+enum class Action { Help, Version, Params, Render };
+
+// How the alpha channel of written files is made.
+enum class AlphaSource {
+    Effect,  // the effect's output alpha: opaque, as the effect returns opaque pixels
+    Input,   // each input pixel's alpha
+};
 
 struct CliOptions {
     Action action = Action::Help;
     std::string plugin;
     // render: an image file, a numbered pattern ("frame_%04d.png") or a directory each.
     std::string input, output;
-    int depth = 0;              // render bits per channel; 0: from the first input file
+    int depth = 0;              // render bits per channel; 0: each input file's own
     int png_bits = 0;           // bits of written PNG files; 0: 8 for 8-bit renders, else 16
-    int frame = 0;              // frame number of a single image (sequences use their own)
+    int frame = -1;             // frame number of a single image; -1: the number in its name, else 0
     int first_frame = -1;       // --frames A-B: only numbers in [A, B]; -1: no bound
-    int last_frame = -1;
+    int last_frame = -1;        // -1 with first_frame set: open range "A-"
+    int frame_step = 1;         // --frames A-BxS: every S-th number from A
     int downsample = 1;         // render at 1/N of the size, as a host's preview
     unsigned threads = 1;       // frames rendered at once
     unsigned iterate_threads = 0;  // the host's pixel iteration threads, 0: automatic
@@ -26,16 +33,29 @@ struct CliOptions {
     std::string log_file;       // the plug-in's log; "" picks the build's default
     bool no_progress = false;   // --no-progress: never draw the progress bar
     bool progress_bar = false;  // draw a progress bar on stderr (main sets it for a terminal)
+    int columns = 0;            // width of the terminal the bar is drawn on; 0: unknown
     bool premiere = false;      // imitate the other host
     bool books = false;         // print the books report
+    bool skip_existing = false; // leave frames whose output file exists
+    AlphaSource alpha = AlphaSource::Effect;
+    std::string layer;          // EXR input: the layer whose channels are read ("" the unnamed one)
+    std::string report_file;    // JSON Lines, one record per frame; "-" standard output
     std::vector<std::pair<std::string, std::string>> set;  // NAME=VALUE, in order
 };
 
 // The usage text printed by --help.
 std::string usage();
+// The one-line text printed by --version.
+std::string versionText();
 
-// Parses argv. Throws std::invalid_argument with a one-line reason for a bad
-// command line.
+// Parses argv the GNU way: options anywhere, "--opt value" or "--opt=value",
+// "--" ends the options. Throws std::invalid_argument with a one-line reason
+// for a bad command line.
 CliOptions parseCommandLine(int argc, char** argv);
+
+// The path to load for a plug-in named on the command line: a name without a
+// slash is taken from the current folder when such a file exists there
+// (dlopen would look only on the library path).
+std::string pluginLoadPath(const std::string& name);
 
 }  // namespace TEV::Host::Cli

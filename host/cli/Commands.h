@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CliOptions.h"
+#include "ConsoleCapture.h"
 #include "tevhost/HeadlessHost.h"
 
 namespace TEV::Host::Cli {
@@ -14,7 +15,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitOverlay = 3;       // every frame written, some show the failure overlay
-constexpr int kExitInterrupted = 130; // Ctrl-C
+// A run stopped by signal N exits with 128 + N (exitStatusForSignal).
 
 // Host options for the command line (--premiere, --iterate-threads, --downsample).
 HostOptions hostOptionsFor(const CliOptions& options);
@@ -23,26 +24,15 @@ HostOptions hostOptionsFor(const CliOptions& options);
 int listParams(const CliOptions& options, std::ostream& out, std::ostream& err);
 
 // Renders options.input (an image or a sequence) into options.output through
-// the plug-in, a line per frame and a total on `out`.
-int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err);
+// the plug-in, a line per frame and a total on `out`, warnings and errors on
+// `err`. SIGINT, SIGTERM and SIGHUP stop the run while it lasts. With a
+// console capture, the plug-in's lines are shown on `err` above the progress
+// bar, as "plug-in: <line>".
+int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console = nullptr);
 
 // Sets one parameter from text: a number, on/off/true/false for a checkbox,
 // or a popup choice's text or number. HostError for an unknown name, text it
 // cannot take, or a value outside the parameter's valid range.
 void setParamFromText(HeadlessHost& host, InstanceId inst, const std::string& name, const std::string& text);
-
-// Sends the press of the plug-in's button labelled "Reconnect". HostError when
-// there is none or the plug-in answers with an error.
-void pressReconnect(HeadlessHost& host, InstanceId inst);
-
-// The plug-in's log file in the build's maker folder:
-// <maker>/Logs/<file name of the plug-in without extension>_Adobe.log.
-std::string defaultLogFile(const std::string& plugin_path);
-
-// The host whose frames Ctrl-C aborts (null: none, Ctrl-C ends the process).
-// The first Ctrl-C asks the host to abort; a second one ends the process.
-void setAbortTarget(HeadlessHost* host);
-// True once Ctrl-C was pressed while a host was the abort target.
-bool interrupted();
 
 }  // namespace TEV::Host::Cli

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -36,6 +37,8 @@ bool sameFile(const std::string& a, const std::string& b) {
     return !ec1 && !ec2 && pa == pb;
 }
 
+bool isHidden(const fs::path& path) { return path.filename().string().rfind('.', 0) == 0; }
+
 std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
     std::vector<FrameJob> frames;
     std::error_code ec;
@@ -44,7 +47,10 @@ std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
         if (!fs::is_directory(folder, ec)) {
             throw HostError("input folder '" + folder + "' of '" + input + "' does not exist");
         }
+        // A pattern that itself names hidden files ("._%04d.png") matches them.
+        const bool hidden_pattern = isHidden(fs::path(pattern->format(0)));
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            if (isHidden(entry.path()) && !hidden_pattern) continue;
             if (std::optional<int> n = pattern->match(entry.path().filename().string())) {
                 frames.push_back(FrameJob{*n, pattern->format(*n), ""});
             }
@@ -56,7 +62,7 @@ std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
     } else if (fs::is_directory(input, ec)) {
         std::vector<std::string> names;
         for (const fs::directory_entry& entry : fs::directory_iterator(input)) {
-            if (entry.is_regular_file() && isImageFileName(entry.path().string())) {
+            if (entry.is_regular_file() && isImageFileName(entry.path().string()) && !isHidden(entry.path())) {
                 names.push_back(entry.path().string());
             }
         }
@@ -64,15 +70,27 @@ std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
             throw HostError("input directory '" + input + "' holds no .png or .exr file");
         }
         std::sort(names.begin(), names.end());
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            frames.push_back(FrameJob{static_cast<int>(i), names[i], ""});
+        std::vector<int> numbers;
+        for (const std::string& name : names) {
+            const std::optional<int> n = numberInFileName(fs::path(name).filename().string());
+            if (!n) break;
+            numbers.push_back(*n);
         }
+        std::vector<int> sorted = numbers;
+        std::sort(sorted.begin(), sorted.end());
+        const bool numbered =
+            numbers.size() == names.size() && std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            frames.push_back(FrameJob{numbered ? numbers[i] : static_cast<int>(i), names[i], ""});
+        }
+        std::sort(frames.begin(), frames.end(), [](const FrameJob& a, const FrameJob& b) { return a.number < b.number; });
     } else {
         if (!fs::exists(input, ec)) {
             throw HostError("input '" + input + "' does not exist");
         }
         imageFormatOf(input);
-        frames.push_back(FrameJob{single_number, input, ""});
+        const std::optional<int> n = numberInFileName(fs::path(input).filename().string());
+        frames.push_back(FrameJob{single_number >= 0 ? single_number : n.value_or(0), input, ""});
     }
     return frames;
 }
@@ -141,16 +159,37 @@ std::optional<int> NumberPattern::match(const std::string& file_name) const {
     return number;
 }
 
+std::optional<int> numberInFileName(const std::string& file_name) {
+    const std::string stem = fs::path(file_name).stem().string();
+    std::size_t end = stem.size();
+    while (end > 0 && !std::isdigit(static_cast<unsigned char>(stem[end - 1]))) --end;
+    std::size_t start = end;
+    while (start > 0 && std::isdigit(static_cast<unsigned char>(stem[start - 1]))) --start;
+    if (start == end || end - start > 9) return std::nullopt;
+    return std::stoi(stem.substr(start, end - start));
+}
+
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
                                  int single_number) {
+    return listFrames(input, output, FrameRange{first, last, 1}, single_number);
+}
+
+std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
+                                 int single_number) {
     std::vector<FrameJob> frames = inputFrames(input, single_number);
-    if (first >= 0) {
+    if (range.first >= 0) {
+        const int step = std::max(1, range.step);
         frames.erase(std::remove_if(frames.begin(), frames.end(),
-                                    [&](const FrameJob& f) { return f.number < first || f.number > last; }),
+                                    [&](const FrameJob& f) {
+                                        return f.number < range.first || f.number > range.last ||
+                                               (f.number - range.first) % step != 0;
+                                    }),
                      frames.end());
         if (frames.empty()) {
-            throw HostError("no frame of '" + input + "' is numbered " + std::to_string(first) + " to " +
-                            std::to_string(last));
+            std::string wanted = std::to_string(range.first) + " to " +
+                                 (range.last == INT_MAX ? std::string("the end") : std::to_string(range.last));
+            if (step > 1) wanted += " in steps of " + std::to_string(step);
+            throw HostError("no frame of '" + input + "' is numbered " + wanted);
         }
     }
 

@@ -28,18 +28,36 @@ private:
     bool zero_pad_ = false;
 };
 
+// The number of a frame file: the last group of digits in its name before the
+// extension ("clip_0007.png" 7, "a2_b10.exr" 10); none when it has no digits
+// there or more than nine.
+std::optional<int> numberInFileName(const std::string& file_name);
+
+// --frames: numbers from `first` to `last` (both -1: all), every `step`-th from `first`.
+struct FrameRange {
+    int first = -1;
+    int last = -1;
+    int step = 1;
+};
+
 struct FrameJob {
     int number = 0;      // the frame's number, also its time in frames
     std::string input;   // image file to read
     std::string output;  // image file to write
 };
 
-// Expands --in and --out into frames, ordered by number (directories: by name,
-// numbered from 0). `first`/`last` bound the numbers when not negative;
-// `single_number` is the number of a lone input file. Output folders are
-// created. HostError for a missing input, a pattern or directory with no
-// image, an output that cannot name several frames, or an output that would
-// overwrite its own input.
+// Expands --in and --out into frames, ordered by number. One numbering rule
+// for every kind of input: a file's frame number is numberInFileName(); a
+// single file without one is frame `single_number` (when not negative, it
+// also overrides the name's number), else 0; a directory whose image files do
+// not all have distinct numbers is numbered by name order from 0. Hidden files
+// (names starting with '.') are left out of directories and patterns.
+// Output folders are created. HostError for a missing input, a pattern or
+// directory with no image, no frame in `range`, an output that cannot name
+// several frames, or an output that would overwrite its own input.
+std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
+                                 int single_number);
+// The same with the range from `first` to `last` (-1: all).
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
                                  int single_number);
 

@@ -2,49 +2,11 @@
 
 #include <cstring>
 
-#include "TEV.h"
 #include "TEV_Image.h"
 
 namespace TEV::Host::Cli {
 
 namespace {
-
-// The plug-in's render failures: its log prefixes and the overlay lines it
-// draws for them.
-const char kConnectTitle[] = "Can't connect to the TEVORA";
-const char kConnectAdvice[] = "Please start or restart it.";
-const char kReconnectHint[] = "Then, click the Reconnect button from this plugin";
-const char kTevErrorPrefix[] = "TEV Error in UniversalRender: ";
-const char kErrorPrefix[] = "Error in UniversalRender: ";
-const char kSeeLogs[] = "View logs for details";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
-
-void addUnique(std::vector<OverlayText>& list, OverlayText text) {
-    for (const OverlayText& t : list) {
-        if (t == text) return;
-    }
-    list.push_back(std::move(text));
-}
-
-// "<code text>: <detail>[. <context>]" back into (detail, context) pairs; a
-// ". " inside the detail makes the split ambiguous, so every split is offered.
-void addLibraryError(std::vector<OverlayText>& list, const std::string& message) {
-    std::vector<std::string> codes{"TEV Unknown error"};
-    for (const auto& [type, text] : TEV::TEVErr_StringMap) codes.push_back(text);
-    for (const std::string& code : codes) {
-        if (!startsWith(message, code + ": ")) continue;
-        if (code == TEV::TEVErr_StringMap.at(TEV::ConnectionFailed)) {
-            addUnique(list, {kConnectTitle, kConnectAdvice, kReconnectHint});
-            continue;
-        }
-        const std::string body = message.substr(code.size() + 2);
-        addUnique(list, {"Error in Tevora Plugin", body, ""});
-        for (std::size_t dot = body.find(". "); dot != std::string::npos; dot = body.find(". ", dot + 1)) {
-            addUnique(list, {"Error in Tevora Plugin", body.substr(0, dot), body.substr(dot + 2)});
-        }
-    }
-}
 
 // The frame as the plug-in sends it: three channels at the world's depth.
 TEV::Image imageOf(const PixelWorld& world, float downsample) {
@@ -76,31 +38,6 @@ TEV::Image imageOf(const PixelWorld& world, float downsample) {
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
-
-std::string OverlayText::summary() const {
-    std::string s;
-    for (const std::string* line : {&line1, &line2, &line3}) {
-        if (line->empty()) continue;
-        s += (s.empty() ? "" : " / ") + *line;
-    }
-    return s;
-}
-
-std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages) {
-    std::vector<OverlayText> list{{kConnectTitle, kConnectAdvice, std::string(kReconnectHint) + "."}};
-    for (const std::string& message : log_messages) {
-        if (startsWith(message, kTevErrorPrefix)) {
-            addLibraryError(list, message.substr(sizeof kTevErrorPrefix - 1));
-        } else if (startsWith(message, kErrorPrefix)) {
-            const std::string text = message.substr(sizeof kErrorPrefix - 1);
-            addUnique(list, {"Error in Tevora", text, kSeeLogs});
-            addUnique(list, {"Generic Error in Tevora", text, kSeeLogs});
-            // A reply without result or error text is drawn with an empty second line.
-            addUnique(list, {"Error in Tevora", "", kSeeLogs});
-        }
-    }
-    return list;
-}
 
 bool showsOverlay(const PixelWorld& input, const PixelWorld& output, const OverlayText& overlay, float downsample) {
     if (input.width() != output.width() || input.height() != output.height() || input.depth() != output.depth()) {

@@ -7,34 +7,19 @@
 // drawn for this frame (its fixed "Can't connect" message, and the messages
 // built from the failure lines it logged while the frame was rendering) is
 // redrawn onto the input with the same drawing code, and the frame counts as
-// an overlay only when one redraw equals the output exactly. With several
-// frames in flight, the log lines of all of them are candidates; only the one
-// that reproduces this frame's pixels is reported.
+// an overlay only when one redraw equals the output exactly (the candidates
+// come from KnownPlugin.h). With several frames in flight, the log lines of
+// all of them are candidates; only the one that reproduces this frame's
+// pixels is reported.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "KnownPlugin.h"
 #include "tevhost/PixelWorld.h"
 
 namespace TEV::Host::Cli {
-
-// The three lines of a failure overlay.
-struct OverlayText {
-    std::string line1, line2, line3;
-    bool operator==(const OverlayText& o) const {
-        return line1 == o.line1 && line2 == o.line2 && line3 == o.line3;
-    }
-    // The non-empty lines joined by " / ".
-    std::string summary() const;
-};
-
-// The overlays the plug-in may have drawn, given the messages of the log
-// records written during the frame: always the "Can't connect" overlay that it
-// draws without sending (no log line), then those derived from each
-// "TEV Error in UniversalRender: ..." and "Error in UniversalRender: ..."
-// record (an ambiguous record gives several candidates).
-std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages);
 
 // True when `output` equals `input` with `overlay` drawn as the plug-in draws
 // it (3-channel image of the input at the world's depth, darkened band, scale

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "SafeFile.h"
 #include "tevhost/HostError.h"
 
 namespace TEV::Host::Cli {
@@ -14,6 +15,14 @@ std::string lowerExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return ext;
+}
+
+// A message about the temporary file, told of the file it stands for.
+std::string withPath(std::string message, const std::string& temp, const std::string& path) {
+    for (std::size_t at = message.find(temp); at != std::string::npos; at = message.find(temp, at + path.size())) {
+        message.replace(at, temp.size(), path);
+    }
+    return message;
 }
 
 }  // namespace
@@ -30,21 +39,33 @@ ImageFormat imageFormatOf(const std::string& path) {
     throw HostError("'" + path + "' is neither a .png nor an .exr file");
 }
 
-ImageFile readImage(const std::string& path) {
+ImageFile readImage(const std::string& path, const std::string& layer) {
     const ImageFormat format = imageFormatOf(path);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         throw HostError("image '" + path + "' does not exist");
     }
-    return format == ImageFormat::Png ? readPngFile(path) : readExrFile(path);
+    if (format == ImageFormat::Png && !layer.empty()) {
+        throw HostError("image '" + path + "' is a PNG file: it has no layer '" + layer + "'");
+    }
+    return format == ImageFormat::Png ? readPngFile(path) : readExrFile(path, layer);
 }
 
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits) {
-    if (imageFormatOf(path) == ImageFormat::Png) {
-        writePngFile(path, world, png_bits);
-    } else {
-        writeExrFile(path, world);
-    }
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr) {
+    const ImageFormat format = imageFormatOf(path);
+    replaceFile(path, [&](const std::string& temp) {
+        try {
+            if (format == ImageFormat::Png) {
+                writePngFile(temp, world, png_bits);
+            } else {
+                writeExrFile(temp, world, exr);
+            }
+        } catch (const WriteError& e) {
+            throw WriteError(withPath(e.what(), temp, path), e.errorNumber());
+        } catch (const HostError& e) {
+            throw HostError(withPath(e.what(), temp, path));
+        }
+    });
 }
 
 PixelWorld readPng(const std::string& path) { return readImage(path).world; }

@@ -9,6 +9,7 @@
 // clamping floats outside 0..1.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "tevhost/PixelWorld.h"
@@ -23,21 +24,35 @@ ImageFormat imageFormatOf(const std::string& path);
 // True for a name that imageFormatOf() accepts.
 bool isImageFileName(const std::string& path);
 
+// What an EXR file holds beside its pixels, kept so that the output is
+// written back in the same place: the world is the data window's pixels.
+struct ExrLayout {
+    PF_LRect data_window{};     // left, top, right, bottom (inclusive), as in the file
+    PF_LRect display_window{};
+    float pixel_aspect = 1.0f;
+    bool half = false;          // the colour channels were half floats
+};
+
 struct ImageFile {
     PixelWorld world;  // at the depth that matches the file (below)
     int file_bits = 8; // 8 or 16 for PNG, 32 for EXR
+    std::shared_ptr<const ExrLayout> exr;  // EXR files only
 };
 
 // Reads a PNG (any colour type, 1 to 16 bits: grey, palette and low depths
 // expand to RGB(A) at 8 bits) into an 8- or 16-bit world, or an EXR (channels
-// R, G, B and optional A, or Y and optional A) into a float world. HostError
-// naming the file for a missing, unreadable or oversized image.
-ImageFile readImage(const std::string& path);
+// R, G, B and optional A, or Y and optional A; those of `layer`, such as
+// "diffuse.R", when one is named) into a float world of its data window.
+// HostError naming the file for a missing, unreadable or oversized image, and
+// naming the channels it does have when the ones needed are missing.
+ImageFile readImage(const std::string& path, const std::string& layer = "");
 
 // Writes a world of any depth. png_bits (8 or 16) applies to PNG files; EXR
-// files are RGBA 32-bit float. HostError naming the file when it cannot be
-// written.
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits);
+// files are RGBA 32-bit float, or laid out as `exr` says (windows, pixel
+// aspect, half channels) when it is given. The file appears complete under its name or
+// not at all (replaceFile). HostError naming the file when it cannot be
+// written; WriteError, with the system's error number, when writing failed.
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr);
 
 // readImage(path).world.
 PixelWorld readPng(const std::string& path);
@@ -47,7 +62,7 @@ void writePng(const std::string& path, const PixelWorld& world);
 // The PNG and EXR halves of readImage/writeImage.
 ImageFile readPngFile(const std::string& path);
 void writePngFile(const std::string& path, const PixelWorld& world, int bits);
-ImageFile readExrFile(const std::string& path);
-void writeExrFile(const std::string& path, const PixelWorld& world);
+ImageFile readExrFile(const std::string& path, const std::string& layer = "");
+void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout = nullptr);
 
 }  // namespace TEV::Host::Cli

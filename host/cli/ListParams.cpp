@@ -57,7 +57,7 @@ void printParam(const ParamInfo& p, std::ostream& out) {
 int listParams(const CliOptions& options, std::ostream& out, std::ostream& err) {
     try {
         HeadlessHost host(hostOptionsFor(options));
-        host.load(options.plugin);
+        host.load(pluginLoadPath(options.plugin));
         PluginInfo info = host.pluginInfo();
         if (info.present) {
             out << info.name << " (" << info.match_name << "), category \"" << info.category << "\", API "

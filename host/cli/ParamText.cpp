@@ -1,8 +1,5 @@
-// Parameters set from the command line's text, and the Reconnect button.
-#include <filesystem>
-
+// Parameters set from the command line's text.
 #include "Commands.h"
-#include "TEVLocations.h"
 
 namespace TEV::Host::Cli {
 
@@ -36,21 +33,6 @@ void setParamFromText(HeadlessHost& host, InstanceId inst, const std::string& na
         throw HostError("parameter \"" + name + "\" needs a number, not '" + text + "'");
     }
     host.setParam(inst, index, number);
-}
-
-void pressReconnect(HeadlessHost& host, InstanceId inst) {
-    for (const ParamInfo& p : host.params()) {
-        if (p.type == PF_Param_BUTTON && p.label == "Reconnect") {
-            host.userChangedParam(inst, p.index).expectOk();
-            return;
-        }
-    }
-    throw HostError("the plug-in has no Reconnect button");
-}
-
-std::string defaultLogFile(const std::string& plugin_path) {
-    return std::string(TEV_MAKER_FOLDER) + "/Logs/" + std::filesystem::path(plugin_path).stem().string() +
-           "_Adobe.log";
 }
 
 }  // namespace TEV::Host::Cli

@@ -3,6 +3,7 @@
 // lives behind a pointer, and whose error text goes into a fixed buffer.
 #include <png.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "ImageFiles.h"
+#include "SafeFile.h"
 #include "SampleScale.h"
 #include "tevhost/HostError.h"
 
@@ -28,10 +30,12 @@ struct PngPixels {
     std::vector<unsigned char> bytes;
     std::vector<png_bytep> rows;
     char error[256] = {};
+    int error_number = 0;  // errno when libpng's error came from a failed write
 };
 
 extern "C" void onPngError(png_structp png, png_const_charp message) {
     auto* pixels = static_cast<PngPixels*>(png_get_error_ptr(png));
+    pixels->error_number = errno;
     std::snprintf(pixels->error, sizeof pixels->error, "%s", message);
     png_longjmp(png, 1);
 }
@@ -156,7 +160,7 @@ ImageFile readPngFile(const std::string& path) {
     if (!decodePng(file.get(), &p)) {
         throw HostError("cannot read image '" + path + "': " + p.error);
     }
-    ImageFile image{PixelWorld(p.width, p.height, p.bits), p.bits};
+    ImageFile image{PixelWorld(p.width, p.height, p.bits), p.bits, nullptr};
     std::size_t i = 0;
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x, i += 4) {
@@ -198,19 +202,20 @@ void writePngFile(const std::string& path, const PixelWorld& world, int bits) {
             }
         }
     }
+    errno = 0;
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) {
-        throw HostError("cannot write image '" + path + "': " + std::strerror(errno));
+        throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);
     }
-    bool ok = encodePng(file.get(), &p);
+    const bool ok = encodePng(file.get(), &p);
     if (!ok || std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-        const std::string why = ok ? std::string(std::strerror(errno)) : std::string(p.error);
+        const int error_number = ok ? errno : p.error_number;
+        const std::string why = ok || error_number ? std::string(std::strerror(error_number)) : std::string(p.error);
         file.reset();
-        std::remove(path.c_str());  // no truncated image left behind
-        throw HostError("cannot write image '" + path + "': " + why);
+        throw WriteError("cannot write image '" + path + "': " + why, error_number);
     }
     if (std::fclose(file.release()) != 0) {
-        throw HostError("cannot write image '" + path + "': " + std::strerror(errno));
+        throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);
     }
 }
 

@@ -11,12 +11,13 @@ constexpr int kBarWidth = 30;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 }  // namespace
 
-Progress::Progress(std::ostream& out, std::ostream& err, bool bar, int total_frames, unsigned slots)
+Progress::Progress(std::ostream& out, std::ostream& err, bool bar, int total_frames, unsigned slots, int columns)
     : out_(out),
       err_(err),
       bar_(bar),
       total_(std::max(1, total_frames)),
       slots_(slots),
+      columns_(columns > 0 ? columns : 80),
       frame_of_slot_(new std::atomic<int>[slots]),
       permille_of_slot_(new std::atomic<int>[slots]),
       phase_of_slot_(new int[slots]()) {
@@ -100,10 +101,16 @@ void Progress::drawBar() {
         rendering << "  #" << frame << " " << permille / 10 << "%";
     }
     const double fraction = std::min(1.0, done / total_);
-    const int filled = static_cast<int>(fraction * kBarWidth);
-    err_ << "\r\033[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '.') << "] "
-         << static_cast<int>(fraction * 100) << "%  " << done_.load() << "/" << total_ << " frames"
-         << rendering.str() << std::flush;
+    // The line stays shorter than the terminal: a line that wraps cannot be
+    // taken back with a carriage return.
+    const int bar_width = std::clamp((columns_ - 30) / 2, 0, kBarWidth);
+    const int filled = static_cast<int>(fraction * bar_width);
+    std::ostringstream line;
+    if (bar_width > 0) line << "[" << std::string(filled, '#') << std::string(bar_width - filled, '.') << "] ";
+    line << static_cast<int>(fraction * 100) << "%  " << done_.load() << "/" << total_ << " frames" << rendering.str();
+    std::string text = line.str();
+    if (static_cast<int>(text.size()) > columns_ - 1) text.resize(static_cast<std::size_t>(std::max(0, columns_ - 1)));
+    err_ << "\r\033[K" << text << std::flush;
 }
 
 void Progress::clearBar() {

@@ -17,7 +17,8 @@ namespace TEV::Host::Cli {
 class Progress {
 public:
     // `slots`: frames that may be in flight at once (render threads).
-    Progress(std::ostream& out, std::ostream& err, bool bar, int total_frames, unsigned slots);
+    // `columns`: the terminal's width, which the bar never reaches (0: unknown, 80).
+    Progress(std::ostream& out, std::ostream& err, bool bar, int total_frames, unsigned slots, int columns = 0);
     // Stops the redrawing and clears the bar.
     ~Progress();
     Progress(const Progress&) = delete;
@@ -48,6 +49,7 @@ private:
     const bool bar_;
     const int total_;
     const unsigned slots_;
+    const int columns_;
     std::unique_ptr<std::atomic<int>[]> frame_of_slot_;  // -1: idle
     std::unique_ptr<std::atomic<int>[]> permille_of_slot_;
     std::unique_ptr<int[]> phase_of_slot_;  // 0 input copy, 1 job, 2 result copy

@@ -1,56 +1,52 @@
 // tev-host render: frames through one instance of the plug-in, on one or
-// more render threads, with progress, Ctrl-C and a summary.
+// more render threads, with progress, stops (signals, a closed standard
+// output, errors that repeat for every file) and a summary.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "Commands.h"
+#include "ConsoleCapture.h"
 #include "Downsample.h"
 #include "FrameList.h"
+#include "FrameRecord.h"
 #include "FrameVerdict.h"
 #include "ImageFiles.h"
-#include "PluginLog.h"
+#include "KnownPlugin.h"
 #include "Progress.h"
+#include "SafeFile.h"
+#include "StopSignals.h"
+
+namespace fs = std::filesystem;
 
 namespace TEV::Host::Cli {
 
 namespace {
 
-std::atomic<HeadlessHost*> g_abort_target{nullptr};
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<HeadlessHost*>::is_always_lock_free,
-              "the Ctrl-C handler may only touch lock-free atomics");
-
-extern "C" void onInterrupt(int) {
-    if (HeadlessHost* host = g_abort_target.load()) {
-        g_interrupted.store(true);
-        host->requestAbort();  // stores an atomic flag: safe in a signal handler
-    }
-}
-
 // The render thread's progress slot; the host calls the progress callback on
 // the thread that renders the frame.
 thread_local int t_slot = -1;
 
-enum class FrameState { Processed, Unchanged, Overlay, Failed, Aborted };
+enum class FrameState { Processed, Unchanged, Overlay, Failed, Aborted, Skipped, NotStarted };
+constexpr int kStates = 7;
 
 struct FrameReport {
     FrameState state = FrameState::Failed;
     std::string detail;  // overlay message or failure reason
     double seconds = 0;
-};
-
-struct Counts {
-    int by_state[5] = {};
 };
 
 const char* stateName(FrameState s) {
@@ -60,8 +56,14 @@ const char* stateName(FrameState s) {
     case FrameState::Overlay: return "overlay";
     case FrameState::Failed: return "failed";
     case FrameState::Aborted: return "aborted";
+    case FrameState::Skipped: return "skipped";
+    case FrameState::NotStarted: return "not started";
     }
     return "?";
+}
+
+bool written(FrameState s) {
+    return s == FrameState::Processed || s == FrameState::Unchanged || s == FrameState::Overlay;
 }
 
 std::string frameLine(const FrameJob& job, const FrameReport& report) {
@@ -69,8 +71,14 @@ std::string frameLine(const FrameJob& job, const FrameReport& report) {
     line << "frame " << job.number << "  " << job.input << " -> " << job.output << "  " << std::fixed
          << std::setprecision(2) << report.seconds << " s  " << stateName(report.state);
     if (report.state == FrameState::Aborted) line << " (not written)";
+    if (report.state == FrameState::Skipped) line << " (output exists)";
     if (!report.detail.empty()) line << ": " << report.detail;
     return line.str();
+}
+
+std::string describeFile(const std::string& path, const ImageFile& image) {
+    return "'" + path + "' (" + std::to_string(image.world.width()) + " x " + std::to_string(image.world.height()) +
+           ", " + std::to_string(image.file_bits) + " bits)";
 }
 
 // Everything the render threads share.
@@ -79,29 +87,67 @@ struct RenderRun {
     const std::vector<FrameJob>& frames;
     HeadlessHost& host;
     InstanceId inst;
-    int depth;
-    int png_bits;
     float downsample;  // as the plug-in computes it: 1 × (1 / N) in floats
     PluginLog& log;
     Progress& progress;
+    std::ostream& lines;           // the frame lines: standard output, or stderr with --report -
+    std::ostream* records;         // --report, or null
     std::optional<ImageFile> first_image;  // frame 0, read before the plug-in was loaded
+    int first_width, first_height, first_bits;
     std::mutex first_image_mutex{};
     std::atomic<std::size_t> next{0};
-    std::mutex counts_mutex{};
-    Counts counts{};
+    std::mutex state_mutex{};
+    std::vector<FrameState> states{};
+    // A stop other than a signal: an error that every further frame would
+    // meet, or the frame lines' stream closed (| head).
+    std::atomic<bool> stopping{false};
+    bool lines_closed = false;  // under state_mutex
+    std::string stop_reason{};  // under state_mutex
 };
 
-PixelWorld inputWorld(RenderRun& run, std::size_t k) {
+bool stopRequested(const RenderRun& run) { return run.stopping.load() || StopSignals::received() != 0; }
+
+// Stops the run: no frame starts any more, the frames in flight are aborted.
+void stopRun(RenderRun& run, const std::string& reason, bool lines_closed = false) {
+    {
+        std::lock_guard<std::mutex> lock(run.state_mutex);
+        if (run.stop_reason.empty()) run.stop_reason = reason;
+        run.lines_closed = run.lines_closed || lines_closed;
+    }
+    run.stopping.store(true);
+    run.host.requestAbort();
+}
+
+ImageFile inputImage(RenderRun& run, std::size_t k) {
     std::optional<ImageFile> image;
     if (k == 0) {
         std::lock_guard<std::mutex> lock(run.first_image_mutex);
         image.swap(run.first_image);
     }
-    if (!image) image = readImage(run.frames[k].input);
-    PixelWorld world = std::move(image->world);
-    if (world.depth() != run.depth) world = world.convertedTo(run.depth);
-    if (run.options.downsample > 1) world = downsampled(world, run.options.downsample);
-    return world;
+    if (!image) {
+        image = readImage(run.frames[k].input, run.options.layer);
+        if (image->world.width() != run.first_width || image->world.height() != run.first_height ||
+            image->file_bits != run.first_bits) {
+            run.progress.error("tev-host: warning: frame " + std::to_string(run.frames[k].number) + " " +
+                               describeFile(run.frames[k].input, *image) + " differs from the first frame's " +
+                               std::to_string(run.first_width) + " x " + std::to_string(run.first_height) + ", " +
+                               std::to_string(run.first_bits) + " bits");
+        }
+    }
+    return std::move(*image);
+}
+
+// Each output pixel's alpha from the input's (same size and depth).
+void copyAlpha(const PixelWorld& from, PixelWorld& to) {
+    for (int y = 0; y < to.height(); ++y) {
+        for (int x = 0; x < to.width(); ++x) {
+            switch (to.depth()) {
+            case 8: to.pixel8(x, y).alpha = from.pixel8(x, y).alpha; break;
+            case 16: to.pixel16(x, y).alpha = from.pixel16(x, y).alpha; break;
+            default: to.pixelFloat(x, y).alpha = from.pixelFloat(x, y).alpha; break;
+            }
+        }
+    }
 }
 
 FrameReport renderOne(RenderRun& run, std::size_t k) {
@@ -110,7 +156,13 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
     FrameReport report;
     const Clock::time_point start = Clock::now();
     try {
-        PixelWorld input = inputWorld(run, k);
+        ImageFile image = inputImage(run, k);
+        // Each file renders at its own depth unless --depth forces one.
+        const int depth = run.options.depth ? run.options.depth : image.file_bits;
+        const int png_bits = run.options.png_bits ? run.options.png_bits : depth == 8 ? 8 : 16;
+        PixelWorld input = std::move(image.world);
+        if (input.depth() != depth) input = input.convertedTo(depth);
+        if (run.options.downsample > 1) input = downsampled(input, run.options.downsample);
         const std::uint64_t log_start = run.log.size();
         RenderOptions render_options;
         render_options.frame = job.number;
@@ -121,11 +173,22 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             report.detail = (result.pre_render.ok() ? result.render : result.pre_render).describe();
         } else {
             const Verdict verdict = judgeFrame(input, result.output, run.downsample, run.log.messagesSince(log_start));
-            writeImage(job.output, result.output, run.png_bits);
-            report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
-                           : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
-                                                                   : FrameState::Processed;
-            report.detail = verdict.overlay.summary();
+            if (run.options.alpha == AlphaSource::Input) copyAlpha(input, result.output);
+            if (stopRequested(run)) {
+                report.state = FrameState::Aborted;  // rendered, but the run stops before writing
+            } else {
+                writeImage(job.output, result.output, png_bits, image.exr.get());
+                report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
+                               : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
+                                                                       : FrameState::Processed;
+                report.detail = verdict.overlay.summary();
+            }
+        }
+    } catch (const WriteError& e) {
+        report.state = FrameState::Failed;
+        report.detail = e.what();
+        if (repeatsForEveryFile(e.errorNumber())) {
+            stopRun(run, std::string(e.what()) + " (every further frame would fail the same way)");
         }
     } catch (const std::exception& e) {
         report.state = FrameState::Failed;
@@ -135,65 +198,102 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
     return report;
 }
 
-// Renders frames until none is left, Ctrl-C was pressed, or `limit` were done.
+void recordFrame(RenderRun& run, const FrameJob& job, const FrameReport& report) {
+    if (!run.records) return;
+    const std::string line =
+        toJsonLine(FrameRecord{job.number, job.input, job.output, report.seconds, stateName(report.state), report.detail});
+    std::lock_guard<std::mutex> lock(run.state_mutex);
+    *run.records << line << "\n" << std::flush;
+}
+
+// Renders frames until none is left, the run stops, or `limit` were done.
 void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
     t_slot = static_cast<int>(slot);
     for (std::size_t done = 0; done < limit; ++done) {
-        if (g_interrupted.load()) return;
+        if (stopRequested(run)) return;
         const std::size_t k = run.next++;
         if (k >= run.frames.size()) return;
         const FrameJob& job = run.frames[k];
-        run.progress.started(slot, job.number);
-        const FrameReport report = renderOne(run, k);
-        {
-            std::lock_guard<std::mutex> lock(run.counts_mutex);
-            ++run.counts.by_state[static_cast<int>(report.state)];
+        FrameReport report;
+        std::error_code ec;
+        if (run.options.skip_existing && fs::exists(job.output, ec)) {
+            report.state = FrameState::Skipped;
+        } else {
+            run.progress.started(slot, job.number);
+            report = renderOne(run, k);
         }
-        if (report.state == FrameState::Failed) {
-            const std::string where = run.frames.size() > 1 ? "frame " + std::to_string(job.number) + ": " : "";
-            run.progress.error("tev-host: " + where + report.detail);
+        {
+            std::lock_guard<std::mutex> lock(run.state_mutex);
+            run.states[k] = report.state;
+        }
+        if (report.state == FrameState::Failed && run.frames.size() == 1) {
+            run.progress.error("tev-host: " + report.detail);
         }
         run.progress.finished(slot, frameLine(job, report));
+        recordFrame(run, job, report);
+        if (!run.lines) stopRun(run, "the frame lines' output was closed", true);
     }
 }
 
-std::string describeRun(const CliOptions& o, std::size_t frames, int depth) {
+std::string describeRun(const CliOptions& o, std::size_t frames, const ImageFile& first, unsigned threads) {
     std::ostringstream s;
-    s << "rendering " << frames << (frames == 1 ? " frame" : " frames") << " of " << o.input << " at " << depth
-      << " bits";
+    s << "rendering " << frames << (frames == 1 ? " frame" : " frames") << " of " << o.input << " at "
+      << (o.depth ? o.depth : first.file_bits) << " bits";
+    if (!o.depth && frames > 1) s << " (each file at its own depth)";
     if (o.downsample > 1) s << ", downsample 1/" << o.downsample;
-    if (frames > 1) s << ", " << o.threads << (o.threads == 1 ? " thread" : " threads");
+    if (frames > 1) s << ", " << threads << (threads == 1 ? " thread" : " threads");
     s << ", through " << o.plugin;
     return s.str();
 }
 
-}  // namespace
+// Before any render: every output folder takes a new file.
+void checkOutputFolders(const std::vector<FrameJob>& frames) {
+    std::set<std::string> folders;
+    for (const FrameJob& f : frames) folders.insert(fs::path(f.output).parent_path().string());
+    for (const std::string& folder : folders) checkFolderWritable(folder.empty() ? "." : folder);
+}
 
-void setAbortTarget(HeadlessHost* host) {
-    g_abort_target.store(host);
-    if (host) {
-        struct sigaction action {};
-        action.sa_handler = &onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process
-        sigaction(SIGINT, &action, nullptr);
-    } else {
-        std::signal(SIGINT, SIG_DFL);
+void warnAboutThreads(const CliOptions& options, std::ostream& err) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    if (options.threads > 4 * cores) {
+        err << "tev-host: warning: --threads " << options.threads << " is more than 4 times the " << cores
+            << " cores: every frame in flight holds its images in memory, and frames beyond what the machine "
+               "renders at once only wait\n";
     }
 }
 
-bool interrupted() { return g_interrupted.load(); }
+}  // namespace
 
-int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err) {
+int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console) {
     using Clock = std::chrono::steady_clock;
+    StopSignals signals;
     try {
         const std::vector<FrameJob> frames =
-            listFrames(options.input, options.output, options.first_frame, options.last_frame, options.frame);
-        // The first image is read before the plug-in loads: a bad file ends
-        // the run before any server is started.
-        ImageFile first = readImage(frames.front().input);
-        const int depth = options.depth ? options.depth : first.file_bits;
-        const int png_bits = options.png_bits ? options.png_bits : depth == 8 ? 8 : 16;
+            listFrames(options.input, options.output,
+                       FrameRange{options.first_frame, options.last_frame, options.frame_step}, options.frame);
+        // The first image is read and the output folders are tried before the
+        // plug-in loads: a bad file or folder ends the run before any server
+        // is started.
+        ImageFile first = readImage(frames.front().input, options.layer);
+        checkOutputFolders(frames);
+        warnAboutThreads(options, err);
+        std::vector<char> existed(frames.size());
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            std::error_code ec;
+            existed[k] = fs::exists(frames[k].output, ec);
+        }
+        std::ofstream report_file;
+        std::ostream* records = nullptr;
+        if (options.report_file == "-") {
+            records = &out;
+        } else if (!options.report_file.empty()) {
+            report_file.open(options.report_file, std::ios::trunc);
+            if (!report_file) {
+                throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
+            }
+            records = &report_file;
+        }
+        std::ostream& lines = records == &out ? err : out;
 
         HostOptions host_options = hostOptionsFor(options);
         int last_number = 0;
@@ -206,7 +306,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err)
         };
 
         HeadlessHost host(host_options);
-        host.load(options.plugin);
+        host.load(pluginLoadPath(options.plugin));
         host.globalSetup().expectOk();
         host.paramsSetup().expectOk();
         InstanceId inst = host.createInstance();
@@ -215,22 +315,30 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err)
         }
         if (options.reconnect) {
             pressReconnect(host, inst);
-            out << "pressed the Reconnect button\n";
+            lines << "pressed the Reconnect button\n";
         }
         PluginLog log(options.log_file.empty() ? defaultLogFile(options.plugin) : options.log_file);
         const std::uint64_t log_start = log.size();
-        out << describeRun(options, frames.size(), depth) << "\n" << std::flush;
-
         const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, frames.size()));
+        lines << describeRun(options, frames.size(), first, threads) << "\n" << std::flush;
+
         const Clock::time_point start = Clock::now();
-        Counts counts{};
+        int counts[kStates] = {};
+        std::vector<std::string> stale;
+        std::string stop_reason;
+        bool lines_closed = false;
         {
-            Progress progress(out, err, options.progress_bar, static_cast<int>(frames.size()), threads);
+            Progress progress(lines, err, options.progress_bar, static_cast<int>(frames.size()), threads,
+                              options.columns);
             progress_sink = &progress;
-            RenderRun run{options, frames, host, inst, depth, png_bits,
+            if (console) console->setSink([&progress](const std::string& l) { progress.error("plug-in: " + l); });
+            const int first_width = first.world.width(), first_height = first.world.height();
+            const int first_bits = first.file_bits;
+            RenderRun run{options, frames, host, inst,
                           static_cast<float>(1) * (1.0f / static_cast<float>(options.downsample)),
-                          log, progress, std::move(first)};
-            setAbortTarget(&host);
+                          log, progress, lines, records, std::move(first), first_width, first_height, first_bits};
+            run.states.assign(frames.size(), FrameState::NotStarted);
+            StopSignals::setAbortTarget(&host);
             // The first frame goes alone: it may have to start the server, and
             // the plug-in draws its "Can't connect" overlay, without sending,
             // on every frame that starts while a launch is under way.
@@ -241,49 +349,75 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err)
             }
             renderThread(run, 0);
             for (std::thread& w : workers) w.join();
-            setAbortTarget(nullptr);
+            StopSignals::setAbortTarget(nullptr);
+            if (console) console->setSink([&err](const std::string& l) { err << "plug-in: " << l << "\n" << std::flush; });
             progress_sink = nullptr;
-            counts = run.counts;
+            for (std::size_t k = 0; k < frames.size(); ++k) {
+                ++counts[static_cast<int>(run.states[k])];
+                if (existed[k] && !written(run.states[k]) && run.states[k] != FrameState::Skipped) {
+                    stale.push_back("frame " + std::to_string(frames[k].number) + " " + frames[k].output);
+                }
+            }
+            stop_reason = run.stop_reason;
+            lines_closed = run.lines_closed;
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-        const int rendered = counts.by_state[0] + counts.by_state[1] + counts.by_state[2];
-        out << "total: " << rendered << " of " << frames.size() << " frames written in " << std::fixed
-            << std::setprecision(2) << seconds << " s";
-        if (rendered > 0) out << " (" << std::setprecision(1) << rendered / seconds << " frames/s)";
-        out << ": ";
+        // With the frame lines' output closed, the summary goes to stderr.
+        std::ostream& summary = lines_closed ? err : lines;
+        const int rendered = counts[0] + counts[1] + counts[2];
+        summary << "total: " << rendered << " of " << frames.size() << " frames written in " << std::fixed
+                << std::setprecision(2) << seconds << " s";
+        if (rendered > 0) summary << " (" << std::setprecision(1) << rendered / seconds << " frames/s)";
+        summary << ": ";
         for (int s = 0; s < 5; ++s) {
-            out << (s ? ", " : "") << counts.by_state[s] << " " << stateName(static_cast<FrameState>(s));
+            summary << (s ? ", " : "") << counts[s] << " " << stateName(static_cast<FrameState>(s));
         }
-        const std::size_t skipped = frames.size() - rendered - counts.by_state[3] - counts.by_state[4];
-        if (skipped) out << ", " << skipped << " not started";
-        out << "\n";
+        for (int s = 5; s < kStates; ++s) {
+            if (counts[s]) summary << ", " << counts[s] << " " << stateName(static_cast<FrameState>(s));
+        }
+        summary << "\n";
+        if (!stale.empty()) {
+            summary << "not rewritten, still from an earlier run: ";
+            for (std::size_t i = 0; i < stale.size() && i < 10; ++i) summary << (i ? ", " : "") << stale[i];
+            if (stale.size() > 10) summary << " and " << stale.size() - 10 << " more";
+            summary << "\n";
+        }
         std::size_t failure_lines = 0;
         for (const std::string& m : log.messagesSince(log_start)) {
             if (m.find("UniversalRender: ") != std::string::npos) ++failure_lines;
         }
         if (failure_lines) {
-            out << "the plug-in logged " << failure_lines << " render failure" << (failure_lines == 1 ? "" : "s")
-                << " in " << log.path() << "\n";
+            summary << "the plug-in logged " << failure_lines << " render failure" << (failure_lines == 1 ? "" : "s")
+                    << " in " << log.path() << "\n";
+        }
+        summary << std::flush;
+        const int signal_number = StopSignals::received();
+        if (signal_number) {
+            err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number) << ": the frames in flight were aborted\n";
+        } else if (!stop_reason.empty()) {
+            err << "tev-host: stopped: " << stop_reason << "\n";
         }
 
         host.destroyInstance(inst);
         host.globalSetdown();
         if (options.books) {
             std::vector<std::string> report = host.unbalanced();
-            out << (report.empty() ? "books: balanced\n" : "books: unbalanced\n");
+            summary << (report.empty() ? "books: balanced\n" : "books: unbalanced\n");
             for (const std::string& line : report) {
-                out << "  " << line << "\n";
+                summary << "  " << line << "\n";
             }
         }
-        if (interrupted()) return kExitInterrupted;
-        if (counts.by_state[3] || counts.by_state[4] || skipped) return kExitFailed;
-        if (counts.by_state[2]) return kExitOverlay;
+        if (signal_number) return exitStatusForSignal(signal_number);
+        if (lines_closed) return exitStatusForSignal(SIGPIPE);
+        if (counts[3] || counts[4] || counts[6]) return kExitFailed;
+        if (counts[2]) return kExitOverlay;
         return kExitOk;
     } catch (const std::exception& e) {
-        setAbortTarget(nullptr);
+        StopSignals::setAbortTarget(nullptr);
         err << "tev-host: " << e.what() << "\n";
-        return kExitFailed;
+        const int signal_number = StopSignals::received();
+        return signal_number ? exitStatusForSignal(signal_number) : kExitFailed;
     }
 }
 

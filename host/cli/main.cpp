@@ -1,11 +1,28 @@
 // tev-host: list an effect plug-in's parameters or render images through it.
+//
+// The plug-in prints to standard output; while it is loaded, its text is
+// captured as whole lines and shown on stderr (ConsoleCapture), and the
+// front end writes its own report to the original standard output.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <iostream>
+#include <mutex>
 #include <stdexcept>
 
 #include "CliOptions.h"
 #include "Commands.h"
+#include "ConsoleCapture.h"
+#include "FdStream.h"
+
+namespace {
+
+int terminalColumns(int fd) {
+    winsize size{};
+    return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace TEV::Host::Cli;
@@ -17,10 +34,26 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     options.progress_bar = !options.no_progress && isatty(STDERR_FILENO);
+    options.columns = terminalColumns(STDERR_FILENO);
     switch (options.action) {
     case Action::Help: std::cout << usage(); return kExitOk;
-    case Action::Params: return listParams(options, std::cout, std::cerr);
-    case Action::Render: return renderImage(options, std::cout, std::cerr);
+    case Action::Version: std::cout << versionText(); return kExitOk;
+    case Action::Params:
+    case Action::Render: break;
     }
-    return kExitUsage;
+    try {
+        std::mutex err_mutex;
+        ConsoleCapture console([&err_mutex](const std::string& line) {
+            std::lock_guard<std::mutex> lock(err_mutex);
+            std::cerr << "plug-in: " << line << "\n" << std::flush;
+        });
+        FdStream out(console.originalStdout());
+        const int status = options.action == Action::Params ? listParams(options, out, std::cerr)
+                                                            : renderImage(options, out, std::cerr, &console);
+        out.flush();
+        return status;
+    } catch (const std::exception& e) {
+        std::cerr << "tev-host: " << e.what() << "\n";
+        return kExitFailed;
+    }
 }

@@ -26,20 +26,21 @@ SPErr acquireSuite(const char* name, int32 version, const void** suite) {
     if (!host || !name) {
         return kSPBadParameterError;
     }
-    std::lock_guard<std::mutex> lock(host->mutex);
     const void* table = withheld(host->options, name, version) ? nullptr : findSuite(name, version);
-    if (!table) {
-        host->books.suites_refused.emplace_back(name, version);
-        if (host->options.withholding == Withholding::NullWithoutError &&
-            withheld(host->options, name, version)) {
-            ++host->books.suites[{name, version}].acquired;
-            return kSPNoError;
+    return host->books.with([&](Books& b) {
+        if (!table) {
+            b.suites_refused.emplace_back(name, version);
+            if (host->options.withholding == Withholding::NullWithoutError &&
+                withheld(host->options, name, version)) {
+                ++b.suites[{name, version}].acquired;
+                return kSPNoError;
+            }
+            return kSPUnimplementedError;
         }
-        return kSPUnimplementedError;
-    }
-    ++host->books.suites[{name, version}].acquired;
-    *suite = table;
-    return kSPNoError;
+        ++b.suites[{name, version}].acquired;
+        *suite = table;
+        return kSPNoError;
+    });
 }
 
 SPErr releaseSuite(const char* name, int32 version) {
@@ -47,15 +48,16 @@ SPErr releaseSuite(const char* name, int32 version) {
     if (!host || !name) {
         return kSPBadParameterError;
     }
-    std::lock_guard<std::mutex> lock(host->mutex);
-    auto it = host->books.suites.find({name, version});
-    if (it == host->books.suites.end() || it->second.released >= it->second.acquired) {
-        host->books.misuse.push_back("ReleaseSuite of \"" + std::string(name) + "\" " +
-                                     std::to_string(version) + " that is not acquired");
-        return kSPBadParameterError;
-    }
-    ++it->second.released;
-    return kSPNoError;
+    return host->books.with([&](Books& b) {
+        auto it = b.suites.find({name, version});
+        if (it == b.suites.end() || it->second.released >= it->second.acquired) {
+            b.misuse.push_back("ReleaseSuite of \"" + std::string(name) + "\" " + std::to_string(version) +
+                               " that is not acquired");
+            return kSPBadParameterError;
+        }
+        ++it->second.released;
+        return kSPNoError;
+    });
 }
 
 SPBoolean isEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
@@ -69,8 +71,7 @@ SPErr allocateBlock(size_t size, void** block) {
         return kSPBadParameterError;
     }
     if (HeadlessHost::Impl* host = currentHost()) {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        ++host->books.blocks_allocated;
+        host->books.with([](Books& b) { ++b.blocks_allocated; });
     }
     return kSPNoError;
 }
@@ -78,8 +79,7 @@ SPErr allocateBlock(size_t size, void** block) {
 SPErr freeBlock(void* block) {
     std::free(block);
     if (HeadlessHost::Impl* host = currentHost(); host && block) {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        ++host->books.blocks_freed;
+        host->books.with([](Books& b) { ++b.blocks_freed; });
     }
     return kSPNoError;
 }

@@ -83,10 +83,7 @@ PF_Err checkoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long /*what_t
         param->u.ld.dephault = PF_LayerDefault_MYSELF;
     }
     ++inst.checked_out[param->uu.id];
-    {
-        std::lock_guard<std::mutex> books_lock(host.mutex);
-        ++host.books.params_checked_out;
-    }
+    host.books.with([](Books& b) { ++b.params_checked_out; });
     return PF_Err_NONE;
 }
 
@@ -113,8 +110,7 @@ PF_Err checkinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
             inst.checked_out.erase(it);
         }
     }
-    std::lock_guard<std::mutex> books_lock(host.mutex);
-    ++host.books.params_checked_in;
+    host.books.with([](Books& b) { ++b.params_checked_in; });
     return PF_Err_NONE;
 }
 

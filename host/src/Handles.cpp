@@ -35,8 +35,7 @@ std::unordered_map<PF_Handle, HandleRecord*>& registry() {
 template <typename F>
 void withBooks(HeadlessHost::Impl* host, F&& f) {
     if (host) {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        f(host->books);
+        host->books.with(f);
     }
 }
 

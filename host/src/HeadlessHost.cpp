@@ -34,32 +34,21 @@ HeadlessHost::Impl::Impl(HostOptions opts) : options(std::move(opts)) {
 HeadlessHost::Impl::~Impl() {
     library.close();
     pool.reset();
-    for (const EffectRef* r : effect_refs) {
-        delete r;
-    }
-    for (const StreamRef* r : stream_refs) {
-        delete r;
-    }
     releaseHandlesOf(this);
     unregisterLiveHost(this);
 }
 
 void HeadlessHost::Impl::noteMisuse(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex);
-    books.misuse.push_back(what);
+    books.with([&](Books& b) { b.misuse.push_back(what); });
 }
 
 void HeadlessHost::Impl::noteUnsupported(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex);
-    books.unsupported_calls.push_back(what);
+    books.with([&](Books& b) { b.unsupported_calls.push_back(what); });
 }
 
 PF_Err HeadlessHost::Impl::abortCheck() {
     long n = ++abort_calls;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++books.abort_checks;
-    }
+    books.with([](Books& b) { ++b.abort_checks; });
     if (abort_requested.load() || (options.abort_after_calls >= 0 && n > options.abort_after_calls)) {
         return PF_Interrupt_CANCEL;
     }
@@ -67,12 +56,11 @@ PF_Err HeadlessHost::Impl::abortCheck() {
 }
 
 PF_Err HeadlessHost::Impl::reportProgress(A_long current, A_long total) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++books.progress_calls;
-        books.last_progress_current = current;
-        books.last_progress_total = total;
-    }
+    books.with([&](Books& b) {
+        ++b.progress_calls;
+        b.last_progress_current = current;
+        b.last_progress_total = total;
+    });
     return options.on_progress ? options.on_progress(current, total) : PF_Err_NONE;
 }
 
@@ -391,35 +379,28 @@ void HeadlessHost::destroyInstance(InstanceId id) {
     if (inst.sequence_data && handleAlive(inst.sequence_data)) {
         reclaimHandle(inst.sequence_data);  // the host drops the instance's block
     }
-    std::lock_guard<std::mutex> lock(h.mutex);
     long outstanding = 0;
-    for (const auto& [param_id, count] : inst.checked_out) {
-        outstanding += count;
+    {
+        std::lock_guard<std::mutex> lock(inst.mutex);
+        for (const auto& [param_id, count] : inst.checked_out) {
+            outstanding += count;
+        }
     }
     if (outstanding) {
-        h.books.misuse.push_back("instance " + std::to_string(id) + " removed with " +
-                                 std::to_string(outstanding) + " parameter check-outs not checked in");
+        h.noteMisuse("instance " + std::to_string(id) + " removed with " + std::to_string(outstanding) +
+                     " parameter check-outs not checked in");
     }
     // References into the instance would dangle: the host takes them back.
-    for (auto it = h.effect_refs.begin(); it != h.effect_refs.end();) {
-        if ((*it)->instance == &inst) {
-            h.books.misuse.push_back("effect reference of instance " + std::to_string(id) +
-                                     " not disposed when the instance was removed");
-            delete *it;
-            it = h.effect_refs.erase(it);
-        } else {
-            ++it;
-        }
+    auto ofInstance = [&inst](const auto* ref) { return ref->instance == &inst; };
+    for (EffectRef* ref : h.effect_refs.takeIf(ofInstance)) {
+        h.noteMisuse("effect reference of instance " + std::to_string(id) +
+                     " not disposed when the instance was removed");
+        delete ref;
     }
-    for (auto it = h.stream_refs.begin(); it != h.stream_refs.end();) {
-        if ((*it)->instance == &inst) {
-            h.books.misuse.push_back("stream reference of instance " + std::to_string(id) +
-                                     " not disposed when the instance was removed");
-            delete *it;
-            it = h.stream_refs.erase(it);
-        } else {
-            ++it;
-        }
+    for (StreamRef* ref : h.stream_refs.takeIf(ofInstance)) {
+        h.noteMisuse("stream reference of instance " + std::to_string(id) +
+                     " not disposed when the instance was removed");
+        delete ref;
     }
     h.instances.erase(id);
 }
@@ -488,8 +469,7 @@ RenderResult HeadlessHost::render(InstanceId id, const PixelWorld& input, const 
     result.result_rect = pre_out.result_rect;
     result.max_result_rect = pre_out.max_result_rect;
     if (pre_out.pre_render_data) {
-        std::lock_guard<std::mutex> lock(h.mutex);
-        ++h.books.pre_render_data_handed_out;
+        h.books.with([](Books& b) { ++b.pre_render_data_handed_out; });
     }
 
     if (result.pre_render.ok()) {
@@ -511,11 +491,9 @@ RenderResult HeadlessHost::render(InstanceId id, const PixelWorld& input, const 
             } catch (...) {
                 h.noteMisuse("an exception escaped the pre-render data delete callback");
             }
-            std::lock_guard<std::mutex> lock(h.mutex);
-            ++h.books.pre_render_data_freed;
+            h.books.with([](Books& b) { ++b.pre_render_data_freed; });
         } else {
-            std::lock_guard<std::mutex> lock(h.mutex);
-            ++h.books.pre_render_data_dropped;
+            h.books.with([](Books& b) { ++b.pre_render_data_dropped; });
         }
     }
     result.output = std::move(frame.output);
@@ -554,24 +532,25 @@ std::vector<char> HeadlessHost::sequenceData(InstanceId id) const {
 }
 
 std::string HeadlessHost::preference(const std::string& section, const std::string& key) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    auto s = impl_->persistent.find(section);
-    if (s == impl_->persistent.end()) {
-        return {};
-    }
-    auto k = s->second.find(key);
-    return k == s->second.end() ? std::string() : k->second;
+    return impl_->persistent.with([&](const Preferences& p) {
+        auto s = p.find(section);
+        if (s == p.end()) {
+            return std::string();
+        }
+        auto k = s->second.find(key);
+        return k == s->second.end() ? std::string() : k->second;
+    });
 }
 
 bool HeadlessHost::hasPreference(const std::string& section, const std::string& key) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    auto s = impl_->persistent.find(section);
-    return s != impl_->persistent.end() && s->second.count(key);
+    return impl_->persistent.with([&](const Preferences& p) {
+        auto s = p.find(section);
+        return s != p.end() && s->second.count(key) != 0;
+    });
 }
 
 void HeadlessHost::setPreference(const std::string& section, const std::string& key, const std::string& value) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->persistent[section][key] = value;
+    impl_->persistent.with([&](Preferences& p) { p[section][key] = value; });
 }
 
 }  // namespace TEV::Host

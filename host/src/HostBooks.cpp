@@ -14,8 +14,7 @@ long Books::suitesOutstanding() const {
 }
 
 Books HeadlessHost::books() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->books;
+    return impl_->books.with([](const Books& b) { return b; });
 }
 
 std::vector<std::string> HeadlessHost::unbalanced() const {
@@ -44,8 +43,7 @@ std::vector<std::string> HeadlessHost::unbalanced() const {
                       " bytes)");
     }
 
-    std::lock_guard<std::mutex> lock(h.mutex);
-    const Books& b = h.books;
+    const Books b = books();
     for (const auto& [id, count] : b.suites) {
         if (count.acquired != count.released) {
             out.push_back("suite \"" + id.first + "\" version " + std::to_string(id.second) + " acquired " +

@@ -13,6 +13,8 @@
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
 #include "AE_GeneralPlug.h"
+#include "Guarded.h"
+#include "LiveRefs.h"
 #include "PluginLibrary.h"
 #include "ThreadPool.h"
 #include "tevhost/HeadlessHost.h"
@@ -71,6 +73,15 @@ struct Frame {
     PF_Handle frame_data = nullptr;  // set at frame setup (non-smart rendering)
 };
 
+// The application's persistent data: section -> key -> text.
+using Preferences = std::map<std::string, std::map<std::string, std::string>>;
+
+// The ids that AEGP_RegisterWithAEGP has returned.
+struct AegpRegistry {
+    AEGP_PluginID next_id = 1;
+    std::set<AEGP_PluginID> ids;
+};
+
 struct HeadlessHost::Impl {
     explicit Impl(HostOptions opts);
     ~Impl();
@@ -93,16 +104,16 @@ struct HeadlessHost::Impl {
     std::map<InstanceId, std::unique_ptr<Instance>> instances;
     InstanceId next_instance = 1;
 
-    // Books and everything the callbacks touch from several threads.
-    mutable std::mutex mutex;
-    Books books;
-    std::set<const EffectRef*> effect_refs;
-    std::set<const StreamRef*> stream_refs;
-    std::set<const void*> stream_values;          // AEGP_StreamValue(2) records handed out
-    std::map<const PF_EffectWorld*, PixelWorld> plugin_worlds;  // PF World Suite
-    std::map<std::string, std::map<std::string, std::string>> persistent;
-    AEGP_PluginID next_plugin_id = 1;
-    std::set<AEGP_PluginID> plugin_ids;
+    // What the callbacks touch from several threads. Each member has its own
+    // lock, taken only inside its accessors and never while another is held.
+    Guarded<Books> books;
+    LiveRefs<EffectRef> effect_refs{&Books::effect_refs_made, &Books::effect_refs_disposed};
+    LiveRefs<StreamRef> stream_refs{&Books::stream_refs_made, &Books::stream_refs_disposed};
+    // AEGP_StreamValue(2) records handed out (the plug-in owns them).
+    LiveRefs<const void> stream_values{&Books::stream_values_made, &Books::stream_values_disposed};
+    Guarded<std::map<const PF_EffectWorld*, PixelWorld>> plugin_worlds;  // PF World Suite
+    Guarded<Preferences> persistent;                                     // AEGP Persistent Data Suite
+    Guarded<AegpRegistry> aegp_registry;                                  // AEGP_RegisterWithAEGP
 
     std::atomic<bool> abort_requested{false};
     std::atomic<long> abort_calls{0};

@@ -107,10 +107,7 @@ PF_Err iterateWorld(const char* who, PF_InData* in_data, A_long progress_base,
     rect.top = std::max<A_long>(rect.top, 0);
     rect.right = std::min(rect.right, max_w);
     rect.bottom = std::min(rect.bottom, max_h);
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        ++host.books.iterate_calls;
-    }
+    host.books.with([](Books& b) { ++b.iterate_calls; });
     if (rect.right <= rect.left || rect.bottom <= rect.top) {
         return PF_Err_NONE;
     }
@@ -197,10 +194,8 @@ PF_Err iterateWorld(const char* who, PF_InData* in_data, A_long progress_base,
         walk->changed.wait(lock, [&] { return walk->active_helpers == 0; });
         walk->finished = true;
     }
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        host.books.pixels_iterated += static_cast<long>(walk->rows_done) * (rect.right - rect.left);
-    }
+    const long pixels = static_cast<long>(walk->rows_done) * (rect.right - rect.left);
+    host.books.with([pixels](Books& b) { b.pixels_iterated += pixels; });
     if (walk->thrown) {
         std::rethrow_exception(walk->thrown);
     }

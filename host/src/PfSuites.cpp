@@ -2,13 +2,9 @@
 // sequence data, iteration, and the opaque Drawbot tables.
 #include <cstring>
 
-#include "AE_EffectCBSuites.h"
-#include "AE_EffectSuites.h"
-#include "AE_GeneralPlug.h"
 #include "Iterate.h"
-#include "PfSuites.h"
+#include "Suites.h"
 #include "Unsupported.h"
-#include "adobesdk/DrawbotSuite.h"
 
 namespace TEV::Host {
 
@@ -24,8 +20,7 @@ PF_Err setOptionsButtonName(PF_ProgPtr effect_ref, const A_char* name) {
     if (!ctx || !name) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ctx->host->books.options_button_name = name;
+    ctx->host->books.with([&](Books& b) { b.options_button_name = name; });
     return PF_Err_NONE;
 }
 
@@ -68,8 +63,7 @@ PF_Err updateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex index, const PF_ParamD
             target.u.fs_d.display_flags = def->u.fs_d.display_flags;
         }
     }
-    std::lock_guard<std::mutex> lock(host.mutex);
-    ++host.books.param_ui_updates;
+    host.books.with([](Books& b) { ++b.param_ui_updates; });
     return PF_Err_NONE;
 }
 
@@ -109,9 +103,8 @@ PF_Err newWorld(PF_ProgPtr effect_ref, A_long width, A_long height, PF_Boolean /
     PixelWorld owned(width, height, depth);  // zero-filled: cleared either way
     owned.setWriteable(true);
     *world = *owned.world();
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ctx->host->plugin_worlds[world] = std::move(owned);
-    ++ctx->host->books.worlds_made;
+    ctx->host->plugin_worlds.with([&](auto& worlds) { worlds[world] = std::move(owned); });
+    ctx->host->books.with([](Books& b) { ++b.worlds_made; });
     return PF_Err_NONE;
 }
 
@@ -120,18 +113,23 @@ PF_Err disposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
     if (!ctx || !world) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
     // Found by record address or, for a copied record, by its pixels.
-    for (auto it = ctx->host->plugin_worlds.begin(); it != ctx->host->plugin_worlds.end(); ++it) {
-        if (it->first == world || it->second.world()->data == world->data) {
-            ctx->host->plugin_worlds.erase(it);
-            ++ctx->host->books.worlds_disposed;
-            std::memset(world, 0, sizeof(*world));
-            return PF_Err_NONE;
+    const bool made_here = ctx->host->plugin_worlds.with([&](auto& worlds) {
+        for (auto it = worlds.begin(); it != worlds.end(); ++it) {
+            if (it->first == world || it->second.world()->data == world->data) {
+                worlds.erase(it);
+                return true;
+            }
         }
+        return false;
+    });
+    if (!made_here) {
+        ctx->host->noteMisuse("PF_DisposeWorld of a world the host did not make");
+        return PF_Err_BAD_CALLBACK_PARAM;
     }
-    ctx->host->books.misuse.push_back("PF_DisposeWorld of a world the host did not make");
-    return PF_Err_BAD_CALLBACK_PARAM;
+    ctx->host->books.with([](Books& b) { ++b.worlds_disposed; });
+    std::memset(world, 0, sizeof(*world));
+    return PF_Err_NONE;
 }
 
 PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
@@ -192,28 +190,20 @@ PF_IterateFloatSuite1 makeIterateFloat() {
     return s;
 }
 
-// The Drawbot tables are opaque to this project; distinct addresses stand in.
-const char kDrawbotTokens[4] = {};
-
 }  // namespace
 
-void addPfSuites(SuiteTable& table) {
-    static const PF_ParamUtilsSuite3 param_utils = makeParamUtils();
-    static const PF_Iterate8Suite1 iterate8_suite = makeIterate8();
-    static const PF_Iterate16Suite1 iterate16_suite = makeIterate16();
-    static const PF_IterateFloatSuite1 iterate_float_suite = makeIterateFloat();
-    table[{kPFHandleSuite, kPFHandleSuiteVersion1}] = &kHandleSuite;
-    table[{kPFEffectUISuite, kPFEffectUISuiteVersion1}] = &kEffectUISuite;
-    table[{kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3}] = &param_utils;
-    table[{kPFWorldSuite, kPFWorldSuiteVersion2}] = &kWorldSuite;
-    table[{kPFEffectSequenceDataSuite, kPFEffectSequenceDataSuiteVersion1}] = &kSequenceDataSuite;
-    table[{kPFIterate8Suite, kPFIterate8SuiteVersion1}] = &iterate8_suite;
-    table[{kPFIterate16Suite, kPFIterate16SuiteVersion1}] = &iterate16_suite;
-    table[{kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1}] = &iterate_float_suite;
-    table[{kDRAWBOT_DrawSuite, kDRAWBOT_DrawSuite_VersionCurrent}] = &kDrawbotTokens[0];
-    table[{kDRAWBOT_SupplierSuite, kDRAWBOT_SupplierSuite_VersionCurrent}] = &kDrawbotTokens[1];
-    table[{kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_VersionCurrent}] = &kDrawbotTokens[2];
-    table[{kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_VersionCurrent}] = &kDrawbotTokens[3];
+const PF_HandleSuite1& pfHandleSuite1() { return kHandleSuite; }
+const PF_EffectUISuite1& pfEffectUISuite1() { return kEffectUISuite; }
+const PF_ParamUtilsSuite3& pfParamUtilsSuite3() { return builtOnce<makeParamUtils>(); }
+const PF_WorldSuite2& pfWorldSuite2() { return kWorldSuite; }
+const PF_EffectSequenceDataSuite1& pfEffectSequenceDataSuite1() { return kSequenceDataSuite; }
+const PF_Iterate8Suite1& pfIterate8Suite1() { return builtOnce<makeIterate8>(); }
+const PF_Iterate16Suite1& pfIterate16Suite1() { return builtOnce<makeIterate16>(); }
+const PF_IterateFloatSuite1& pfIterateFloatSuite1() { return builtOnce<makeIterateFloat>(); }
+
+const void* drawbotToken(int index) {
+    static const char tokens[4] = {};
+    return &tokens[index];
 }
 
 }  // namespace TEV::Host

@@ -49,8 +49,7 @@ PF_Err checkoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     result->par = in->pix_aspect_ratio;
     result->ref_width = in->width;
     result->ref_height = in->height;
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ++ctx->host->books.layers_checked_out;
+    ctx->host->books.with([](Books& b) { ++b.layers_checked_out; });
     return PF_Err_NONE;
 }
 
@@ -72,8 +71,7 @@ PF_Err checkoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
     }
     // Read-only for the plug-in (the world is not marked writeable).
     *pixels = const_cast<PF_EffectWorld*>(ctx->frame->input->world());
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ++ctx->host->books.layer_pixels_checked_out;
+    ctx->host->books.with([](Books& b) { ++b.layer_pixels_checked_out; });
     return PF_Err_NONE;
 }
 
@@ -82,8 +80,7 @@ PF_Err checkinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
     if (!ctx || !ctx->frame->layer_checkouts.count(checkout_id)) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ++ctx->host->books.layer_pixels_checked_in;
+    ctx->host->books.with([](Books& b) { ++b.layer_pixels_checked_in; });
     return PF_Err_NONE;
 }
 
@@ -93,8 +90,7 @@ PF_Err checkoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     *output = ctx->frame->output.world();
-    std::lock_guard<std::mutex> lock(ctx->host->mutex);
-    ++ctx->host->books.outputs_checked_out;
+    ctx->host->books.with([](Books& b) { ++b.outputs_checked_out; });
     return PF_Err_NONE;
 }
 

@@ -3,9 +3,17 @@
 Status codes: 200 for every request to POST /api whose body arrived, also when
 the reply is an "error" (so that the client reports it rather than retrying);
 404 for any other path, 405 for another method on /api, 411 without a
-Content-Length, 413 for a body above the size cap, 400/501/505 for malformed
-HTTP. Every body is MessagePack, an error one being {"error": "..."}; after an
-error whose request body was left unread the connection is closed.
+Content-Length, 413 for a body above the size cap, 431 for header lines that
+are too long or too many, 503 when the memory budget or the connection limit
+is reached, 400/501/505 for malformed HTTP (a repeated Content-Length, one
+beside a Transfer-Encoding, anything but digits in it). Every body is
+MessagePack, an error one being {"error": "..."} with a text that says why;
+after an HTTP error the connection is closed.
+
+A body is read as it arrives, in pieces charged to the memory budget, never
+allocated from its announced length. Between requests a connection may stay
+silent for the keep-alive time; once a request has begun, a pause of the stall
+time in its line, headers, body or reply closes it.
 """
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 import logging
@@ -14,8 +22,9 @@ import threading
 import time
 from urllib.parse import urlsplit
 
-from .errors import RequestError
-from .wire import decode_request, encode_reply
+from .budget import BudgetExceeded
+from .errors import RequestError, describe
+from .wire import decode_request, encode_reply, scan
 
 log = logging.getLogger("tevserver.http")
 
@@ -23,6 +32,14 @@ API_PATH = "/api"
 CONTENT_TYPE = "application/x-msgpack"
 # Replies up to this size leave in one send, headers included.
 COALESCE_BYTES = 64 * 1024
+# A body is read in pieces of at most this size, each charged to the memory
+# budget before the read that fills it (so a waiting connection holds one piece).
+READ_PIECE_BYTES = 256 * 1024
+_ZEROS = memoryview(bytes(READ_PIECE_BYTES))
+# After an error answered before the body was read, the connection reads and drops
+# what the client still sends for up to this long, so that closing it does not reset
+# the connection under the client before it has read the answer.
+LINGER_SECONDS = 1.0
 
 
 class ApiHTTPServer(ThreadingHTTPServer):
@@ -32,18 +49,53 @@ class ApiHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 64
 
-    def __init__(self, address, app, max_body, keepalive):
-        self.app = app            # app.handle(request object) -> reply map
-        self.max_body = max_body
-        self.keepalive = keepalive
+    def __init__(self, address, app, budget, limits):
+        self.app = app            # app.handle(request object, after_reply list) -> reply map
+        self.budget = budget      # MemoryBudget shared with the job board
+        self.max_body = limits.max_body
+        self.keepalive = limits.keepalive
+        self.stall = limits.stall
+        self.max_connections = limits.max_connections
         self.activity = Activity()
         self._connections = set()
         self._connections_lock = threading.Lock()
+        self._open = 0
         super().__init__(address, ApiHandler)
 
     def track(self, sock, alive):
         with self._connections_lock:
             (self._connections.add if alive else self._connections.discard)(sock)
+
+    def process_request(self, request, client_address):
+        with self._connections_lock:
+            full = self._open >= self.max_connections
+            if not full:
+                self._open += 1
+        if full:
+            self._refuse_connection(request)
+            return
+        super().process_request(request, client_address)
+
+    def shutdown_request(self, request):
+        # Called once for every connection that process_request let through.
+        super().shutdown_request(request)
+        with self._connections_lock:
+            self._open -= 1
+
+    def _refuse_connection(self, sock):
+        text = (f"HTTP 503: server busy: {self.max_connections} connections are open, "
+                "the most it serves at once; try again")
+        log.info("connection refused: %s", text)
+        body = b"".join(encode_reply({"error": text}))
+        head = (f"HTTP/1.1 503 Service Unavailable\r\nContent-Type: {CONTENT_TYPE}\r\n"
+                f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode("latin-1")
+        try:
+            sock.settimeout(1.0)
+            sock.sendall(head + body)
+            sock.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+        sock.close()
 
     def close_connections(self):
         with self._connections_lock:
@@ -92,9 +144,41 @@ class ApiHandler(BaseHTTPRequestHandler):
         self.server.track(self.connection, True)
 
     def finish(self):
+        if getattr(self, "_linger", False):
+            self._drain()
         self.server.track(self.connection, False)
         try:
             super().finish()
+        except OSError:
+            pass
+
+    def handle_one_request(self):
+        # Silent for up to the keep-alive time between requests; once the next
+        # one begins, every pause counts against the stall time.
+        self.connection.settimeout(self.server.keepalive)
+        try:
+            if not self.rfile.peek(1):
+                self.close_connection = True
+                return
+        except (TimeoutError, OSError):
+            self.close_connection = True
+            return
+        self.connection.settimeout(self.server.stall)
+        try:
+            super().handle_one_request()
+        except (TimeoutError, OSError) as e:
+            log.info("connection closed: %s", describe(e))
+            self.close_connection = True
+
+    def _drain(self):
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            deadline = time.monotonic() + LINGER_SECONDS
+            while (left := deadline - time.monotonic()) > 0:
+                self.connection.settimeout(left)
+                if not self.connection.recv(65536):
+                    break
         except OSError:
             pass
 
@@ -104,20 +188,27 @@ class ApiHandler(BaseHTTPRequestHandler):
 
     def _content_length(self):
         """The announced body length, or None after answering why it is unusable."""
-        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
-            self.send_error(411, "chunked bodies are not accepted; send a Content-Length")
+        lengths = self.headers.get_all("Content-Length", [])
+        encodings = self.headers.get_all("Transfer-Encoding", [])
+        if encodings and lengths:
+            self.send_error(400, "a request may carry Content-Length or Transfer-Encoding, not both")
             return None
-        raw = self.headers.get("Content-Length")
-        if raw is None:
+        if encodings:
+            self.send_error(411, f"Transfer-Encoding {', '.join(encodings)!r} is not accepted "
+                                 "(no chunked bodies); send a Content-Length")
+            return None
+        if not lengths:
             self.send_error(411, "POST /api needs a Content-Length")
             return None
-        try:
-            length = int(raw)
-            if length < 0:
-                raise ValueError
-        except ValueError:
-            self.send_error(400, f"bad Content-Length {raw!r}")
+        if len(lengths) > 1:
+            self.send_error(400, f"Content-Length appears {len(lengths)} times "
+                                 f"({', '.join(map(repr, lengths))}); send it once")
             return None
+        raw = lengths[0].strip()
+        if not (raw.isascii() and raw.isdigit()):
+            self.send_error(400, f"bad Content-Length {lengths[0]!r}: not a decimal number of bytes")
+            return None
+        length = int(raw)
         if length > self.server.max_body:
             self.send_error(413, f"body of {length} bytes is above the limit of "
                                  f"{self.server.max_body} bytes")
@@ -148,18 +239,25 @@ class ApiHandler(BaseHTTPRequestHandler):
         if length is None:
             return
         self.server.activity.begin()
+        budget = self.server.budget
+        charges = [0]       # bytes taken from the budget for this request
+        after_reply = []    # callables that let go of what the reply holds
         try:
-            body = self._read_body(length)
+            body = self._read_body(length, charges)
             if body is None:
                 return
-            reply = encode_reply(self._dispatch(body))
-            del body
+            reply = self._dispatch(body, charges, after_reply)
+            if reply is None:
+                return
             try:
-                self._send(200, reply)
+                self._send(200, encode_reply(reply))
             except OSError as e:
-                log.info("client left before its reply was sent: %s", e)
+                log.info("client left before its reply was sent: %s", describe(e))
                 self.close_connection = True
         finally:
+            for release in after_reply:
+                release()
+            budget.give_back(charges[0])
             self.server.activity.end()
 
     def do_GET(self):
@@ -168,33 +266,54 @@ class ApiHandler(BaseHTTPRequestHandler):
     do_HEAD = do_PUT = do_DELETE = do_PATCH = do_OPTIONS = do_GET
 
     # --- body in, reply out --------------------------------------------------
-    def _read_body(self, length):
-        """The whole body in one preallocated buffer, or None when the client left."""
-        body = bytearray(length)
-        view = memoryview(body)
-        got = 0
+    def _read_body(self, length, charges):
+        """The body as it arrived, or None after a stall, the client's leaving or a full
+        budget (answered 503). Every piece is charged to the budget before it is read."""
+        budget = self.server.budget
+        body = bytearray()
         try:
-            while got < length:
-                n = self.rfile.readinto(view[got:])
+            while len(body) < length:
+                got = len(body)
+                want = min(length - got, READ_PIECE_BYTES)
+                budget.take(want, f"a {length}-byte request body")
+                charges[0] += want
+                body += _ZEROS[:want]  # room the socket's bytes are read into
+                with memoryview(body) as view:
+                    n = self.rfile.readinto1(view[got:])
+                del body[got + n:]
+                budget.give_back(want - n)
+                charges[0] -= want - n
                 if not n:
+                    log.info("client left after %d of %d body bytes", got, length)
                     break
-                got += n
-        except OSError as e:
-            log.info("client left during a %d-byte body: %s", length, e)
-            got = -1
-        if got != length:
+        except BudgetExceeded as e:
+            self.send_error(503, str(e))
+            return None
+        except (TimeoutError, OSError) as e:
+            log.info("body closed after %d of %d bytes: %s", len(body), length,
+                     f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
+        if len(body) != length:
             self.close_connection = True
             return None
         return body
 
-    def _dispatch(self, body):
+    def _dispatch(self, body, charges, after_reply):
+        """The reply map of a body, or None once an HTTP error was answered. The request's
+        frame is a view into body: a job that keeps it holds its own charge for it."""
         try:
-            return self.server.app.handle(decode_request(body))
+            plan = scan(body)
+            self.server.budget.take(plan.size, "decoding the request")
+            charges[0] += plan.size
+            return self.server.app.handle(decode_request(body, plan), after_reply)
+        except BudgetExceeded as e:
+            self.send_error(503, str(e))
+            return None
         except RequestError as e:
             return {"error": str(e)}
         except Exception as e:  # a fault of ours must cost one reply, not the server
-            log.exception("internal error")
-            return {"error": f"internal server error: {type(e).__name__}: {e}"}
+            log.error("internal error: %s", describe(e))
+            log.debug("internal error", exc_info=True)
+            return {"error": f"internal server error: {describe(e)}"}
 
     def _send(self, status, chunks, close=False, allow=None):
         total = sum(memoryview(c).nbytes for c in chunks)
@@ -228,6 +347,7 @@ class ApiHandler(BaseHTTPRequestHandler):
         log.info("%s %s -> %s", getattr(self, "command", None), getattr(self, "path", None), text)
         try:
             self._send(code, encode_reply({"error": text}), close=True, allow=allow)
+            self._linger = True
         except OSError:
             self.close_connection = True
 

@@ -30,7 +30,7 @@ class Frame:
     pix_aspect_ratio: float
     rowbytes: int
     downsample: float
-    pixels: object  # bytes-like, exactly width*height*channels samples
+    pixels: object  # bytes-like (bytes or a byte memoryview), exactly width*height*channels samples
 
     def samples(self):
         """Read-only (height, width, channels) array over the pixel bytes, no copy."""
@@ -65,8 +65,8 @@ def frame_from_dict(d):
     """Checks an image dictionary and returns its Frame; RequestError says what is wrong."""
     if not isinstance(d, dict):
         raise RequestError(f"'image' must be a map, not {type(d).__name__}")
-    width = _int_entry(d, "width", 0, MAX_DIMENSION)
-    height = _int_entry(d, "height", 0, MAX_DIMENSION)
+    width = _int_entry(d, "width", 1, MAX_DIMENSION)
+    height = _int_entry(d, "height", 1, MAX_DIMENSION)
     channels = _int_entry(d, "channels", 1, MAX_CHANNELS)
     bit_depth = _int_entry(d, "bit_depth", 0, 32)
     if bit_depth not in SAMPLE_TYPES:
@@ -84,7 +84,7 @@ def frame_from_dict(d):
     pixels = d.get("pixels")
     if pixels is None:
         raise RequestError("image lacks 'pixels'")
-    if not isinstance(pixels, (bytes, bytearray)):
+    if not isinstance(pixels, (bytes, bytearray, memoryview)):
         raise RequestError(f"image 'pixels' must be bytes, not {type(pixels).__name__}")
     need = width * height * channels * SAMPLE_TYPES[bit_depth].itemsize
     if len(pixels) != need:

@@ -3,13 +3,17 @@
 A job moves queued -> running -> done; an abort removes it from the board at
 once (its result is never delivered) and the worker stops at its next check.
 A delivered result leaves the board; an uncollected one is dropped after a while.
+
+Each job holds bytes of the memory budget from its submission: its input frame
+until the work ends, its result until it is delivered, dropped or aborted.
+A job whose work raises ends with an error result that names the failure.
 """
 import logging
 import queue
 import threading
 import time
 
-from .errors import RequestError
+from .errors import RequestError, describe
 
 log = logging.getLogger("tevserver.jobs")
 
@@ -21,9 +25,11 @@ class JobAborted(Exception):
 
 
 class Job:
-    def __init__(self, job_id, work):
+    def __init__(self, job_id, work, input_bytes, result_bytes):
         self.id = job_id
         self.work = work    # work(job) -> result map
+        self.input_bytes = input_bytes    # budget held until the work ends
+        self.result_bytes = result_bytes  # budget held until the result leaves the board
         self.state = QUEUED
         self.progress = 0
         self.result = None
@@ -44,7 +50,8 @@ class Job:
 
 
 class JobBoard:
-    def __init__(self, workers, max_jobs, result_ttl):
+    def __init__(self, workers, max_jobs, result_ttl, budget):
+        self._budget = budget
         self._jobs = {}
         self._lock = threading.Lock()
         self._queue = queue.Queue()
@@ -56,9 +63,10 @@ class JobBoard:
         for w in self._workers:
             w.start()
 
-    def submit(self, job_id, work):
+    def submit(self, job_id, work, input_bytes=0, result_bytes=0):
         """Queues a job; False when a job with this id is already on the board
-        (a repeated call, e.g. a client retrying after a lost reply, is not run twice)."""
+        (a repeated call, e.g. a client retrying after a lost reply, is not run twice).
+        RequestError when too many jobs wait, BudgetExceeded when their bytes do not fit."""
         with self._lock:
             self._purge_locked()
             if job_id in self._jobs:
@@ -66,22 +74,25 @@ class JobBoard:
             pending = sum(1 for j in self._jobs.values() if j.state != DONE)
             if pending >= self._max_jobs:
                 raise RequestError(f"server busy: {pending} jobs already queued or running")
-            job = Job(job_id, work)
+            self._budget.take(input_bytes + result_bytes, f"a job of {input_bytes} bytes and its result")
+            job = Job(job_id, work, input_bytes, result_bytes)
             self._jobs[job_id] = job
         self._queue.put(job)
         return True
 
     def take_result(self, job_id):
-        """(found, done, result). A done job's result is handed out once and leaves the board."""
+        """(found, done, result, release). A done job's result is handed out once and leaves
+        the board; release() gives its bytes back to the budget once the reply is sent."""
         with self._lock:
             self._purge_locked()
             job = self._jobs.get(job_id)
             if job is None:
-                return False, False, None
+                return False, False, None, None
             if job.state != DONE:
-                return True, False, None
+                return True, False, None, None
             del self._jobs[job_id]
-            return True, True, job.result
+            held, job.result_bytes = job.result_bytes, 0
+            return True, True, job.result, lambda: self._budget.give_back(held)
 
     def progress(self, job_id):
         """Percent done, or None for an unknown id."""
@@ -93,6 +104,8 @@ class JobBoard:
         """Stops a job and drops its result; False for an unknown id."""
         with self._lock:
             job = self._jobs.pop(job_id, None)
+            if job is not None and job.state == DONE:
+                self._release_result_locked(job)
         if job is None:
             return False
         job.abort()
@@ -120,7 +133,17 @@ class JobBoard:
                  if j.state == DONE and now - j.finished_at > self._result_ttl]
         for k in stale:
             log.info("job %s: result never collected, dropped", k)
-            del self._jobs[k]
+            self._release_result_locked(self._jobs.pop(k))
+
+    def _release_result_locked(self, job):
+        job.result = None
+        self._budget.give_back(job.result_bytes)
+        job.result_bytes = 0
+
+    def _release_input(self, job):
+        job.work = None  # lets the input frame go
+        self._budget.give_back(job.input_bytes)
+        job.input_bytes = 0
 
     def _work_loop(self):
         while True:
@@ -129,25 +152,36 @@ class JobBoard:
                 return
             with self._lock:
                 if self._jobs.get(job.id) is not job:
+                    self._release_input(job)
+                    self._release_result_locked(job)
                     continue  # aborted while queued
                 job.state = RUNNING
                 self._running += 1
             started = time.monotonic()
+            failed = False
             try:
                 result = job.work(job)
             except JobAborted:
                 log.info("job %s stopped at %d%%", job.id, job.progress)
                 result = None
             except Exception as e:  # a job's fault must not take the worker down
-                log.exception("job %s failed", job.id)
-                result = {"error": f"render failed: {type(e).__name__}: {e}"}
-            job.work = None  # lets the input frame go
+                failed = True
+                log.error("job %s failed: %s", job.id, describe(e))
+                log.debug("job %s failed", job.id, exc_info=True)
+                result = {"error": f"render failed: {describe(e)}"}
+            self._release_input(job)
             with self._lock:
                 self._running -= 1
-                if self._jobs.get(job.id) is job and result is not None:
-                    job.result = result
-                    job.progress = 100
-                    job.state = DONE
-                    job.finished_at = time.monotonic()
+                if self._jobs.get(job.id) is not job or result is None:
+                    self._release_result_locked(job)
+                    continue
+                if failed:  # an error text holds next to nothing
+                    self._budget.give_back(job.result_bytes)
+                    job.result_bytes = 0
+                job.result = result
+                job.progress = 100
+                job.state = DONE
+                job.finished_at = time.monotonic()
+                if not failed:
                     log.info("job %s done in %.1f ms (%.1f ms queued)", job.id,
                              (job.finished_at - started) * 1e3, (started - job.queued_at) * 1e3)

@@ -17,11 +17,13 @@ Every request carries the client's envelope ("request_id", "plugin_id",
     open_tev_app                      {"result": {"ok": True}}: the server is already running
     ui                                {"error": ...}: this server has no user interface
 
-Anything the server cannot serve answers {"error": "<what and why>"}.
+Anything the server cannot serve answers {"error": "<what and why>"}. A render
+that fails while it runs is delivered by get_result as {"result": {"error": ...}}.
 """
 import logging
 
 from . import render
+from .budget import BudgetExceeded
 from .errors import RequestError
 
 log = logging.getLogger("tevserver.protocol")
@@ -56,8 +58,17 @@ class Protocol:
             "user_changed_param": self._user_changed_param,
         }
 
-    def handle(self, request):
-        """The reply map of one decoded request; never raises for a bad request."""
+    def handle(self, request, after_reply=None):
+        """The reply map of one decoded request; never raises for a bad request, only
+        BudgetExceeded when the request's bytes do not fit. Callables that let go of
+        what the reply holds are appended to after_reply, to be called once it is sent."""
+        if after_reply is None:  # nothing outlives this call: let go at once
+            held = []
+            try:
+                return self.handle(request, held)
+            finally:
+                for release in held:
+                    release()
         try:
             if not isinstance(request, dict):
                 raise RequestError(f"the request must be a map, not {type(request).__name__}")
@@ -65,12 +76,14 @@ class Protocol:
             handler = self._methods.get(method)
             if handler is None:
                 raise RequestError(f"unknown method '{method}'")
-            return handler(request)
+            return handler(request, after_reply)
+        except BudgetExceeded:
+            raise
         except RequestError as e:
             return {"error": str(e)}
 
     # --- call_plugin ---------------------------------------------------------
-    def _call_plugin(self, request):
+    def _call_plugin(self, request, after_reply):
         name = _string_entry(request, "function_name", "call_plugin")
         function = self._functions.get(name)
         if function is None:
@@ -81,7 +94,9 @@ class Protocol:
         job_id = _string_entry(request, "request_id", "call_plugin 'render'")
         frame, params = render.prepare(args)
         options = self._render_options
-        queued = self._board.submit(job_id, lambda job: render.run(frame, params, job, options))
+        size = len(frame.pixels)
+        queued = self._board.submit(job_id, lambda job: render.run(frame, params, job, options),
+                                    input_bytes=size, result_bytes=size)
         log.info("render %s: %dx%dx%d at %d bits, %s%s", job_id, frame.width, frame.height,
                  frame.channels, frame.bit_depth, render.TYPE_NAMES[params.type],
                  "" if queued else " (already queued)")
@@ -92,33 +107,35 @@ class Protocol:
         return {"result": {"ok": True}}
 
     # --- polling -------------------------------------------------------------
-    def _get_result(self, request):
+    def _get_result(self, request, after_reply):
         job_id = _string_entry(request, "for_request_id", "get_result")
-        found, done, result = self._board.take_result(job_id)
+        found, done, result, release = self._board.take_result(job_id)
+        if release is not None:
+            after_reply.append(release)
         if not found:
             raise RequestError(f"get_result: no job with request id '{job_id}' "
                                "(never queued, aborted, already collected or expired)")
         return {"result": result} if done else PENDING
 
-    def _get_progress(self, request):
+    def _get_progress(self, request, after_reply):
         job_id = _string_entry(request, "for_request_id", "get_progress")
         progress = self._board.progress(job_id)
         if progress is None:
             raise RequestError(f"get_progress: no job with request id '{job_id}'")
         return {"result": {"progress": progress}}
 
-    def _abort_request(self, request):
+    def _abort_request(self, request, after_reply):
         job_id = _string_entry(request, "request_id", "abort_request")
         return {"result": {"aborted": self._board.abort(job_id)}}
 
     # --- one-shot messages ---------------------------------------------------
-    def _ui(self, request):
+    def _ui(self, request, after_reply):
         name = _string_entry(request, "function_name", "ui")
         raise RequestError(f"ui function '{name}' is not available: this server has no user interface")
 
-    def _unload_plugin(self, request):
+    def _unload_plugin(self, request, after_reply):
         log.info("unload_plugin from %r", request.get("plugin_id"))
         return {"result": {"ok": True}}
 
-    def _open_tev_app(self, request):
+    def _open_tev_app(self, request, after_reply):
         return {"result": {"ok": True}}

@@ -1,19 +1,27 @@
 """The "render" function: its parameters and the colour adjustment.
 
-The adjustment, applied to the colour channels in this order, in float64:
+Brightness, contrast and saturation together are one affine map of the colour
+channels, applied in one pass in float64 with these coefficients:
 
-    n = x / S                                   normalise; S = 255 (8-bit), 32768 (16-bit), 1 (32-bit)
-    n = n * brightness                          brightness is a gain
-    n = (n - 0.5) * contrast + 0.5              contrast around mid-grey
-    L = 0.2126 * R + 0.7152 * G + 0.0722 * B    Rec. 709 luma of the pixel after the two steps above,
-                                                summed left to right
-    n = L + (n - L) * saturation                saturation around that luma
-    y = n * S
+    k1 = brightness * contrast * saturation             (left to right)
+    k2 = brightness * contrast * (1 - saturation)
+    t  = S * 0.5 * (1 - contrast)                       S = 255 (8-bit), 32768 (16-bit), 1 (32-bit)
 
-8 and 16 bits: y is rounded half to even and clipped to [0, 255] or [0, 32768].
-32 bits: y is rounded to the nearest float32 and not clipped (NaN and infinities pass).
-With fewer than three channels the first one is grey and saturation does nothing;
-a fourth (alpha) channel, or a second beside grey, is copied unchanged.
+and, per pixel, on the samples x as they are (not normalised):
+
+    L = 0.2126 * R + 0.7152 * G + 0.0722 * B            Rec. 709 luma, summed left to right
+    y = k1 * x + (k2 * L + t)                           for each of R, G and B
+
+which is the gain of brightness, contrast around mid-grey and saturation around
+the luma, multiplied out. With fewer than three channels the first one is grey
+and y = (brightness * contrast) * x + t; a fourth (alpha) channel, or a second
+beside grey, is copied unchanged.
+
+8 and 16 bits: y is clipped to [0, S] and rounded half to even.
+32 bits: y is rounded to the nearest float32 and not clipped: NaN and infinities
+pass, and results beyond the float32 range become infinities.
+Parameters for which (|k1| + |k2|) * 65535 + |t| overflows a float64 are refused
+before the job is queued, so integer frames never meet an infinity.
 """
 from dataclasses import dataclass
 import math
@@ -38,7 +46,10 @@ UNSERVED_TYPES = {5, 6}  # GPU and MPS backends: there is no such device here
 FULL_SCALE = {8: 255.0, 16: 32768.0, 32: 1.0}
 LUMA = (0.2126, 0.7152, 0.0722)
 MID_GREY = 0.5
-
+# The largest sample an integer frame holds (16-bit values are not checked against 32768).
+LARGEST_SAMPLE = 65535.0
+# Pixels adjusted at a time inside a block: their float64 scratch stays in the cache.
+PASS_PIXELS = 1 << 14
 
 
 @dataclass(frozen=True)
@@ -61,6 +72,14 @@ class RenderParams:
 
     def changes_pixels(self):
         return self.enable_effect and self.type != PASS_THROUGH_TYPE
+
+    def coefficients(self):
+        """(k1, k2, grey gain) of the affine map, in the documented order."""
+        gain = self.brightness * self.contrast
+        return gain * self.saturation, gain * (1.0 - self.saturation), gain
+
+    def offset(self, bit_depth):
+        return FULL_SCALE[bit_depth] * MID_GREY * (1.0 - self.contrast)
 
 
 def _slider(params, key):
@@ -90,8 +109,14 @@ def parse_params(params):
         raise RequestError(f"render param 'type' is {kind}; known types are 1 to {len(TYPE_NAMES)}")
     if kind in UNSERVED_TYPES and enable:
         raise RequestError(f"{TYPE_NAMES[kind]} is not available on this machine")
-    return RenderParams(_slider(params, "brightness"), _slider(params, "contrast"),
-                        _slider(params, "saturation"), enable, kind)
+    parsed = RenderParams(_slider(params, "brightness"), _slider(params, "contrast"),
+                          _slider(params, "saturation"), enable, kind)
+    if parsed.changes_pixels():
+        k1, k2, _ = parsed.coefficients()
+        if not math.isfinite((abs(k1) + abs(k2)) * LARGEST_SAMPLE + abs(parsed.offset(16))):
+            raise RequestError(f"render params brightness {parsed.brightness:g}, contrast {parsed.contrast:g} "
+                               f"and saturation {parsed.saturation:g} overflow the adjustment")
+    return parsed
 
 
 def prepare(args):
@@ -107,26 +132,41 @@ def prepare(args):
 
 def adjust_block(src, dst, params, bit_depth):
     """Writes the adjustment of one (rows, width, channels) block of src into dst."""
+    height, width, channels = src.shape
+    colour = 3 if channels >= 3 else 1
+    k1, k2, grey_gain = params.coefficients()
+    offset = params.offset(bit_depth)
     scale = FULL_SCALE[bit_depth]
-    colour = 3 if src.shape[2] >= 3 else 1
-    n = src[:, :, :colour].astype(np.float64)
-    n /= scale
-    n *= params.brightness
-    n -= MID_GREY
-    n *= params.contrast
-    n += MID_GREY
-    if colour == 3:
-        r, g, b = n[:, :, 0], n[:, :, 1], n[:, :, 2]
-        luma = (LUMA[0] * r + LUMA[1] * g + LUMA[2] * b)[:, :, np.newaxis]
-        n -= luma
-        n *= params.saturation
-        n = luma + n
-    n *= scale
-
-    if bit_depth != 32:
-        np.rint(n, out=n)  # half to even
-        np.clip(n, 0.0, scale, out=n)
-    dst[:, :, :colour] = n  # exact for the rounded integers; float32 rounds to nearest
+    pixels_in = src.reshape(height * width, channels)
+    pixels_out = dst.reshape(height * width, channels)
+    step = min(PASS_PIXELS, height * width)
+    x = np.empty((colour, step))     # channel planes of the pixels in hand
+    luma = np.empty(step)
+    part = np.empty(step)
+    with np.errstate(all="ignore"):  # float frames: overflow to infinities is defined above
+        for first in range(0, height * width, step):
+            block_in = pixels_in[first:first + step, :colour]
+            n = block_in.shape[0]
+            xs = x[:, :n]
+            np.copyto(xs, block_in.T)
+            if colour == 3:
+                ls, ps = luma[:n], part[:n]
+                np.multiply(xs[0], LUMA[0], out=ls)
+                np.multiply(xs[1], LUMA[1], out=ps)
+                ls += ps
+                np.multiply(xs[2], LUMA[2], out=ps)
+                ls += ps
+                ls *= k2
+                ls += offset
+                xs *= k1
+                xs += ls
+            else:
+                xs *= grey_gain
+                xs += offset
+            if bit_depth != 32:
+                np.clip(xs, 0.0, scale, out=xs)
+                np.rint(xs, out=xs)  # half to even; exact in the integer type
+            np.copyto(pixels_out[first:first + n, :colour].T, xs, casting="unsafe")
     dst[:, :, colour:] = src[:, :, colour:]
 
 

@@ -7,13 +7,15 @@
     server.serve()                              # start() and block until it has exited
 
 It exits by itself once no request has come for idle_timeout seconds and no
-job is waiting or running.
+job is waiting or running. Every limit is a keyword with its default in settings.
 """
+from dataclasses import dataclass
 import logging
 import os
 import threading
 
 from . import settings
+from .budget import MemoryBudget, map_large_blocks_alone
 from .http_front import ApiHTTPServer
 from .jobs import JobBoard
 from .protocol import Protocol
@@ -22,16 +24,29 @@ from .render import RenderOptions
 log = logging.getLogger("tevserver")
 
 
+@dataclass(frozen=True)
+class Limits:
+    """What the HTTP front allows one connection and all of them together."""
+    max_body: int
+    keepalive: float
+    stall: float
+    max_connections: int
+
+
 class Server:
     def __init__(self, port, host=settings.HOST, idle_timeout=settings.IDLE_TIMEOUT_SECONDS,
                  workers=None, render_options=RenderOptions(), max_jobs=settings.MAX_JOBS,
-                 result_ttl=settings.RESULT_TTL_SECONDS, max_body=settings.MAX_BODY_BYTES):
+                 result_ttl=settings.RESULT_TTL_SECONDS, max_body=settings.MAX_BODY_BYTES,
+                 memory_budget=settings.MEMORY_BUDGET_BYTES, max_connections=settings.MAX_CONNECTIONS,
+                 stall=settings.STALL_SECONDS, keepalive=settings.KEEPALIVE_SECONDS):
         """Binds host:port at once (OSError when taken); start() or serve() runs it."""
         self._idle_timeout = idle_timeout
-        self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl)
+        map_large_blocks_alone()
+        self.budget = MemoryBudget(memory_budget)
+        self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl, self.budget)
         try:
-            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options),
-                                        max_body, settings.KEEPALIVE_SECONDS)
+            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options), self.budget,
+                                        Limits(max_body, keepalive, stall, max_connections))
         except BaseException:
             self._board.close()
             raise
@@ -51,8 +66,8 @@ class Server:
         self._threads = [http, watchdog]
         for t in self._threads:
             t.start()
-        log.info("listening on %s:%d (pid %d), idle exit after %g s",
-                 *self.address, os.getpid(), self._idle_timeout)
+        log.info("listening on %s:%d (pid %d), idle exit after %g s, memory budget %d MiB",
+                 *self.address, os.getpid(), self._idle_timeout, self.budget.cap >> 20)
 
     def request_stop(self, reason="stop requested"):
         """Asks the server to exit; safe from any thread and from a signal handler."""

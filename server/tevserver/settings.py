@@ -1,4 +1,6 @@
-"""Constants of the server. The install step adds build_config.py with the build's port."""
+"""Constants of the server. The install step adds build_config.py with the build's
+port, idle time, memory budget and log switch (CMake cache variables); the others
+are fixed here. Server() takes each as a keyword, which is how the tests tune them."""
 
 HOST = "127.0.0.1"
 
@@ -9,10 +11,23 @@ IDLE_TIMEOUT_SECONDS = 600.0
 # An idle keep-alive connection is closed after this long; clients reconnect.
 KEEPALIVE_SECONDS = 120.0
 
+# Once a request has begun, a connection that sends no byte for this long
+# (in its request line, headers or body) is closed.
+STALL_SECONDS = 10.0
+
 # Largest request body accepted. The biggest frame a host hands over in practice
-# (7680x4320, 3 float channels) is about 400 MB; anything past this is refused
-# before a byte of it is buffered.
+# (7680x4320, 3 float channels) is about 400 MB; a longer announcement is refused
+# with 413 before a byte of it is read.
 MAX_BODY_BYTES = 1 << 30
+
+# Bytes that request bodies in progress, frames of queued and running jobs and
+# finished results may hold together (CMake: TEV_SERVER_MEMORY_MB). 1 GiB fits
+# about eight 4K (3840x2160) RGBA float frames in flight. A request that would
+# go past it is answered 503 and the server goes on.
+MEMORY_BUDGET_BYTES = 1 << 30
+
+# Connections open at once; one more is answered 503 and closed at once.
+MAX_CONNECTIONS = 64
 
 # Jobs queued or running at once; beyond this a new render is refused, so a
 # runaway client cannot fill the memory with frames.
@@ -21,3 +36,8 @@ MAX_JOBS = 64
 # A finished result that nobody collects is dropped after this long (the client
 # gave up, for instance after its own time-out).
 RESULT_TTL_SECONDS = 120.0
+
+# The server's log file rotates before a line would take it past this size,
+# keeping this many rotated files (launcher.log.1 is the newest).
+LOG_MAX_BYTES = 3 * 1024 * 1024
+LOG_BACKUPS = 5

@@ -92,6 +92,7 @@ PixelWorld expectedOutput(const PixelWorld& input, const Adjustment& a) {
     const int depth = input.depth();
     const double scale = depth == 8 ? 255.0 : depth == 16 ? 32768.0 : 1.0;
     const double b = a.brightness, c = a.contrast, s = a.saturation;
+    const double k1 = b * c * s, k2 = b * c * (1 - s), t = scale * 0.5 * (1 - c);
     PixelWorld out(input.width(), input.height(), depth);
     const int saved_rounding = std::fegetround();
     std::fesetround(FE_TONEAREST);  // nearbyint: half to even
@@ -108,19 +109,11 @@ PixelWorld expectedOutput(const PixelWorld& input, const Adjustment& a) {
                 const PF_PixelFloat& p = input.pixelFloat(x, y);
                 n[0] = p.red, n[1] = p.green, n[2] = p.blue;
             }
-            for (double& v : n) {
-                v /= scale;
-                v *= b;
-                v -= 0.5;
-                v *= c;
-                v += 0.5;
-            }
             const double luma = 0.2126 * n[0] + 0.7152 * n[1] + 0.0722 * n[2];
+            const double shift = k2 * luma + t;
             for (double& v : n) {
-                v -= luma;
-                v *= s;
-                v = luma + v;
-                v *= scale;
+                v *= k1;
+                v += shift;
             }
             if (depth == 32) {
                 out.pixelFloat(x, y) = PF_PixelFloat{1.0f, float(n[0]), float(n[1]), float(n[2])};
@@ -128,7 +121,7 @@ PixelWorld expectedOutput(const PixelWorld& input, const Adjustment& a) {
             }
             A_u_short q[3];
             for (int k = 0; k < 3; ++k) {
-                q[k] = static_cast<A_u_short>(std::min(scale, std::max(0.0, std::nearbyint(n[k]))));
+                q[k] = static_cast<A_u_short>(std::nearbyint(std::min(scale, std::max(0.0, n[k]))));
             }
             if (depth == 8) {
                 out.pixel8(x, y) = PF_Pixel{255, A_u_char(q[0]), A_u_char(q[1]), A_u_char(q[2])};

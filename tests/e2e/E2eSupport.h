@@ -39,11 +39,11 @@ struct Adjustment {
     float brightness = 1, contrast = 1, saturation = 1;
 };
 
-// What the server's documented adjustment makes of `input`, computed here:
-// per colour channel n = x / S, n *= brightness, n = (n - 0.5) * contrast + 0.5,
-// L = 0.2126 R + 0.7152 G + 0.0722 B (left to right), n = L + (n - L) * saturation,
-// y = n * S, in doubles; 8 and 16 bits round half to even and clip to
-// [0, S]; 32 bits round to the nearest float. Alpha comes back full.
+// What the server's documented adjustment makes of `input`, computed here in
+// doubles: k1 = b * c * s, k2 = b * c * (1 - s), t = S * 0.5 * (1 - c), and per
+// pixel L = 0.2126 R + 0.7152 G + 0.0722 B (left to right), y = k1 * x + (k2 * L + t)
+// for each colour channel; 8 and 16 bits clip to [0, S] and round half to even;
+// 32 bits round to the nearest float. Alpha comes back full.
 PixelWorld expectedOutput(const PixelWorld& input, const Adjustment& adjustment);
 
 // The first pixel where the worlds differ ("" when equal), for messages.

@@ -4,7 +4,7 @@
 
 #include "EndToEndFixture.h"
 #include "FrameVerdict.h"
-#include "PluginLog.h"
+#include "KnownPlugin.h"
 #include "SampleClip.h"
 
 namespace TEV::E2e {

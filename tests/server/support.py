@@ -1,6 +1,7 @@
 """Helpers for the server's tests: an HTTP client of the wire protocol, image
 dictionaries, and the adjustment computed independently of the server's numpy code."""
 import http.client
+import math
 import struct
 import sys
 import time
@@ -83,24 +84,41 @@ def samples_of(image_dict):
 
 
 def expected_samples(samples, channels, depth, p):
-    """The adjustment, sample by sample in plain Python floats (IEEE doubles)."""
+    """The documented adjustment, sample by sample in plain Python floats (IEEE doubles):
+    y = k1 * x + (k2 * L + t) with k1 = b * c * s, k2 = b * c * (1 - s), t = S * 0.5 * (1 - c)."""
     scale = {8: 255.0, 16: 32768.0, 32: 1.0}[depth]
+    b, c, s = p["brightness"], p["contrast"], p["saturation"]
+    k1, k2, t = b * c * s, b * c * (1 - s), scale * 0.5 * (1 - c)
     colour = 3 if channels >= 3 else 1
     out = []
     for i in range(0, len(samples), channels):
         pixel = samples[i:i + channels]
-        n = [((x / scale * p["brightness"]) - 0.5) * p["contrast"] + 0.5 for x in pixel[:colour]]
         if colour == 3:
-            luma = 0.2126 * n[0] + 0.7152 * n[1] + 0.0722 * n[2]
-            n = [luma + (v - luma) * p["saturation"] for v in n]
-        for v in n:
-            y = v * scale
+            luma = 0.2126 * pixel[0] + 0.7152 * pixel[1] + 0.0722 * pixel[2]
+            shift = k2 * luma + t
+            n = [k1 * x + shift for x in pixel[:3]]
+        else:
+            n = [b * c * pixel[0] + t]
+        for y in n:
             if depth == 32:
-                out.append(struct.unpack("<f", struct.pack("<f", y))[0])
+                try:
+                    out.append(struct.unpack("<f", struct.pack("<f", y))[0])
+                except OverflowError:  # beyond float32: the nearest float is an infinity
+                    out.append(math.copysign(math.inf, y))
             else:
-                out.append(min(max(round(y), 0), int(scale)))  # round(): half to even
+                out.append(round(min(max(y, 0.0), scale)))  # round(): half to even
         out.extend(pixel[colour:])
     return out
+
+
+def wait_for(condition, timeout=5.0):
+    """True once condition() holds, False after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
 
 
 def start_server(test, **options):
@@ -112,4 +130,4 @@ def start_server(test, **options):
 
 
 __all__ = ["ApiClient", "PENDING", "RenderOptions", "Server", "expected_samples", "image",
-           "params", "samples_of", "start_server"]
+           "params", "samples_of", "start_server", "wait_for"]

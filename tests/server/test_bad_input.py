@@ -1,6 +1,8 @@
 """Bad requests get a clear "error" and never bring the server down."""
+import re
 import socket
 import unittest
+import warnings
 
 import msgpack
 
@@ -41,6 +43,7 @@ class BadInputTest(unittest.TestCase):
         self.assertEqual(set(reply), {"error"}, reply)
         for fragment in fragments:
             self.assertIn(fragment, reply["error"])
+        self.assertIsNone(re.search(r":\s*\)|:\s*$", reply["error"]), f"empty detail: {reply['error']!r}")
 
     def test_bodies_that_are_not_one_messagepack_map(self):
         self.assert_error(b"", "empty")
@@ -50,6 +53,18 @@ class BadInputTest(unittest.TestCase):
         self.assert_error(msgpack.packb({"method": "open_tev_app"}) + b"\x00", "after")
         self.assert_error(msgpack.packb([1, 2]), "must be a map")
         self.assert_error(b"\x81\x01\xa1x", "not valid MessagePack")  # integer key
+        self.assert_error(b"\xc1", "FormatError: a byte that starts no MessagePack value")
+        self.assert_error(b"\x91" * 100 + b"\xc0", "deeper than 64 levels")
+
+    def test_bodies_that_would_decode_into_too_many_objects(self):
+        server = start_server(self, max_body=1 << 20)
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        for body in (b"\xdd\x00\x03\x0d\x40" + b"\x90" * 200_000,  # 200 000 empty arrays
+                     msgpack.packb({"method": "x", "junk": [{"a": i} for i in range(60_000)]})):
+            status, reply = client.post(body)
+            self.assertEqual(status, 200)
+            self.assertIn("more than 100000 MessagePack values", reply["error"])
 
     def test_unknown_or_missing_method_and_function_are_named(self):
         self.assert_error({"request_id": "r"}, "lacks 'method'")
@@ -89,6 +104,10 @@ class BadInputTest(unittest.TestCase):
         self.assert_error(render_message(img=broken(channels=True)), "'channels' must be an integer")
         self.assert_error(render_message(img=broken(channels=5)), "'channels' is 5")
         self.assert_error(render_message(img=broken(height=-1)), "'height' is -1")
+        # Zero sizes never reach the render (which cannot take them).
+        self.assert_error(render_message(img=broken(width=0, pixels=b"")), "'width' is 0", "1..65535")
+        self.assert_error(render_message(img=broken(height=0, pixels=b"")), "'height' is 0")
+        self.assert_error(render_message(img=broken(channels=0, pixels=b"")), "'channels' is 0")
         self.assert_error(render_message(img=broken(bit_depth=12)), "'bit_depth' is 12")
         self.assert_error(render_message(img=broken(pixels=None)), "lacks 'pixels'")
         self.assert_error(render_message(img=broken(pixels=[1, 2, 3, 4, 5, 6])), "'pixels' must be bytes")
@@ -96,6 +115,24 @@ class BadInputTest(unittest.TestCase):
         self.assert_error(render_message(img=broken(bit_depth=16)), "holds 6 bytes", "need 12")
         self.assert_error(render_message(img=broken(bit_depth=32, pixels=b"\x00" * 24)), "'pixels_type'")
         self.assert_error(render_message(img=broken(pix_aspect_ratio="wide")), "'pix_aspect_ratio'")
+
+    def test_parameters_that_overflow_are_refused_and_no_warning_is_printed(self):
+        for key in ("brightness", "contrast", "saturation"):
+            self.assert_error(render_message(p=params(**{key: 1e308})), "overflow the adjustment")
+        # The same values with the effect off are no adjustment at all.
+        self.assertEqual(self.client.render("off", GOOD_IMAGE, params(brightness=1e308, enable_effect=False)),
+                         {"status": "queued"})
+        self.client.wait_result("off")
+        # Float frames: results past the float32 range are infinities, NaN passes, and no
+        # numeric warning escapes (a warning turned error here would fail the job).
+        img = image(4, 1, 3, 32, [3e38, 3e38, 3e38, float("nan"), 0.5, 0.5, -3e38, 0, 0, 1e-45, 1, 0.25])
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            self.client.render("big", img, params(brightness=1e5, contrast=2.0, saturation=1.5))
+            out = samples_of(self.client.wait_result("big")["result"]["result"]["image"])
+        self.assertEqual(out[:3], [float("inf")] * 3)
+        self.assertTrue(all(x != x for x in out[3:6]), out)  # NaN spreads through the luma
+        self.assertEqual(out[6], float("-inf"))
 
     def test_unserved_backend_is_refused_before_queueing(self):
         self.assert_error(render_message(p=params(type=5)), "Tensor(GPU) is not available")
@@ -128,13 +165,25 @@ class HttpLevelTest(unittest.TestCase):
             (b"POST /api HTTP/1.1\r\nContent-Length: 5000\r\n\r\n", 413, "4096"),
             (b"POST /api HTTP/1.1\r\nContent-Length: 5000\r\nExpect: 100-continue\r\n\r\n", 413, "5000"),
             (b"NONSENSE\r\n\r\n", 400, "HTTP 400"),
+            (b"POST /api HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\n\xc0" * 7, 400,
+             "appears 2 times"),
+            (b"POST /api HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n\xc0", 400, "once"),
+            (b"POST /api HTTP/1.1\r\nContent-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n\xc0", 400,
+             "not both"),
+            (b"POST /api HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n\xc0", 411, "'gzip'"),
+            (b"POST /api HTTP/1.1\r\nContent-Length: +1\r\n\r\n\xc0", 400, "not a decimal"),
+            (b"POST /api HTTP/1.1\r\nContent-Length: 1_0\r\n\r\n" + b"\xc0" * 10, 400, "not a decimal"),
+            (b"POST /api HTTP/1.1\r\nX-Long: " + b"a" * 70000 + b"\r\n\r\n", 431, "Line too long"),
+            (b"POST /api HTTP/1.1\r\n" + b"X-A: b\r\n" * 150 + b"\r\n", 431, "Too many headers"),
+            (b"POST /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n", 414, "HTTP 414"),
         ]
         for raw, status, fragment in cases:
             with self.subTest(request=raw[:40]):
-                got, head, body = self.exchange(raw)
+                got, head, body = self.exchange(raw)  # reads until the server closes
                 self.assertEqual(got, status)
                 self.assertIn(b"Content-Type: application/x-msgpack", head)
                 self.assertIn(fragment, body["error"])
+                self.assertRegex(body["error"], r"^HTTP \d+: \S")
         got, head, _ = self.exchange(b"DELETE /api HTTP/1.1\r\n\r\n")
         self.assertEqual(got, 405)
         self.assertIn(b"Allow: POST", head)

@@ -5,7 +5,7 @@ import time
 import unittest
 
 from support import (PENDING, ApiClient, RenderOptions, expected_samples, image, params,
-                     samples_of, start_server)
+                     samples_of, start_server, wait_for)
 
 ADJUSTED = params(brightness=1.1, contrast=0.9, saturation=1.2)
 # 4 rows of 8 pixels, one row per block: a slow render has several progress steps.
@@ -118,17 +118,37 @@ class JobLimitsTest(unittest.TestCase):
         def fail_once(*args):
             calls.append(1)
             if len(calls) == 1:
-                raise MemoryError("no room for the block")
+                raise MemoryError()  # no message of its own
             return real(*args)
 
         render.adjust_block = fail_once
         self.addCleanup(setattr, render, "adjust_block", real)
-        with self.assertLogs("tevserver.jobs", "ERROR"):
+        with self.assertLogs("tevserver", "INFO") as logs:
             client.render("bad", slow_image(), ADJUSTED)
             reply = client.wait_result("bad")
-        self.assertIn("MemoryError", reply["result"]["error"])
+        self.assertEqual(reply, {"result": {"error": "render failed: MemoryError (raised without a message)"}})
+        about_bad = [r for r in logs.records if "bad" in r.getMessage() and r.name == "tevserver.jobs"]
+        self.assertEqual([(r.levelname, r.getMessage()) for r in about_bad],
+                         [("ERROR", "job bad failed: MemoryError (raised without a message)")])
+        self.assertIsNone(about_bad[0].exc_info)  # no traceback unless debug lines are on
+        self.assertTrue(wait_for(lambda: server.budget.held == 0))
         client.render("good", slow_image(), ADJUSTED)
         self.assertIn("image", client.wait_result("good")["result"]["result"])
+
+    def test_with_debug_lines_on_a_failure_logs_its_traceback(self):
+        import tevserver.render as render
+        server = start_server(self, workers=1)
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        real = render.adjust_block
+        render.adjust_block = lambda *args: 1 / 0
+        self.addCleanup(setattr, render, "adjust_block", real)
+        with self.assertLogs("tevserver.jobs", "DEBUG") as logs:
+            client.render("bad", slow_image(), ADJUSTED)
+            self.assertIn("ZeroDivisionError: division by zero", client.wait_result("bad")["result"]["error"])
+        traced = [r for r in logs.records if r.exc_info]
+        self.assertEqual(len(traced), 1)
+        self.assertEqual(traced[0].levelname, "DEBUG")
 
     def test_too_many_jobs_are_refused_and_uncollected_results_expire(self):
         server = start_server(self, max_jobs=1, result_ttl=0.2,

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "FrameVerdict.h"
-#include "PluginLog.h"
+#include "KnownPlugin.h"
 #include "SampleClip.h"
 #include "TEV.h"
 #include "TEV_Image.h"

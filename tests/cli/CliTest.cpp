@@ -1,8 +1,9 @@
 // tev-host's command line and its two commands, run in-process.
+#include <gtest/gtest.h>
+
 #include <sstream>
 
 #include "Commands.h"
-#include "HostTestSupport.h"
 #include "ImageFiles.h"
 
 namespace TEV::Host::Cli {

@@ -1,11 +1,13 @@
 // The front end's command line and the expansion of inputs into frames.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 
 #include "CliOptions.h"
 #include "FrameList.h"
+#include "FrameRecord.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +36,7 @@ TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
     EXPECT_FALSE(o.progress_bar);  // only main turns the bar on, for a terminal
     EXPECT_EQ(o.log_file, "fx.log");
     EXPECT_EQ(parse({"render", "fx.so", "--in", "a.png", "--out", "b.png"}).depth, 0);  // from the input
-    EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b"}).last_frame, 7);
+    EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b.png"}).last_frame, 7);
     EXPECT_EQ(parse({"render", "fx.so", "--help"}).action, Action::Help);
 
     const std::vector<std::vector<std::string>> bad = {
@@ -51,6 +53,63 @@ TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
     for (const auto& words : bad) {
         EXPECT_THROW(parse(words), std::invalid_argument) << words[words.size() - 2] << " " << words.back();
     }
+}
+
+TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
+    // --opt=value, options before the plug-in, after it, and after --.
+    CliOptions o = parse({"--threads=2", "render", "--in=a.png", "fx.so", "--out", "o_%04d.exr", "--frames=10-",
+                          "--alpha=input", "--skip-existing", "--layer", "beauty", "--report", "-"});
+    EXPECT_EQ(o.action, Action::Render);
+    EXPECT_EQ(o.plugin, "fx.so");
+    EXPECT_EQ(o.threads, 2u);
+    EXPECT_EQ(o.input, "a.png");
+    EXPECT_EQ(o.first_frame, 10);
+    EXPECT_EQ(o.last_frame, INT_MAX);
+    EXPECT_EQ(o.alpha, AlphaSource::Input);
+    EXPECT_TRUE(o.skip_existing);
+    EXPECT_EQ(o.layer, "beauty");
+    EXPECT_EQ(o.report_file, "-");
+    EXPECT_EQ(parse({"render", "--in", "a.png", "--out", "b.png", "--", "-fx.so"}).plugin, "-fx.so");
+    o = parse({"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "1-100x2"});
+    EXPECT_EQ(o.first_frame, 1);
+    EXPECT_EQ(o.last_frame, 100);
+    EXPECT_EQ(o.frame_step, 2);
+    EXPECT_EQ(parse({"render", "fx.so", "--in", "a.png", "--out", "b.png"}).alpha, AlphaSource::Effect);
+    // Help and version win wherever they stand, even on an incomplete line.
+    EXPECT_EQ(parse({"render", "--help"}).action, Action::Help);
+    EXPECT_EQ(parse({"params", "-h"}).action, Action::Help);
+    EXPECT_EQ(parse({"--version"}).action, Action::Version);
+    EXPECT_EQ(versionText().rfind("tev-host ", 0), 0u);
+    EXPECT_NE(usage().find("examples:"), std::string::npos);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"render", "fx.so", "--in", "a.png", "--out", "x.jpg"},         // a file the front end cannot write
+        {"render", "fx.so", "--in", "a.png", "--out", "renders"},       // neither an image nor a folder
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "1-100x0"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--alpha", "premultiplied"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--no-progress=yes"},
+        {"render", "fx.so", "extra", "--in", "a.png", "--out", "b.png"},
+        {"render", "--in", "a.png", "--out", "b.png"},
+        {"--threads", "2"},
+    };
+    for (const auto& words : bad) {
+        EXPECT_THROW(parse(words), std::invalid_argument) << words.back();
+    }
+}
+
+TEST(FrontEndCommandLine, ABarePluginNameIsTakenFromTheCurrentFolder) {
+    std::ofstream("plugin_in_this_folder.so") << "x";
+    EXPECT_EQ(pluginLoadPath("plugin_in_this_folder.so"), "./plugin_in_this_folder.so");
+    EXPECT_EQ(pluginLoadPath("libnot_here.so"), "libnot_here.so");  // the library path's, as dlopen looks
+    EXPECT_EQ(pluginLoadPath("/abs/fx.so"), "/abs/fx.so");
+    fs::remove("plugin_in_this_folder.so");
+}
+
+TEST(FrameRecord, IsOneLineOfJsonWithItsStringsEscaped) {
+    EXPECT_EQ(toJsonLine(FrameRecord{7, "in/a \"b\".png", "out\\c.png", 0.25, "overlay", "line 1\nline\t2"}),
+              "{\"frame\":7,\"input\":\"in/a \\\"b\\\".png\",\"output\":\"out\\\\c.png\",\"seconds\":0.250,"
+              "\"verdict\":\"overlay\",\"message\":\"line 1\\nline\\t2\"}");
+    EXPECT_EQ(jsonString(std::string("\x01")), "\"\\u0001\"");
 }
 
 TEST(NumberPattern, FormatsAndMatchesOnlyItsExactSpelling) {
@@ -104,6 +163,41 @@ TEST_F(FrameListing, PatternsAndDirectoriesExpandInOrderWithTheirNumbers) {
     frames = listFrames(dir_ + "/in/f_0002.png", dir_ + "/single.png", -1, -1, 42);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].number, 42);
+}
+
+TEST_F(FrameListing, OneNumberingRuleForEveryKindOfInputAndNoHiddenFiles) {
+    // A single file is numbered by its name, as a pattern's files are.
+    std::vector<FrameJob> frames = listFrames(dir_ + "/in/f_0003.png", dir_ + "/o_%04d.png", -1, -1, -1);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].number, 3);
+    EXPECT_EQ(frames[0].output, dir_ + "/o_0003.png");
+    EXPECT_EQ(listFrames(dir_ + "/in/f_0003.png", dir_ + "/o.png", -1, -1, -1)[0].number, 3);
+
+    fs::create_directories(dir_ + "/seq");
+    for (const char* name : {"shot_1002.png", "shot_1001.exr", ".shot_1000.png", "._shot_1003.png", "shot_1010.png"}) {
+        std::ofstream(dir_ + "/seq/" + name) << "x";
+    }
+    frames = listFrames(dir_ + "/seq", dir_ + "/seq_out/", -1, -1, -1);  // by the numbers in the names
+    ASSERT_EQ(frames.size(), 3u) << "hidden files are left out";
+    EXPECT_EQ(frames[0].number, 1001);
+    EXPECT_EQ(frames[0].input, dir_ + "/seq/shot_1001.exr");
+    EXPECT_EQ(frames[2].number, 1010);
+    frames = listFrames(dir_ + "/seq/shot_%04d.png", dir_ + "/o_%04d.png", -1, -1, -1);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].number, 1002);
+
+    // Open ranges and steps.
+    frames = listFrames(dir_ + "/seq", dir_ + "/seq_out/", FrameRange{1002, INT_MAX, 1}, -1);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].number, 1002);
+    frames = listFrames(dir_ + "/seq", dir_ + "/seq_out/", FrameRange{1001, 1100, 3}, -1);
+    ASSERT_EQ(frames.size(), 2u);  // 1001, 1004, 1007, 1010: 1002 is left out
+    EXPECT_EQ(frames[0].number, 1001);
+    EXPECT_EQ(frames[1].number, 1010);
+
+    EXPECT_EQ(numberInFileName("a2_b10.exr"), 10);
+    EXPECT_EQ(numberInFileName("take3_final.png"), 3);
+    EXPECT_EQ(numberInFileName("plate.png"), std::nullopt);
 }
 
 TEST_F(FrameListing, RefusesWhatCannotWorkBeforeAnythingRenders) {

@@ -1,0 +1,67 @@
+// What the front end knows about the one plug-in it was made for: the failure
+// messages it draws into frames and the log lines they go with, its log file,
+// and its Reconnect button. The texts themselves come from the plug-in's own
+// header (plugin/UserTexts.h), so the two cannot drift apart.
+//
+// Every other plug-in loads and renders all the same; it just has no
+// overlays to recognise, no log file to read and no Reconnect button.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tevhost/HeadlessHost.h"
+
+namespace TEV::Host::Cli {
+
+// --- Failure messages --------------------------------------------------------
+
+// The three lines of a failure overlay.
+struct OverlayText {
+    std::string line1, line2, line3;
+    bool operator==(const OverlayText& o) const {
+        return line1 == o.line1 && line2 == o.line2 && line3 == o.line3;
+    }
+    // The non-empty lines joined by " / ".
+    std::string summary() const;
+};
+
+// The overlays the plug-in may have drawn, given the messages of the log
+// records written during the frame: always the "Can't connect" overlay that it
+// draws without sending (no log line), then those derived from each
+// "TEV Error in UniversalRender: ..." and "Error in UniversalRender: ..."
+// record (an ambiguous record gives several candidates).
+std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages);
+
+// --- The log file --------------------------------------------------------------
+
+// The plug-in's log file in the build's maker folder:
+// <maker>/Logs/<file name of the plug-in without extension>_Adobe.log.
+std::string defaultLogFile(const std::string& plugin_path);
+
+// The plug-in's log file as it grows during a render.
+class PluginLog {
+public:
+    explicit PluginLog(std::string path);
+
+    const std::string& path() const { return path_; }
+    // The file's size now; 0 when it does not exist.
+    std::uint64_t size() const;
+    // The messages of the records written from byte `offset` to the end, with
+    // their "YYYY-MM-DD HH:MM:SS " stamps removed; a line without a stamp
+    // continues the record before it. A file now shorter than `offset` has
+    // rotated: it is read from its start. Empty when it cannot be read.
+    std::vector<std::string> messagesSince(std::uint64_t offset) const;
+
+private:
+    std::string path_;
+};
+
+// --- The Reconnect button ------------------------------------------------------
+
+// Sends the press of the plug-in's button labelled "Reconnect". HostError when
+// there is none or the plug-in answers with an error.
+void pressReconnect(HeadlessHost& host, InstanceId inst);
+
+}  // namespace TEV::Host::Cli

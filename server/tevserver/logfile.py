@@ -1,0 +1,58 @@
+"""The server's log file, rotated by size like the plug-in's log.
+
+The plug-in's launcher appends the server's standard output and error to
+Logs/launcher.log. The server writes its own lines to that same file through
+a handler that rotates it (launcher.log -> launcher.log.1 -> ... .N) before a
+line would take it past max_bytes. The standard descriptors that pointed at the
+file are moved to the new file at each rotation, so that whatever the runtime
+itself prints (a fatal error) lands in the current file and never grows a
+rotated one.
+"""
+import logging
+import logging.handlers
+import os
+
+FORMAT = "%(asctime)s %(levelname)s %(name)s: %(message)s"
+
+
+def _same_file(fd, path):
+    try:
+        a, b = os.fstat(fd), os.stat(path)
+    except OSError:
+        return False
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
+
+
+class RotatingLogHandler(logging.handlers.RotatingFileHandler):
+    def __init__(self, path, max_bytes, backups, standard_fds=(1, 2)):
+        super().__init__(path, maxBytes=max_bytes, backupCount=backups, encoding="utf-8")
+        # Only descriptors that write into this very file follow it (not a terminal).
+        self._following = [fd for fd in standard_fds if _same_file(fd, path)]
+
+    def doRollover(self):
+        super().doRollover()
+        if self.stream is None:
+            return
+        for fd in self._following:
+            try:
+                os.dup2(self.stream.fileno(), fd)
+            except OSError:
+                pass
+
+
+def log_to_file(path, max_bytes, backups, level=logging.INFO):
+    """Sends the root logger's lines to the rotating file at path (standard error
+    when it cannot be opened) and Python's warnings with them."""
+    try:
+        handler = RotatingLogHandler(path, max_bytes, backups)
+    except OSError as e:
+        handler = logging.StreamHandler()
+        handler.setFormatter(logging.Formatter(FORMAT))
+        logging.getLogger().addHandler(handler)
+        logging.getLogger("tevserver").warning("cannot open %s (%s); logging to standard error", path, e)
+    else:
+        handler.setFormatter(logging.Formatter(FORMAT))
+        logging.getLogger().addHandler(handler)
+    logging.getLogger().setLevel(level)
+    logging.captureWarnings(True)
+    return handler
