@@ -11,6 +11,7 @@
 #include "Logging.h"
 #include "Params.h"
 #include "Render.h"
+#include "UserTexts.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ int depthOf(const PF_WorldSuite2* worlds, const PF_LayerDef* world, PF_PixelForm
 
 void logLine(const globalData* global, const std::string& text) {
     std::stringstream line;
-    line << "Error in Render: " << text;
+    line << UserTexts::kNonSmartRenderErrorPrefix << text;
     spdlog_log(std::move(line), global->log_path);
 }
 
@@ -51,12 +52,13 @@ struct WorldSuite {
     PF_Err err = PF_Err_NONE;
     WorldSuite(PF_InData* in, PF_OutData* out) : in_data(in), out_data(out) {
         void* acquired = nullptr;
-        err = AEFX_AcquireSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, "Couldn't load suite.",
+        err = AEFX_AcquireSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, UserTexts::kCantLoadSuite,
                                 &acquired);
         suite = static_cast<const PF_WorldSuite2*>(acquired);
     }
     ~WorldSuite() {
-        if (!err) AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, "Couldn't release suite.");
+        if (!err)
+            AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2, UserTexts::kCantReleaseSuite);
     }
     WorldSuite(const WorldSuite&) = delete;
     WorldSuite& operator=(const WorldSuite&) = delete;
@@ -95,8 +97,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
         // Float frames and a host's own pixel layouts reach an effect only
         // through smart rendering: the frame is passed on as the host gave it.
         logLine(global, "a frame in pixel format '" + formatText(input_format) + "' (output '" +
-                            formatText(output_format) +
-                            "') can't be processed without smart rendering; it is passed on unchanged");
+                            formatText(output_format) + "')" + UserTexts::kPassedOnUnchanged);
         return in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
     }
 

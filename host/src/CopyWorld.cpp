@@ -56,8 +56,7 @@ PF_Err copyWorld(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst
             std::memmove(out, in, bytes);
         }
     }
-    std::lock_guard<std::mutex> lock(host.mutex);
-    ++host.books.worlds_copied;
+    host.books.with([](Books& b) { ++b.worlds_copied; });
     return PF_Err_NONE;
 }
 

@@ -48,10 +48,7 @@ RenderResult HeadlessHost::Impl::renderNonSmart(Instance& inst, Frame& frame) {
         return result;
     }
     frame.frame_data = setup_out.frame_data;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++books.frames_set_up;
-    }
+    books.with([](Books& b) { ++b.frames_set_up; });
 
     FrameParams render_params(inst, *frame.input);
     PF_OutData render_out{};
@@ -65,8 +62,7 @@ RenderResult HeadlessHost::Impl::renderNonSmart(Instance& inst, Frame& frame) {
     setdown_out.frame_data = frame.frame_data;
     result.setdown =
         dispatch(PF_Cmd_FRAME_SETDOWN, &inst, setdown_params.list(), nullptr, &frame, &setdown_out, output);
-    std::lock_guard<std::mutex> lock(mutex);
-    ++books.frames_set_down;
+    books.with([](Books& b) { ++b.frames_set_down; });
     return result;
 }
 

@@ -321,7 +321,4 @@ std::string profileParamName(const ::testing::TestParamInfo<HostProfile>& info) 
     return profileName(info.param);
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, ProfileTest,
-                         ::testing::Values(HostProfile::AfterEffects, HostProfile::PremierePro), profileParamName);
-
 }  // namespace TEV::PluginTest

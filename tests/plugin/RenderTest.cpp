@@ -290,5 +290,9 @@ TEST_P(ProfileTest, SeveralFramesRenderedAtOnceEachGetTheirOwnResult) {
     EXPECT_EQ(renderCalls().size(), static_cast<std::size_t>(kThreads));
 }
 
+// For every ProfileTest case, those of the other files included.
+INSTANTIATE_TEST_SUITE_P(Profiles, ProfileTest,
+                         ::testing::Values(HostProfile::AfterEffects, HostProfile::PremierePro), profileParamName);
+
 }  // namespace
 }  // namespace TEV::PluginTest
