@@ -44,6 +44,8 @@ std::string usage() {
            "  --alpha effect|input  alpha of written files: the effect's (default; this effect\n"
            "                      returns opaque pixels, so outputs are opaque) or the input's\n"
            "  --layer NAME        EXR input: read the channels NAME.R, NAME.G, ... of that layer\n"
+           "  --exr-float         EXR outputs in 32-bit float; by default an EXR input's data and\n"
+           "                      display windows, pixel aspect and half or float channels are kept\n"
            "  --downsample N      render at 1/N of the size, with the host's downsample 1/N, as a\n"
            "                      host renders a preview; outputs are 1/N of the size\n"
            "  --threads N         render N frames at once (the host's multi-frame rendering);\n"
@@ -162,7 +164,7 @@ const std::map<std::string, OptionInfo>& knownOptions() {
         {"--log", {Takes::Value, true}},             {"--no-progress", {Takes::Nothing, true}},
         {"--set", {Takes::Value, true}},             {"--skip-existing", {Takes::Nothing, true}},
         {"--alpha", {Takes::Value, true}},           {"--layer", {Takes::Value, true}},
-        {"--report", {Takes::Value, true}},
+        {"--report", {Takes::Value, true}},         {"--exr-float", {Takes::Nothing, true}},
     };
     return options;
 }
@@ -209,6 +211,8 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
         } else {
             throw std::invalid_argument("--alpha must be effect or input, not '" + v + "'");
         }
+    } else if (name == "--exr-float") {
+        o.exr_float = true;
     } else if (name == "--layer") {
         o.layer = v;
     } else if (name == "--report") {

@@ -38,6 +38,7 @@ struct CliOptions {
     bool books = false;         // print the books report
     bool skip_existing = false; // leave frames whose output file exists
     AlphaSource alpha = AlphaSource::Effect;
+    bool exr_float = false;     // EXR outputs in 32-bit float even from half inputs
     std::string layer;          // EXR input: the layer whose channels are read ("" the unnamed one)
     std::string report_file;    // JSON Lines, one record per frame; "-" standard output
     std::vector<std::pair<std::string, std::string>> set;  // NAME=VALUE, in order

@@ -44,9 +44,10 @@ ConsoleCapture::~ConsoleCapture() {
     close(original_stdout_);
 }
 
-void ConsoleCapture::setSink(Sink sink) {
+ConsoleCapture::Sink ConsoleCapture::setSink(Sink sink) {
     std::lock_guard<std::mutex> lock(sink_mutex_);
-    sink_ = std::move(sink);
+    std::swap(sink, sink_);
+    return sink;
 }
 
 void ConsoleCapture::deliver(const std::string& line) {

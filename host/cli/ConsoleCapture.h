@@ -29,8 +29,9 @@ public:
 
     // A descriptor of the standard output as it was before the capture.
     int originalStdout() const { return original_stdout_; }
-    // Replaces the sink; returns after any line being handed to the old one.
-    void setSink(Sink sink);
+    // Replaces the sink and returns the one it replaces, once any line being
+    // handed to that one is through.
+    Sink setSink(Sink sink);
 
 private:
     void readLoop();

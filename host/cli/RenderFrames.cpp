@@ -174,15 +174,16 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
         } else {
             const Verdict verdict = judgeFrame(input, result.output, run.downsample, run.log.messagesSince(log_start));
             if (run.options.alpha == AlphaSource::Input) copyAlpha(input, result.output);
-            if (stopRequested(run)) {
-                report.state = FrameState::Aborted;  // rendered, but the run stops before writing
-            } else {
-                writeImage(job.output, result.output, png_bits, image.exr.get());
-                report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
-                               : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
-                                                                       : FrameState::Processed;
-                report.detail = verdict.overlay.summary();
-            }
+            // A frame that rendered is written even when the run is stopping:
+            // it is finished, and the write is whole or nothing.
+            std::optional<ExrLayout> layout;
+            if (image.exr) layout = *image.exr;
+            if (layout && run.options.exr_float) layout->half = false;
+            writeImage(job.output, result.output, png_bits, layout ? &*layout : nullptr);
+            report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
+                           : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
+                                                                   : FrameState::Processed;
+            report.detail = verdict.overlay.summary();
         }
     } catch (const WriteError& e) {
         report.state = FrameState::Failed;
@@ -245,6 +246,23 @@ std::string describeRun(const CliOptions& o, std::size_t frames, const ImageFile
     s << ", through " << o.plugin;
     return s.str();
 }
+
+// Replaces a console capture's sink for a scope.
+class SinkGuard {
+public:
+    SinkGuard(ConsoleCapture* console, ConsoleCapture::Sink sink) : console_(console) {
+        if (console_) previous_ = console_->setSink(std::move(sink));
+    }
+    ~SinkGuard() {
+        if (console_) console_->setSink(std::move(previous_));
+    }
+    SinkGuard(const SinkGuard&) = delete;
+    SinkGuard& operator=(const SinkGuard&) = delete;
+
+private:
+    ConsoleCapture* console_;
+    ConsoleCapture::Sink previous_;
+};
 
 // Before any render: every output folder takes a new file.
 void checkOutputFolders(const std::vector<FrameJob>& frames) {
@@ -331,7 +349,9 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             Progress progress(lines, err, options.progress_bar, static_cast<int>(frames.size()), threads,
                               options.columns);
             progress_sink = &progress;
-            if (console) console->setSink([&progress](const std::string& l) { progress.error("plug-in: " + l); });
+            // The plug-in's lines go above the bar while it is drawn; the
+            // guard puts the earlier sink back before the bar goes.
+            const SinkGuard sink_guard(console, [&progress](const std::string& l) { progress.error("plug-in: " + l); });
             const int first_width = first.world.width(), first_height = first.world.height();
             const int first_bits = first.file_bits;
             RenderRun run{options, frames, host, inst,
@@ -350,7 +370,6 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             renderThread(run, 0);
             for (std::thread& w : workers) w.join();
             StopSignals::setAbortTarget(nullptr);
-            if (console) console->setSink([&err](const std::string& l) { err << "plug-in: " << l << "\n" << std::flush; });
             progress_sink = nullptr;
             for (std::size_t k = 0; k < frames.size(); ++k) {
                 ++counts[static_cast<int>(run.states[k])];

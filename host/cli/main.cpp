@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <mutex>
 #include <stdexcept>
 
 #include "CliOptions.h"
@@ -42,11 +41,9 @@ int main(int argc, char** argv) {
     case Action::Render: break;
     }
     try {
-        std::mutex err_mutex;
-        ConsoleCapture console([&err_mutex](const std::string& line) {
-            std::lock_guard<std::mutex> lock(err_mutex);
-            std::cerr << "plug-in: " << line << "\n" << std::flush;
-        });
+        // One write per line: stderr is unbuffered, and the front end's own
+        // lines may be written at the same time.
+        ConsoleCapture console([](const std::string& line) { std::cerr << ("plug-in: " + line + "\n"); });
         FdStream out(console.originalStdout());
         const int status = options.action == Action::Params ? listParams(options, out, std::cerr)
                                                             : renderImage(options, out, std::cerr, &console);

@@ -20,8 +20,9 @@ class BudgetExceeded(RequestError):
 
 
 class MemoryBudget:
-    def __init__(self, cap):
+    def __init__(self, cap, reclaim=None):
         self.cap = cap
+        self.reclaim = reclaim  # reclaim() frees kept bytes (a pool) when take() lacks room
         self._held = 0
         self._lock = threading.Lock()
 
@@ -30,14 +31,21 @@ class MemoryBudget:
         with self._lock:
             return self._held
 
-    def take(self, n, what):
+    def try_take(self, n):
+        """True when n more bytes fit, and then they are held."""
         with self._lock:
             if self._held + n > self.cap:
-                raise BudgetExceeded(
-                    f"server memory budget full: {what} needs {n} more bytes while {self._held} of "
-                    f"{self.cap} are held by requests in progress, queued jobs and uncollected results; "
-                    "try again once results are collected")
+                return False
             self._held += n
+            return True
+
+    def take(self, n, what):
+        if self.try_take(n) or (self.reclaim is not None and self.reclaim() and self.try_take(n)):
+            return
+        raise BudgetExceeded(
+            f"server memory budget full: {what} needs {n} more bytes while {self.held} of "
+            f"{self.cap} are held by requests in progress, queued jobs and uncollected results; "
+            "try again once results are collected")
 
     def give_back(self, n):
         with self._lock:

@@ -49,9 +49,10 @@ class ApiHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 64
 
-    def __init__(self, address, app, budget, limits):
+    def __init__(self, address, app, budget, pool, limits):
         self.app = app            # app.handle(request object, after_reply list) -> reply map
         self.budget = budget      # MemoryBudget shared with the job board
+        self.pool = pool          # FramePool: a body of a pooled size is read into a kept buffer
         self.max_body = limits.max_body
         self.keepalive = limits.keepalive
         self.stall = limits.stall
@@ -259,6 +260,9 @@ class ApiHandler(BaseHTTPRequestHandler):
                 release()
             budget.give_back(charges[0])
             self.server.activity.end()
+        # Whatever this request lent (its body, a result it sent) is free by now.
+        del body, reply, after_reply
+        self.server.pool.collect()
 
     def do_GET(self):
         self._refuse_route()
@@ -270,6 +274,9 @@ class ApiHandler(BaseHTTPRequestHandler):
         """The body as it arrived, or None after a stall, the client's leaving or a full
         budget (answered 503). Every piece is charged to the budget before it is read."""
         budget = self.server.budget
+        pooled = self.server.pool.lend_pooled(length)
+        if pooled is not None:
+            return self._read_body_into(pooled, charges)
         body = bytearray()
         try:
             while len(body) < length:
@@ -293,6 +300,31 @@ class ApiHandler(BaseHTTPRequestHandler):
             log.info("body closed after %d of %d bytes: %s", len(body), length,
                      f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
         if len(body) != length:
+            self.close_connection = True
+            return None
+        return body
+
+    def _read_body_into(self, body, charges):
+        """_read_body into a buffer of the body's length, charged whole before reading."""
+        try:
+            self.server.budget.take(len(body), f"a {len(body)}-byte request body")
+        except BudgetExceeded as e:
+            self.send_error(503, str(e))
+            return None
+        charges[0] += len(body)
+        got = 0
+        try:
+            with memoryview(body) as view:
+                while got < len(body):
+                    n = self.rfile.readinto1(view[got:])
+                    if not n:
+                        log.info("client left after %d of %d body bytes", got, len(body))
+                        break
+                    got += n
+        except (TimeoutError, OSError) as e:
+            log.info("body closed after %d of %d bytes: %s", got, len(body),
+                     f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
+        if got != len(body):
             self.close_connection = True
             return None
         return body

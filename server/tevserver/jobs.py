@@ -92,7 +92,8 @@ class JobBoard:
                 return True, False, None, None
             del self._jobs[job_id]
             held, job.result_bytes = job.result_bytes, 0
-            return True, True, job.result, lambda: self._budget.give_back(held)
+            result, job.result = job.result, None  # the reply holds it from here on
+            return True, True, result, lambda: self._budget.give_back(held)
 
     def progress(self, job_id):
         """Percent done, or None for an unknown id."""
@@ -150,38 +151,42 @@ class JobBoard:
             job = self._queue.get()
             if job is None:
                 return
-            with self._lock:
-                if self._jobs.get(job.id) is not job:
-                    self._release_input(job)
-                    self._release_result_locked(job)
-                    continue  # aborted while queued
-                job.state = RUNNING
-                self._running += 1
-            started = time.monotonic()
-            failed = False
-            try:
-                result = job.work(job)
-            except JobAborted:
-                log.info("job %s stopped at %d%%", job.id, job.progress)
-                result = None
-            except Exception as e:  # a job's fault must not take the worker down
-                failed = True
-                log.error("job %s failed: %s", job.id, describe(e))
-                log.debug("job %s failed", job.id, exc_info=True)
-                result = {"error": f"render failed: {describe(e)}"}
-            self._release_input(job)
-            with self._lock:
-                self._running -= 1
-                if self._jobs.get(job.id) is not job or result is None:
-                    self._release_result_locked(job)
-                    continue
-                if failed:  # an error text holds next to nothing
-                    self._budget.give_back(job.result_bytes)
-                    job.result_bytes = 0
-                job.result = result
-                job.progress = 100
-                job.state = DONE
-                job.finished_at = time.monotonic()
-                if not failed:
-                    log.info("job %s done in %.1f ms (%.1f ms queued)", job.id,
-                             (job.finished_at - started) * 1e3, (started - job.queued_at) * 1e3)
+            self._run(job)  # its locals, the result among them, end with it
+
+    def _run(self, job):
+        """Runs one job from the queue; a job aborted meanwhile is only let go."""
+        with self._lock:
+            if self._jobs.get(job.id) is not job:
+                self._release_input(job)
+                self._release_result_locked(job)
+                return  # aborted while queued
+            job.state = RUNNING
+            self._running += 1
+        started = time.monotonic()
+        failed = False
+        try:
+            result = job.work(job)
+        except JobAborted:
+            log.info("job %s stopped at %d%%", job.id, job.progress)
+            result = None
+        except Exception as e:  # a job's fault must not take the worker down
+            failed = True
+            log.error("job %s failed: %s", job.id, describe(e))
+            log.debug("job %s failed", job.id, exc_info=True)
+            result = {"error": f"render failed: {describe(e)}"}
+        self._release_input(job)
+        with self._lock:
+            self._running -= 1
+            if self._jobs.get(job.id) is not job or result is None:
+                self._release_result_locked(job)
+                return
+            if failed:  # an error text holds next to nothing
+                self._budget.give_back(job.result_bytes)
+                job.result_bytes = 0
+            job.result = result
+            job.progress = 100
+            job.state = DONE
+            job.finished_at = time.monotonic()
+            if not failed:
+                log.info("job %s done in %.1f ms (%.1f ms queued)", job.id,
+                         (job.finished_at - started) * 1e3, (started - job.queued_at) * 1e3)

@@ -41,9 +41,10 @@ def _string_entry(request, key, where):
 
 
 class Protocol:
-    def __init__(self, board, render_options=render.RenderOptions()):
+    def __init__(self, board, render_options=render.RenderOptions(), lend=None):
         self._board = board
         self._render_options = render_options
+        self._lend = lend  # lend(nbytes) -> flat uint8 array for a render's output
         self._methods = {
             "call_plugin": self._call_plugin,
             "get_result": self._get_result,
@@ -93,9 +94,9 @@ class Protocol:
     def _render(self, request, args):
         job_id = _string_entry(request, "request_id", "call_plugin 'render'")
         frame, params = render.prepare(args)
-        options = self._render_options
+        options, lend = self._render_options, self._lend
         size = len(frame.pixels)
-        queued = self._board.submit(job_id, lambda job: render.run(frame, params, job, options),
+        queued = self._board.submit(job_id, lambda job: render.run(frame, params, job, options, lend),
                                     input_bytes=size, result_bytes=size)
         log.info("render %s: %dx%dx%d at %d bits, %s%s", job_id, frame.width, frame.height,
                  frame.channels, frame.bit_depth, render.TYPE_NAMES[params.type],
@@ -113,8 +114,9 @@ class Protocol:
         if release is not None:
             after_reply.append(release)
         if not found:
-            raise RequestError(f"get_result: no job with request id '{job_id}' "
-                               "(never queued, aborted, already collected or expired)")
+            # Never queued, aborted, already collected or expired. Kept short: the
+            # plug-in draws this text as one line into the frame.
+            raise RequestError(f"get_result: no job with request id '{job_id}'")
         return {"result": result} if done else PENDING
 
     def _get_progress(self, request, after_reply):

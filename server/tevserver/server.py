@@ -16,6 +16,7 @@ import threading
 
 from . import settings
 from .budget import MemoryBudget, map_large_blocks_alone
+from .pool import FramePool
 from .http_front import ApiHTTPServer
 from .jobs import JobBoard
 from .protocol import Protocol
@@ -43,10 +44,12 @@ class Server:
         self._idle_timeout = idle_timeout
         map_large_blocks_alone()
         self.budget = MemoryBudget(memory_budget)
+        self.pool = FramePool(self.budget)
+        self.budget.reclaim = self.pool.reclaim
         self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl, self.budget)
         try:
-            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options), self.budget,
-                                        Limits(max_body, keepalive, stall, max_connections))
+            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options, self.pool.lend),
+                                        self.budget, self.pool, Limits(max_body, keepalive, stall, max_connections))
         except BaseException:
             self._board.close()
             raise

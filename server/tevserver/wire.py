@@ -119,7 +119,7 @@ _DECODER_FAULTS = {
 def decode_request(body, plan=None):
     """The request object of a body; RequestError when it is no MessagePack object.
     With the body's plan, its large bins decode to memoryviews into body."""
-    if not body:
+    if len(body) == 0:
         raise RequestError("the request body is empty; expected one MessagePack map")
     source, ext_hook = body, msgpack.ExtType
     if plan is not None and plan.bins:
@@ -183,6 +183,7 @@ def encode_reply(reply):
             head += msgpack.packb(obj, use_bin_type=True, use_single_float=False)
 
     emit(reply)
+    emit = None  # emit refers to itself: without this the cycle, and the frames in chunks, wait for the GC
     if head or not chunks:
         chunks.append(head)
     return chunks

@@ -1,9 +1,17 @@
-// tev-host's command line and its two commands, run in-process.
+// tev-host's command line and its two commands, run in-process with a test
+// effect: resuming with --skip-existing, a closed output, the console capture.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include "Commands.h"
+#include "ConsoleCapture.h"
 #include "ImageFiles.h"
 
 namespace TEV::Host::Cli {
@@ -68,6 +76,84 @@ TEST(TevHostCommands, ListsParametersAndRendersAPngThroughThePlugin) {
     err.str("");
     EXPECT_EQ(renderImage(bad_value, out, err), kExitFailed);
     EXPECT_EQ(err.str(), "tev-host: parameter \"Gain\" needs a number, not 'loud'\n");
+}
+
+}  // namespace
+}  // namespace TEV::Host::Cli
+
+namespace TEV::Host::Cli {
+namespace {
+
+std::vector<std::string> renderWords(const std::string& in, const std::string& out, std::vector<std::string> more) {
+    std::vector<std::string> words = {"render", TEST_EFFECT_PATH, "--in", in, "--out", out, "--log", "cli_test.log"};
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+}
+
+void writeFrames(const std::string& folder, int count) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (int n = 1; n <= count; ++n) {
+        PixelWorld picture(6, 4, 8);
+        picture.fill(Rgba{0.1f * n, 0.2f, 1.0f, 1.0f});
+        writePng(folder + "/f_000" + std::to_string(n) + ".png", picture);
+    }
+}
+
+TEST(TevHostCommands, SkipExistingResumesAStoppedRunAndAClosedOutputStopsIt) {
+    writeFrames("cli_test_seq", 4);
+    std::filesystem::remove_all("cli_test_seq_out");
+    std::ostringstream out, err;
+    ASSERT_EQ(renderImage(parse(renderWords("cli_test_seq/f_%04d.png", "cli_test_seq_out/g_%04d.png", {})), out, err),
+              kExitOk)
+        << err.str();
+    std::filesystem::remove("cli_test_seq_out/g_0003.png");
+    std::ofstream("cli_test_seq_out/g_0002.png") << "kept as it is";
+
+    out.str("");
+    ASSERT_EQ(renderImage(parse(renderWords("cli_test_seq/f_%04d.png", "cli_test_seq_out/g_%04d.png",
+                                            {"--skip-existing"})),
+                          out, err),
+              kExitOk)
+        << err.str();
+    EXPECT_NE(out.str().find("frame 2  cli_test_seq/f_0002.png -> cli_test_seq_out/g_0002.png  0.00 s  skipped "
+                             "(output exists)"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("1 of 4 frames written"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find(", 3 skipped"), std::string::npos) << out.str();
+    EXPECT_EQ(readPng("cli_test_seq_out/g_0003.png").width(), 6);
+    std::ifstream kept("cli_test_seq_out/g_0002.png");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), "kept as it is");
+
+    // The frame lines' stream fails at once (a closed pipe): the run stops
+    // after the first frame, with its summary on the error stream.
+    std::filesystem::remove_all("cli_test_seq_out");
+    std::ostringstream closed;
+    closed.setstate(std::ios::badbit);
+    err.str("");
+    EXPECT_EQ(renderImage(parse(renderWords("cli_test_seq/f_%04d.png", "cli_test_seq_out/g_%04d.png", {})), closed,
+                          err),
+              128 + SIGPIPE);
+    EXPECT_NE(err.str().find("total: 1 of 4 frames written"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("3 not started"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("tev-host: stopped: the frame lines' output was closed"), std::string::npos) << err.str();
+}
+
+TEST(ConsoleCapture, HandsOverThePluginsTextAsWholeLinesAndKeepsTheOriginalOutput) {
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    {
+        ConsoleCapture capture([&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.push_back(line);
+        });
+        std::printf("welcome!");  // no line feed: it waits for the rest of its line
+        std::cout << "ExamplePlugin\nframe 0 of the plug-in\r\n" << std::flush;
+        std::printf("At line 185");  // the last text, without a line feed
+        ASSERT_GE(capture.originalStdout(), 3);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"welcome!ExamplePlugin", "frame 0 of the plug-in", "At line 185"}));
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
 TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
     // --opt=value, options before the plug-in, after it, and after --.
     CliOptions o = parse({"--threads=2", "render", "--in=a.png", "fx.so", "--out", "o_%04d.exr", "--frames=10-",
-                          "--alpha=input", "--skip-existing", "--layer", "beauty", "--report", "-"});
+                          "--alpha=input", "--skip-existing", "--layer", "beauty", "--report", "-", "--exr-float"});
     EXPECT_EQ(o.action, Action::Render);
     EXPECT_EQ(o.plugin, "fx.so");
     EXPECT_EQ(o.threads, 2u);
@@ -69,6 +69,7 @@ TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
     EXPECT_TRUE(o.skip_existing);
     EXPECT_EQ(o.layer, "beauty");
     EXPECT_EQ(o.report_file, "-");
+    EXPECT_TRUE(o.exr_float);
     EXPECT_EQ(parse({"render", "--in", "a.png", "--out", "b.png", "--", "-fx.so"}).plugin, "-fx.so");
     o = parse({"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "1-100x2"});
     EXPECT_EQ(o.first_frame, 1);

@@ -101,7 +101,35 @@ class BodyTest(unittest.TestCase):
         self.assertIn("image", client.wait_result("first")["result"]["result"])
         self.assertEqual(client.render("second", frame, ADJUSTED), {"status": "queued"})
         self.assertIn("image", client.wait_result("second")["result"]["result"])
-        self.assertTrue(wait_for(lambda: server.budget.held == 0))
+        # What is left is kept for the next frame, and given up when a request needs the room.
+        self.assertTrue(wait_for(lambda: server.budget.held == server.pool.pooled_bytes > 0))
+        status, reply = client.post(msgpack.packb({"method": "open_tev_app", "pad": b"\0" * (15 << 20)}))
+        self.assertEqual((status, reply), (200, {"result": {"ok": True}}))
+        self.assertTrue(wait_for(lambda: server.budget.held == server.pool.pooled_bytes))
+        self.assertLess(server.pool.pooled_bytes, 2 << 20)
+
+
+class FramePoolTest(unittest.TestCase):
+    def test_frames_of_one_size_reuse_buffers_and_come_back_exact(self):
+        server = start_server(self)
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        lent = []
+        real = server.pool.lend_pooled
+
+        def counting(nbytes):
+            got = real(nbytes)
+            lent.append(got is not None)
+            return got
+        server.pool.lend_pooled = counting
+        width, height = 700, 500
+        for n in range(4):
+            samples = [(i * 7 + n) % 256 for i in range(width * 3)]
+            img = image(width, height, 3, 8, samples * height)
+            client.render(f"f{n}", img, ADJUSTED)
+            got = samples_of(client.wait_result(f"f{n}")["result"]["result"]["image"])
+            self.assertEqual(got, expected_samples(samples, 3, 8, ADJUSTED) * height)
+        self.assertTrue(any(lent[2:]), lent)  # later bodies and outputs land in kept buffers
 
 
 class HeldBytesTest(unittest.TestCase):

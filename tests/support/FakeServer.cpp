@@ -53,6 +53,8 @@ const char* reason(int status) {
         case 200: return "OK";
         case 400: return "Bad Request";
         case 404: return "Not Found";
+        case 413: return "Content Too Large";
+        case 417: return "Expectation Failed";
         case 500: return "Internal Server Error";
         default: return "Status";
     }
@@ -106,6 +108,7 @@ const char* name(Misbehaviour m) {
         case Misbehaviour::huge_string_header: return "huge_string_header";
         case Misbehaviour::deep_nesting: return "deep_nesting";
         case Misbehaviour::wrong_kinds: return "wrong_kinds";
+        case Misbehaviour::close_after_answer: return "close_after_answer";
     }
     return "unknown";
 }
@@ -181,7 +184,7 @@ int listenOnLoopback(const char* who, int port, int backlog, int* bound_port) {
 FakeServer::FakeServer(int port) {
     if (pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("FakeServer: pipe2 failed");
     try {
-        listen_fd_ = listenOnLoopback("FakeServer", port, 64);
+        listen_fd_ = listenOnLoopback("FakeServer", port, 64, &port_);
     } catch (...) {
         close(wake_pipe_[0]);
         close(wake_pipe_[1]);
@@ -429,6 +432,9 @@ bool FakeServer::deliver(int fd, const ReceivedRequest& request, Answer answer) 
             return sendResponse(fd, answer.status, regular);
         case Misbehaviour::http_500:
             return sendResponse(fd, 500, regular);
+        case Misbehaviour::close_after_answer:
+            sendResponse(fd, answer.status, regular);
+            return false;
         case Misbehaviour::http_404:
             return sendResponse(fd, 404, "no such endpoint");
         case Misbehaviour::empty_body:

@@ -68,6 +68,7 @@ enum class Misbehaviour {
     huge_string_header,    // a str header claiming 2^32-1 bytes and two bytes
     deep_nesting,          // 100000 nested one-element arrays
     wrong_kinds,           // the method's reply entries with the wrong kinds (see FakeServer.cpp)
+    close_after_answer,    // the regular answer, then the connection closes (no keep-alive)
 };
 
 // The misbehaviour's name as written above.
@@ -127,12 +128,16 @@ class FakeServer {
 public:
     using Handler = std::function<Answer(const ReceivedRequest&)>;
 
-    // Listens on 127.0.0.1:port; throws std::runtime_error when it can't.
+    // Listens on 127.0.0.1:port (0: a free port); throws std::runtime_error
+    // when it can't.
     explicit FakeServer(int port = kServerPort);
     // Stops: stalled answers are released, connections closed, threads joined.
     ~FakeServer();
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
+
+    // The port it listens on.
+    int port() const { return port_; }
 
     // ---- script ----
     void setJobScript(JobScript script);
@@ -181,6 +186,7 @@ private:
     bool pause(std::chrono::milliseconds delay);
 
     int listen_fd_ = -1;
+    int port_ = 0;
     int wake_pipe_[2] = {-1, -1};
     std::thread acceptor_;
 

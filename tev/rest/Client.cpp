@@ -37,7 +37,12 @@ void Client::cleanupCURL() {
 
 std::int32_t Client::curlReferences() { return curl_init_count.load(); }
 
-Client::Client() : lib_version(getImplementationVersion()), port(TEV_SERVER_PORT) {
+Client::Client() : Client(TEV_SERVER_PORT, true) {}
+
+Client::Client(std::int32_t port) : Client(port, false) {}
+
+Client::Client(std::int32_t server_port, bool launches)
+    : lib_version(getImplementationVersion()), port(server_port), launches_server(launches) {
     holds_curl_reference = initCURL();
     if (!holds_curl_reference) detail::printLine("Failed to initialize cURL globally");
     curl_handle = curl_easy_init();

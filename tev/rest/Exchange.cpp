@@ -225,7 +225,7 @@ void Client::exchange(const EncodedMessage& body, ReceivedMessage& reply) {
         // The server answered, so retrying or launching would not help.
         if (outcome == Attempt::TooLarge) throw TEVErr(ErrorDecodingMessage, failure, "");
 
-        if (!launch_attempted.load()) {
+        if (launches_server && !launch_attempted.load()) {
             detail::say("Cannot connect to TEV... trying to start it (" + failure + ")");
             start_server();  // reports by its result and launch_attempted; never throws
         } else {

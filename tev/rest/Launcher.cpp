@@ -118,6 +118,11 @@ bool Client::start_server() {
         ~MarkAttempted() { flag.store(true); }
     } mark{launch_attempted};
 
+    if (!launches_server) {
+        detail::say("Not starting the server: this client talks to port " + std::to_string(port) +
+                    ", the server would listen on the build's port");
+        return false;
+    }
     try {
         std::string server_dir = GetTEVRoot() + "/Server";
         std::replace(server_dir.begin(), server_dir.end(), '\\', '/');

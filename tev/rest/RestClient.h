@@ -59,7 +59,14 @@ public:
 
     // Initialises libcurl's global state (shared, counted) and the handle.
     // Never throws: failures are printed and leave a client whose exchanges fail.
+    // The client talks to the build's fixed port and launches the server once
+    // per outage when it can't be reached: the plug-in's client.
     Client();
+    // The same, talking to `port` on the loopback interface instead, for tools
+    // that examine a server at a port chosen at run time. Such a client never
+    // launches a server: the launcher starts the build's server, which listens
+    // on the fixed port, not on `port`.
+    explicit Client(std::int32_t port);
     // Releases the handle and this client's share of libcurl's global state.
     ~Client();
     Client(const Client&) = delete;
@@ -140,11 +147,14 @@ public:
 
     // Starts the server once: spawns its runtime from the install folder with
     // its output appended to Logs/launcher.log. True when the process was
-    // spawned. Never throws; always leaves launch_attempted true.
+    // spawned; false without trying for a client of another port. Never
+    // throws; always leaves launch_attempted true.
     bool start_server();
 
 private:
     enum class Attempt { Ok, Failed, TooLarge };
+
+    Client(std::int32_t port, bool launches_server);
     // Nodes of a request sent from bytes that lie elsewhere (encode_referencing).
     using References = std::vector<std::pair<const Dict*, ByteSpan>>;
 
@@ -174,6 +184,7 @@ private:
     std::string lib_version;
     std::string base_url = "http://127.0.0.1";  // loopback only
     std::int32_t port;
+    bool launches_server;               // false for a client of another port
     std::atomic<std::int32_t> render_timeout{30};
     std::atomic<std::uint64_t> max_reply_bytes{kDefaultMaxReplyBytes};
     bool holds_curl_reference = false;  // this client's initCURL succeeded

@@ -1,0 +1,55 @@
+// One conformance check: its name, what it demands of a server, and how it
+// runs against the server under test.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RestClient.h"
+
+namespace TEV {
+namespace Conform {
+
+// The server under test, as every check reaches it.
+struct Target {
+    int port = 0;
+    // Longest wait for a job's result: the plug-in's render time-out.
+    int timeout_seconds = 30;
+
+    // A new client of the server, set up as the plug-in sets up its own: the
+    // plug-in's identity and render time-out, on `port`. It never launches a
+    // server.
+    std::unique_ptr<Rest::Client> connect() const;
+};
+
+// What one run of a check concluded.
+struct Verdict {
+    bool passed = false;
+    std::string got;  // what the server did, in a few words
+
+    static Verdict pass(std::string got) { return {true, std::move(got)}; }
+    static Verdict fail(std::string got) { return {false, std::move(got)}; }
+};
+
+struct Check {
+    std::string name;                // "group.name"
+    bool required = true;            // false: informational, never fails the run
+    std::vector<std::string> needs;  // checks that must pass first in a full run
+    std::string meaning;             // one sentence for --list and the README
+    std::string expected;            // what a conforming server does, for the report
+    // Runs the check. Failures of the server link (TEV::TEVErr) and of the
+    // standard library may escape; the runner turns them into a failed verdict.
+    std::function<Verdict(const Target&)> run;
+};
+
+// Every check, in the order of a full run (each after the checks it needs).
+const std::vector<Check>& allChecks();
+
+// The checks that `selector` names: one check by its full name, or every
+// check of a group ("job" or "job."). Empty when nothing matches.
+std::vector<const Check*> selectChecks(const std::string& selector);
+
+}  // namespace Conform
+}  // namespace TEV

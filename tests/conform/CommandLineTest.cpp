@@ -1,0 +1,106 @@
+// tev-conform as a user runs it: exit status, the table, JSON, and what it
+// says when nothing answers.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ConformingFake.h"
+
+namespace TEV {
+namespace Test {
+namespace {
+
+struct Ran {
+    int status = -1;
+    std::string out;  // standard output, then standard error
+};
+
+// Runs tev-conform with `args` (shell words) and collects what it prints.
+Ran conform(const std::string& args) {
+    const std::string command = std::string("\"") + TEV_CONFORM_PROGRAM + "\" " + args + " 2>&1";
+    Ran run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+// A port on which nothing listens (it was free a moment ago).
+int freePort() {
+    int port = 0;
+    close(listenOnLoopback("freePort", 0, 1, &port));
+    return port;
+}
+
+TEST(CommandLine, ATableLinePerCheckAndTheVerdict) {
+    ConformingFake server(Fault::no_keep_alive);
+    const Ran run = conform("--port " + std::to_string(server.port()) + " --only transport.post --only "
+                            "transport.keep-alive --only envelope");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("Checking the server at 127.0.0.1:" + std::to_string(server.port())), std::string::npos);
+    EXPECT_NE(run.out.find("PASS  transport.post "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("FAIL  transport.keep-alive "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("got: exchange 2 needed a new connection"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("PASS  envelope.identity "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("PASS  envelope.unknown-method "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 check(s) against http://127.0.0.1:" + std::to_string(server.port()) +
+                           "/api: required 3 passed, 1 failed, 0 skipped"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("The server does not conform. Failed: transport.keep-alive"), std::string::npos);
+}
+
+TEST(CommandLine, JsonForMachinesAndExitZeroWhenEverythingPasses) {
+    ConformingFake server;
+    const Ran run = conform("--port " + std::to_string(server.port()) + " --json --only job.call --only errors");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.rfind("{\"server\": \"http://127.0.0.1:", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\"conforms\": true"), std::string::npos);
+    EXPECT_NE(run.out.find("\"required\": {\"passed\": 3, \"failed\": 0, \"skipped\": 0}"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("{\"name\": \"errors.result-text\", \"required\": true, \"status\": \"pass\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("PASS"), std::string::npos) << "no table in JSON mode";
+}
+
+TEST(CommandLine, ClientDiagnosticsStayOffTheReportUnlessVerbose) {
+    ConformingFake server(Fault::unknown_method_drops);
+    const std::string args = "--port " + std::to_string(server.port()) + " --only envelope.unknown-method";
+    const Ran quiet = conform(args);
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out.find("[TEV]"), std::string::npos) << quiet.out;
+    EXPECT_NE(quiet.out.find("(last attempt: CURL Error: "), std::string::npos) << quiet.out;
+    const Ran verbose = conform(args + " --verbose");
+    EXPECT_NE(verbose.out.find("[TEV] Cannot connect to TEV... (CURL Error: "), std::string::npos) << verbose.out;
+    EXPECT_EQ(verbose.out.find("trying to start it"), std::string::npos) << "the checker never launches a server";
+}
+
+TEST(CommandLine, NothingListeningAndBadArgumentsAreSaidPlainly) {
+    const int port = freePort();
+    const Ran none = conform("--port " + std::to_string(port));
+    EXPECT_EQ(none.status, 3);
+    EXPECT_EQ(none.out, "tev-conform: nothing is listening on 127.0.0.1:" + std::to_string(port) +
+                            " (Connection refused); start the server first, or give its port with --port\n");
+
+    const Ran bad = conform("--port http://localhost");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "tev-conform: --port needs a TCP port number from 1 to 65535, not 'http://localhost'\n");
+
+    const Ran list = conform("--list");
+    EXPECT_EQ(list.status, 0);
+    for (const char* name : {"transport.post", "job.collect-once", "timing.round-trip", "concurrency.clients"})
+        EXPECT_NE(list.out.find(name), std::string::npos) << name;
+    EXPECT_NE(conform("--help").out.find("Exit status: 0 every required check passed"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace TEV

@@ -1,0 +1,98 @@
+// A whole run of the checker against the reference server.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "Report.h"
+
+extern char** environ;
+
+namespace TEV {
+namespace Test {
+namespace {
+
+using namespace Conform;
+
+// The reference server from the source tree, on a free port, for as long as
+// the object lives.
+class ReferenceServer {
+public:
+    ReferenceServer() {
+        int to_child[2], from_child[2];
+        if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0)
+            throw std::runtime_error("ReferenceServer: pipe2 failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+        const char* argv[] = {TEV_CONFORM_PYTHON, "-B", TEV_CONFORM_REFERENCE_SCRIPT, TEV_CONFORM_SERVER_SOURCE,
+                              nullptr};
+        const int rc = posix_spawn(&pid_, TEV_CONFORM_PYTHON, &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(to_child[0]);
+        close(from_child[1]);
+        stdin_ = to_child[1];
+        if (rc != 0) {
+            close(from_child[0]);
+            throw std::runtime_error(std::string("ReferenceServer: can't start ") + TEV_CONFORM_PYTHON);
+        }
+        FILE* out = fdopen(from_child[0], "r");
+        if (out == nullptr || std::fscanf(out, "%d", &port_) != 1) {
+            if (out) std::fclose(out);
+            throw std::runtime_error("ReferenceServer: the server printed no port");
+        }
+        std::fclose(out);
+    }
+
+    ~ReferenceServer() {
+        close(stdin_);  // the server stops when its input closes
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    ReferenceServer(const ReferenceServer&) = delete;
+    ReferenceServer& operator=(const ReferenceServer&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    pid_t pid_ = 0;
+    int stdin_ = -1;
+    int port_ = 0;
+};
+
+TEST(ReferenceServer, PassesEveryCheck) {
+    ReferenceServer server;
+    Target target;
+    target.port = server.port();
+    std::vector<const Check*> all;
+    for (const Check& check : allChecks()) all.push_back(&check);
+    const std::vector<Outcome> outcomes = runChecks(target, all, RunSettings{});
+
+    std::string table;
+    for (const Outcome& o : outcomes) table += reportLine(o) + "\n";
+    std::printf("%s%s", table.c_str(), summaryText(outcomes, target).c_str());
+    ASSERT_EQ(outcomes.size(), allChecks().size());
+    for (const Outcome& o : outcomes) EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace TEV
