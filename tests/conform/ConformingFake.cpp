@@ -202,8 +202,15 @@ Answer ConformingFake::getResult(const Dict& message) {
         }
     }
     Job& job = it->second;
-    Dict result = job.failure.empty() ? map({{"result", map({{"image", job.image}})}}) : map({{"error", job.failure}});
-    if (fault_ != Fault::results_repeat) jobs_.erase(it);
+    const bool keep = fault_ == Fault::results_repeat;
+    Dict result;
+    if (job.failure.empty()) {
+        // Frames are large: moved out when the job goes (an initializer list would copy).
+        result["result"]["image"] = keep ? job.image : std::move(job.image);
+    } else {
+        result["error"] = job.failure;
+    }
+    if (!keep) jobs_.erase(it);
     return Answer::result(std::move(result));
 }
 
