@@ -28,6 +28,16 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtr
 // PF_Cmd_SMART_RENDER: checks the worlds out and runs UniversalRender.
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);
 
+// PF_Cmd_RENDER, which only a host without smart rendering sends: runs
+// UniversalRender on the input layer in params[0] and `output`, with the
+// values of the params array (nothing is checked out), at 8 bits or at 16
+// where the worlds are marked deep. A frame in any other pixel format (float)
+// is copied to the output unchanged with a log line. No output world: 0 and
+// nothing done; a params array without the effect's parameters, a layer
+// without pixels: PF_Err_BAD_CALLBACK_PARAM; worlds of different sizes: the
+// same, with a log line.
+PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output);
+
 // The host tag of the identification line: "ae" or "premiere" (or nothing)
 // followed by the effect-API major version.
 std::string appid(PF_InData* in_data);

@@ -8,7 +8,8 @@
 
 namespace {
 
-PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], void* extra) {
+PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+               void* extra) {
     // Commands after global setup need the global record.
     auto needsGlobal = [&]() { return GlobalOf(out_data) != nullptr; };
     switch (cmd) {
@@ -34,8 +35,17 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
         case PF_Cmd_SMART_RENDER:
             if (!needsGlobal()) return PF_Err_INTERNAL_STRUCT_DAMAGED;
             return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
+        case PF_Cmd_FRAME_SETUP:
+        case PF_Cmd_FRAME_SETDOWN:
+            // A host without smart rendering brackets PF_Cmd_RENDER with these;
+            // the frame needs nothing set up.
+            return PF_Err_NONE;
+        case PF_Cmd_RENDER:
+            // Only a host without smart rendering sends it.
+            if (!needsGlobal()) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+            return Render(in_data, out_data, params, output);
         default:
-            // No about box, no dialog, no non-smart render path.
+            // No about box, no dialog.
             return PF_Err_NONE;
     }
 }
@@ -43,12 +53,12 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 }  // namespace
 
 extern "C" DllExport PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                       PF_ParamDef* params[], PF_LayerDef* /*output*/, void* extra) {
+                                       PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
     if (!in_data || !out_data) return PF_Err_BAD_CALLBACK_PARAM;
     try {
         // Every suite the handlers acquire is released before this returns.
         AEGP_SuiteHandler suites(in_data->pica_basicP);
-        return dispatch(cmd, in_data, out_data, params, extra);
+        return dispatch(cmd, in_data, out_data, params, output, extra);
     } catch (PF_Err thrown) {
         return thrown;
     } catch (...) {

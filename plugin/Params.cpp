@@ -111,10 +111,16 @@ PF_Err GetParams(PF_InData* in_data, PF_OutData* /*out_data*/, PluginParams* par
         if (err != PF_Err_NONE) return err;
         checked_out.push_back(&def);
     }
-    params->brightness = static_cast<float>(defs[PARAM_BRIGHTNESS].u.fs_d.value);
-    params->contrast = static_cast<float>(defs[PARAM_CONTRAST].u.fs_d.value);
-    params->saturation = static_cast<float>(defs[PARAM_SATURATION].u.fs_d.value);
-    params->enable_effect = defs[PARAM_ENABLE].u.bd.value != 0;
-    params->type = defs[PARAM_TYPE].u.pd.value;
+    const PF_ParamDef* values[PARAM_COUNT];
+    for (A_long index = 0; index < PARAM_COUNT; ++index) values[index] = &defs[index];
+    CopyParamValues(values, params);
     return PF_Err_NONE;
+}
+
+void CopyParamValues(const PF_ParamDef* const defs[], PluginParams* params) {
+    params->brightness = static_cast<float>(defs[PARAM_BRIGHTNESS]->u.fs_d.value);
+    params->contrast = static_cast<float>(defs[PARAM_CONTRAST]->u.fs_d.value);
+    params->saturation = static_cast<float>(defs[PARAM_SATURATION]->u.fs_d.value);
+    params->enable_effect = defs[PARAM_ENABLE]->u.bd.value != 0;
+    params->type = defs[PARAM_TYPE]->u.pd.value;
 }

@@ -62,6 +62,13 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data);
 // check-out is the result.
 PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, PluginParams* params);
 
+// Copies the frame's values out of parameter definitions indexed like
+// ParamIndex (defs[PARAM_BRIGHTNESS] ... defs[PARAM_TYPE]; the others are not
+// read): the sliders narrowed to float, the checkbox as a bool, the popup's
+// 1-based item number. Shared by GetParams and the params array that a host
+// without smart rendering passes with PF_Cmd_RENDER.
+void CopyParamValues(const PF_ParamDef* const defs[], PluginParams* params);
+
 // PF_Cmd_USER_CHANGED_PARAM: the Reconnect button re-arms the server launch
 // and stamps the hidden time stamp; any other index is reported to the server.
 PF_Err UserChangedParam(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],

@@ -59,6 +59,11 @@ inline constexpr char kGlobalSetupErrorPrefix[] = "Error in GlobalSetup: ";
 inline constexpr char kSequenceSetupLibraryErrorPrefix[] = "TEV Error in SequenceSetup: ";
 inline constexpr char kSequenceSetupErrorPrefix[] = "Error in SequenceSetup: ";
 inline constexpr char kSetdownErrorPrefix[] = "Could not set down gracefully: ";
+// PF_Cmd_RENDER (a host without smart rendering) on a frame it leaves to the
+// render bridge's own lines: worlds of different sizes, or a frame it passes on
+// unchanged: "<prefix>a frame in pixel format '<code>' (output '<code>')<suffix>".
+inline constexpr char kNonSmartRenderErrorPrefix[] = "Error in Render: ";
+inline constexpr char kPassedOnUnchanged[] = " can't be processed without smart rendering; it is passed on unchanged";
 // Global setdown's first line is "At line 185" and a line break; log readers
 // have long matched that fixed line, so it stays as it is.
 inline constexpr char kSetdownLinePrefix[] = "At line ";

@@ -186,7 +186,7 @@ PF_UtilCallbacks makeUtilCallbacks() {
     TEV_HOST_UNSUPPORTED(u, composite_rect, kUtilCallbacks);
     TEV_HOST_UNSUPPORTED(u, blend, kUtilCallbacks);
     TEV_HOST_UNSUPPORTED(u, convolve, kUtilCallbacks);
-    TEV_HOST_UNSUPPORTED(u, copy, kUtilCallbacks);
+    u.copy = &copyWorld;
     TEV_HOST_UNSUPPORTED(u, fill, kUtilCallbacks);
     TEV_HOST_UNSUPPORTED(u, gaussian_kernel, kUtilCallbacks);
     u.iterate = &iterate8;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <thread>
 
 #include "HostImpl.h"
@@ -115,11 +116,12 @@ void HeadlessHost::Impl::fillInData(PF_InData& in, CallContext& ctx, Instance* i
     // through the const sequence-data suite.
     bool threaded_render = frame && (out_flags2 & PF_OutFlag2_SUPPORTS_THREADED_RENDERING);
     in.sequence_data = inst && !threaded_render ? inst->sequence_data : nullptr;
+    in.frame_data = frame ? frame->frame_data : nullptr;
     in.pica_basicP = const_cast<SPBasicSuite*>(&basic_suite);
 }
 
 CommandResult HeadlessHost::Impl::dispatch(PF_Cmd cmd, Instance* inst, PF_ParamDef** params, void* extra,
-                                           Frame* frame, PF_OutData* out_override) {
+                                           Frame* frame, PF_OutData* out_override, PF_EffectWorld* output) {
     if (!library.isOpen()) {
         throw HostError("cannot send " + commandName(cmd) + ": no plug-in is loaded");
     }
@@ -142,7 +144,7 @@ CommandResult HeadlessHost::Impl::dispatch(PF_Cmd cmd, Instance* inst, PF_ParamD
         CurrentHostScope current(this);
         LiveContextScope live(&ctx);
         try {
-            err = library.entry()(cmd, &in, &out, params, nullptr, extra);
+            err = library.entry()(cmd, &in, &out, params, output, extra);
         } catch (...) {
             // A C entry point must not throw; the host treats it as a failed command.
             err = PF_Err_INTERNAL_STRUCT_DAMAGED;
@@ -162,15 +164,26 @@ CommandResult HeadlessHost::Impl::dispatch(PF_Cmd cmd, Instance* inst, PF_ParamD
 // HeadlessHost
 // ---------------------------------------------------------------------------
 
-HostOptions HostOptions::premiereWithoutAegp() {
+const char* profileName(HostProfile profile) {
+    return profile == HostProfile::PremierePro ? "PremierePro" : "AfterEffects";
+}
+
+std::ostream& operator<<(std::ostream& out, HostProfile profile) { return out << profileName(profile); }
+
+HostOptions HostOptions::forProfile(HostProfile profile) {
     HostOptions o;
-    o.app = HostApp::PremierePro;
-    for (const char* name : {kAEGPUtilitySuite, kAEGPPFInterfaceSuite, kAEGPEffectSuite, kAEGPStreamSuite,
-                             kAEGPDynamicStreamSuite, kAEGPPersistentDataSuite}) {
-        o.withheld_suites.push_back(SuiteId{name, SuiteId::kAnyVersion});
+    if (profile == HostProfile::PremierePro) {
+        o.app = HostApp::PremierePro;
+        for (const char* name : {kAEGPUtilitySuite, kAEGPPFInterfaceSuite, kAEGPEffectSuite, kAEGPStreamSuite,
+                                 kAEGPDynamicStreamSuite, kAEGPPersistentDataSuite}) {
+            o.withheld_suites.push_back(SuiteId{name, SuiteId::kAnyVersion});
+        }
+        o.render_commands = RenderCommands::NonSmart;
     }
     return o;
 }
+
+HostOptions HostOptions::premiereWithoutAegp() { return forProfile(HostProfile::PremierePro); }
 
 HeadlessHost::HeadlessHost(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
@@ -439,6 +452,11 @@ RenderResult HeadlessHost::render(InstanceId id, const PixelWorld& input, const 
     frame.request.rect = whole ? PF_LRect{0, 0, input.width(), input.height()} : options.request;
     frame.request.field = PF_Field_FRAME;
     frame.request.channel_mask = PF_ChannelMask_ARGB;
+    if (h.options.render_commands == RenderCommands::NonSmart) {
+        RenderResult result = h.renderNonSmart(inst, frame);
+        result.output = std::move(frame.output);
+        return result;
+    }
 
     RenderResult result;
     PF_PreRenderInput pre_in{};

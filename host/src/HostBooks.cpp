@@ -60,6 +60,7 @@ std::vector<std::string> HeadlessHost::unbalanced() const {
     pair("parameters checked out", b.params_checked_out, b.params_checked_in, "checked in");
     pair("pre-render data handed out", b.pre_render_data_handed_out, b.pre_render_data_freed,
          "freed through the delete callback");
+    pair("frames set up", b.frames_set_up, b.frames_set_down, "set down");
     pair("effect references made", b.effect_refs_made, b.effect_refs_disposed, "disposed");
     pair("stream references made", b.stream_refs_made, b.stream_refs_disposed, "disposed");
     pair("stream values made", b.stream_values_made, b.stream_values_disposed, "disposed");

@@ -70,6 +70,7 @@ struct Frame {
     PF_RenderRequest request{};
     std::map<A_long, PF_ParamIndex> layer_checkouts;  // checkout id → parameter index
     A_long time = 0;
+    PF_Handle frame_data = nullptr;  // set at frame setup (non-smart rendering)
 };
 
 // The application's persistent data: section -> key -> text.
@@ -127,9 +128,11 @@ struct HeadlessHost::Impl {
     unsigned iterateThreads() const;
     Instance& instance(InstanceId id) const;  // HostError when unknown
 
-    // Sends one command; `params` may be null.
+    // Sends one command; `params` and `output` may be null.
     CommandResult dispatch(PF_Cmd cmd, Instance* inst, PF_ParamDef** params, void* extra,
-                           Frame* frame, PF_OutData* out_override = nullptr);
+                           Frame* frame, PF_OutData* out_override = nullptr, PF_EffectWorld* output = nullptr);
+    // FRAME_SETUP, RENDER and FRAME_SETDOWN of `frame` (RenderCommands::NonSmart).
+    RenderResult renderNonSmart(Instance& inst, Frame& frame);
     void fillInData(PF_InData& in, CallContext& ctx, Instance* inst, Frame* frame) const;
 };
 
@@ -174,6 +177,9 @@ const void* findSuite(const std::string& name, int version);
 SPBasicSuite makeBasicSuite();
 PF_PreRenderCallbacks preRenderCallbacks();
 PF_SmartRenderCallbacks smartRenderCallbacks();
+
+// The utility callback `copy`: same depth, same-size rectangles (no scaling).
+PF_Err copyWorld(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
 
 // Handle memory (process-wide registry, books kept per owning host).
 PF_Handle newHandle(A_u_longlong size);

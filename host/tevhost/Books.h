@@ -41,6 +41,9 @@ struct Books {
     long pre_render_data_freed = 0;      // the plug-in's delete callback ran
     long pre_render_data_dropped = 0;    // handed out without a delete callback: lost
 
+    long frames_set_up = 0;              // PF_Cmd_FRAME_SETUP that succeeded (non-smart rendering)
+    long frames_set_down = 0;            // PF_Cmd_FRAME_SETDOWN sent after them
+
     long layers_checked_out = 0;         // checkout_layer
     long layer_pixels_checked_out = 0;   // checkout_layer_pixels
     long layer_pixels_checked_in = 0;
@@ -50,6 +53,7 @@ struct Books {
     long stream_refs_made = 0, stream_refs_disposed = 0;
     long stream_values_made = 0, stream_values_disposed = 0;
     long worlds_made = 0, worlds_disposed = 0;   // PF World Suite
+    long worlds_copied = 0;                      // the utility callback copy
 
     long abort_checks = 0;
     long progress_calls = 0;

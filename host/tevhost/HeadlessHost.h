@@ -9,7 +9,7 @@
 //   InstanceId inst = host.createInstance();   // PF_Cmd_SEQUENCE_SETUP
 //   host.setParam(inst, "Brightness", 1.2);
 //   PixelWorld input(640, 360, 16);  input.fillGradient();
-//   RenderResult r = host.render(inst, input); // SMART_PRE_RENDER + SMART_RENDER
+//   RenderResult r = host.render(inst, input); // SMART_PRE_RENDER + SMART_RENDER (see RenderCommands)
 //   host.userChangedParam(inst, 1);            // PF_Cmd_USER_CHANGED_PARAM
 //   host.updateParamsUI(inst);                 // PF_Cmd_UPDATE_PARAMS_UI
 //   host.destroyInstance(inst);                // PF_Cmd_SEQUENCE_SETDOWN, sequence data dropped
@@ -31,6 +31,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <utility>
@@ -50,6 +51,32 @@ enum class HostApp {
     AfterEffects,  // 'FXTC'
     PremierePro,   // 'PrMr'
 };
+
+// The commands that render a frame.
+enum class RenderCommands {
+    // PF_Cmd_SMART_PRE_RENDER, then PF_Cmd_SMART_RENDER: the input and the
+    // output are checked out through the smart-render callbacks, the
+    // parameters through checkout_param.
+    Smart,
+    // PF_Cmd_FRAME_SETUP, PF_Cmd_RENDER, PF_Cmd_FRAME_SETDOWN, each with the
+    // params array holding the frame's values and the input layer in
+    // params[0]->u.ld, and the output world as EffectMain's `output`. The
+    // frame data the plug-in sets at frame setup comes back in
+    // in_data->frame_data; setdown follows a successful setup even when the
+    // render failed.
+    NonSmart,
+};
+
+// The hosts this one can behave like (HostOptions::forProfile).
+enum class HostProfile {
+    // 'FXTC', every suite, smart rendering. The default.
+    AfterEffects,
+    // 'PrMr', no "AEGP ..." suites, no smart rendering (RenderCommands::NonSmart).
+    PremierePro,
+};
+// "AfterEffects" or "PremierePro".
+const char* profileName(HostProfile profile);
+std::ostream& operator<<(std::ostream& out, HostProfile profile);  // profileName
 
 // A suite by name and version; version kAnyVersion matches every version.
 struct SuiteId {
@@ -90,8 +117,12 @@ struct HostOptions {
     // several at once); a non-zero result is returned to the plug-in.
     std::function<PF_Err(A_long current, A_long total)> on_progress;
 
-    // A host that lacks the AEGP suites (as Premiere Pro does): PremierePro
-    // app id and every "AEGP ..." suite withheld.
+    RenderCommands render_commands = RenderCommands::Smart;
+
+    // The options of a profile; the other fields keep their defaults.
+    static HostOptions forProfile(HostProfile profile);
+    // The Premiere Pro profile (forProfile(HostProfile::PremierePro)):
+    // PremierePro app id, every "AEGP ..." suite withheld, non-smart rendering.
     static HostOptions premiereWithoutAegp();
 };
 
@@ -110,15 +141,19 @@ struct CommandResult {
     const CommandResult& expectOk() const;
 };
 
-// The outcome of smart pre-render plus smart render of one frame.
+// The outcome of the commands that rendered one frame.
 struct RenderResult {
-    CommandResult pre_render;
-    CommandResult render;     // command PF_Cmd_ABOUT when pre-render failed and render was not sent
+    CommandResult pre_render; // smart pre-render, or frame setup (RenderCommands::NonSmart)
+    CommandResult render;     // smart render or render; command PF_Cmd_ABOUT when the first failed and this was not sent
+    CommandResult setdown;    // frame setdown (NonSmart, after a successful frame setup); else command PF_Cmd_ABOUT
     PixelWorld output;        // what the plug-in left in the output world (zero-filled before)
-    PF_LRect result_rect{};   // from pre-render
+    PF_LRect result_rect{};   // from smart pre-render
     PF_LRect max_result_rect{};
 
-    bool ok() const { return pre_render.ok() && render.ok() && render.command == PF_Cmd_SMART_RENDER; }
+    bool ok() const {
+        return pre_render.ok() && render.ok() && setdown.ok() &&
+               (render.command == PF_Cmd_SMART_RENDER || render.command == PF_Cmd_RENDER);
+    }
     // The first failure's code, or 0.
     PF_Err err() const;
 };
@@ -194,7 +229,9 @@ public:
     CommandResult updateParamsUI(InstanceId inst);
     // The plug-in may change values (uu.change_flags); they are kept.
     CommandResult userChangedParam(InstanceId inst, int param_index);
-    // SMART_PRE_RENDER then, if it succeeded, SMART_RENDER, at the input's depth.
+    // The frame's render commands (HostOptions::render_commands) at the
+    // input's depth: SMART_PRE_RENDER then, if it succeeded, SMART_RENDER; or
+    // FRAME_SETUP, RENDER, FRAME_SETDOWN.
     // Thread-safe: may run for several frames of one instance at once.
     RenderResult render(InstanceId inst, const PixelWorld& input, const RenderOptions& options = {});
     // Any other command with the instance's parameters, no extra record and no

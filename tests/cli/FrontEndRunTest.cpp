@@ -88,6 +88,36 @@ TEST_F(EndToEnd, FrontEndRendersSequencesAtEveryDepthIntoFilesHoldingTheAdjustme
     }
 }
 
+TEST_F(EndToEnd, FrontEndInThePremiereProfileRendersTheClipAt8And16BitsExactlyAsInTheAfterEffectsProfile) {
+    const std::string dir = scratch("premiere");
+    writeSampleClip(dir + "/clip", 96, 54, 2);
+    for (const char* depth : {"8", "16"}) {
+        SCOPED_TRACE(depth);
+        const std::string in = dir + "/clip/png" + depth + "/clip_%04d.png";
+        const std::string ae = dir + "/ae" + depth + "/f_%04d.png", pr = dir + "/pr" + depth + "/f_%04d.png";
+        const CliRun by_ae = render(with({"--in", in, "--out", ae}, kSet));
+        ASSERT_EQ(by_ae.status, kExitOk) << by_ae.out << by_ae.err;
+        const CliRun by_pr = render(with({"--premiere", "--in", in, "--out", pr}, kSet));
+        ASSERT_EQ(by_pr.status, kExitOk) << by_pr.out << by_pr.err;
+        EXPECT_NE(by_pr.out.find("2 processed"), std::string::npos) << by_pr.out;
+        for (int n = 1; n <= 2; ++n) {
+            const ImageFile input = readImage(NumberPattern::parse(in)->format(n));
+            const ImageFile from_pr = readImage(NumberPattern::parse(pr)->format(n));
+            EXPECT_EQ(from_pr.file_bits, std::stoi(depth));
+            EXPECT_EQ(firstDifference(from_pr.world, readImage(NumberPattern::parse(ae)->format(n)).world), "")
+                << "frame " << n;
+            EXPECT_EQ(firstDifference(from_pr.world, expectedOutput(input.world, kAdjust)), "") << "frame " << n;
+        }
+    }
+    // A float clip can't be processed without smart rendering: written as it came, and said so.
+    const CliRun by_pr = render(with({"--premiere", "--in", dir + "/clip/exr/clip_0001.exr", "--out",
+                                      dir + "/pr32.exr"}, kSet));
+    EXPECT_EQ(by_pr.status, kExitOk) << by_pr.out << by_pr.err;
+    EXPECT_NE(by_pr.out.find("unchanged"), std::string::npos) << by_pr.out;
+    EXPECT_EQ(firstDifference(readImage(dir + "/pr32.exr").world, readImage(dir + "/clip/exr/clip_0001.exr").world),
+              "");
+}
+
 TEST_F(EndToEnd, FrontEndRendersAHalfSizePreviewWithTheHostsDownsample) {
     const std::string dir = scratch("preview");
     writeSampleClip(dir + "/clip", 101, 57, 1);

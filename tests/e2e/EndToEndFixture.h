@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "E2eSupport.h"
 #include "TestInstall.h"
@@ -43,5 +45,19 @@ protected:
 private:
     std::size_t launcher_log_start_ = 0;
 };
+
+// The same end-to-end cases in each host profile: After Effects (smart
+// rendering) and Premiere Pro (frame setup, render, frame setdown).
+class EndToEndInProfile : public EndToEnd, public ::testing::WithParamInterface<Host::HostProfile> {
+protected:
+    Host::HostOptions profileOptions() const { return Host::HostOptions::forProfile(GetParam()); }
+    bool smart() const { return GetParam() == Host::HostProfile::AfterEffects; }
+    // The depths the plug-in processes in this profile: 32 only with smart rendering.
+    std::vector<int> processedDepths() const { return smart() ? std::vector<int>{8, 16, 32} : std::vector<int>{8, 16}; }
+};
+
+inline std::string profileParamName(const ::testing::TestParamInfo<Host::HostProfile>& info) {
+    return Host::profileName(info.param);
+}
 
 }  // namespace TEV::E2e

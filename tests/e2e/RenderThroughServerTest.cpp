@@ -19,10 +19,10 @@ PixelWorld frame(int width, int height, int index, int depth) {
     return Host::Cli::sampleFrame(width, height, index, 12).convertedTo(depth);
 }
 
-TEST_F(EndToEnd, FirstFrameLaunchesTheServerAndEveryDepthComesBackAsTheDocumentedAdjustment) {
+TEST_P(EndToEndInProfile, FirstFrameLaunchesTheServerAndEveryDepthComesBackAsTheDocumentedAdjustment) {
     ASSERT_EQ(serverPid(), 0);
-    PluginSession session({}, kAdjust);
-    for (int depth : {8, 16, 32}) {
+    PluginSession session(profileOptions(), kAdjust);
+    for (int depth : processedDepths()) {
         SCOPED_TRACE("depth " + std::to_string(depth));
         // An odd size: rows of the host's world are padded, the server's are not.
         const PixelWorld input = frame(173, 97, 5, depth);
@@ -34,6 +34,13 @@ TEST_F(EndToEnd, FirstFrameLaunchesTheServerAndEveryDepthComesBackAsTheDocumente
             EXPECT_NE(launcherLogOfThisCase().find("listening on 127.0.0.1"), std::string::npos);
         }
     }
+    if (!smart()) {
+        // A float frame can't be had without smart rendering: it is passed on as it came.
+        const PixelWorld input = frame(173, 97, 5, 32);
+        RenderResult result = session.host.render(session.inst, input);
+        ASSERT_TRUE(result.ok()) << result.render.describe();
+        EXPECT_EQ(firstDifference(result.output, input), "");
+    }
     // The effect switched off: the server returns the frame as it came.
     session.host.setParam(session.inst, "Enable Effect", 0);
     const PixelWorld input = frame(64, 36, 2, 16);
@@ -42,17 +49,17 @@ TEST_F(EndToEnd, FirstFrameLaunchesTheServerAndEveryDepthComesBackAsTheDocumente
     EXPECT_EQ(firstDifference(result.output, expectedOutput(input, Adjustment{})), "");
 }
 
-TEST_F(EndToEnd, ConcurrentRendersOnSeveralThreadsAllComeBackRight) {
-    PluginSession session({}, kAdjust);
+TEST_P(EndToEndInProfile, ConcurrentRendersOnSeveralThreadsAllComeBackRight) {
+    PluginSession session(profileOptions(), kAdjust);
     constexpr int kThreads = 4, kFramesEach = 3;
-    constexpr int kDepths[3] = {8, 16, 32};
+    const std::vector<int> depths = processedDepths();
     std::vector<std::string> failures(kThreads * kFramesEach);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kFramesEach; ++i) {
                 const int index = t * kFramesEach + i;
-                const int depth = kDepths[index % 3];
+                const int depth = depths[index % depths.size()];
                 const PixelWorld input = frame(120 + index, 68, index, depth);
                 RenderOptions options;
                 options.frame = index;
@@ -68,12 +75,12 @@ TEST_F(EndToEnd, ConcurrentRendersOnSeveralThreadsAllComeBackRight) {
     }
 }
 
-TEST_F(EndToEnd, AbortDuringAJobReturns517LeavesTheOutputUntouchedAndTheServerDropsTheJob) {
+TEST_P(EndToEndInProfile, AbortDuringAJobReturns517LeavesTheOutputUntouchedAndTheServerDropsTheJob) {
     // The abort is asked for at the job's first progress report, while the
     // server still works on the frame (big enough to take many blocks).
     std::atomic<HeadlessHost*> target{nullptr};
     std::atomic<int> progress_at_abort{-1};
-    HostOptions options;
+    HostOptions options = profileOptions();
     options.on_progress = [&](A_long current, A_long total) -> PF_Err {
         // Pixel copies report rows of the frame's height; the job reports percent.
         if (total == 100 && progress_at_abort.load() < 0) {
@@ -88,7 +95,7 @@ TEST_F(EndToEnd, AbortDuringAJobReturns517LeavesTheOutputUntouchedAndTheServerDr
     progress_at_abort = -1;
     target = &session.host;
 
-    const PixelWorld input = frame(2400, 1350, 3, 32);
+    const PixelWorld input = frame(2400, 1350, 3, processedDepths().back());
     RenderResult result = session.host.render(session.inst, input);
     EXPECT_EQ(result.render.err, PF_Interrupt_CANCEL) << result.render.describe();
     ASSERT_GE(progress_at_abort.load(), 0) << "the job reported no progress";
@@ -96,8 +103,8 @@ TEST_F(EndToEnd, AbortDuringAJobReturns517LeavesTheOutputUntouchedAndTheServerDr
     bool untouched = true;  // the host hands a zero-filled output world
     for (int y = 0; y < input.height() && untouched; ++y) {
         for (int x = 0; x < input.width() && untouched; ++x) {
-            const PF_PixelFloat& p = result.output.pixelFloat(x, y);
-            untouched = p.alpha == 0 && p.red == 0 && p.green == 0 && p.blue == 0;
+            const Host::Rgba p = result.output.get(x, y);
+            untouched = p.a == 0 && p.r == 0 && p.g == 0 && p.b == 0;
         }
     }
     EXPECT_TRUE(untouched) << "the cancelled frame wrote into the output world";
@@ -111,6 +118,11 @@ TEST_F(EndToEnd, AbortDuringAJobReturns517LeavesTheOutputUntouchedAndTheServerDr
     ASSERT_TRUE(again.ok()) << again.render.describe();
     EXPECT_EQ(firstDifference(again.output, expectedOutput(next, kAdjust)), "");
 }
+
+// For every EndToEndInProfile case, those of the other files included.
+INSTANTIATE_TEST_SUITE_P(Profiles, EndToEndInProfile,
+                         ::testing::Values(Host::HostProfile::AfterEffects, Host::HostProfile::PremierePro),
+                         profileParamName);
 
 }  // namespace
 }  // namespace TEV::E2e

@@ -46,6 +46,12 @@ bool anyLineContains(const std::vector<std::string>& lines, const std::string& t
     return false;
 }
 
+// Whether the parameter UI hides the Reconnect row: through the AEGP stream
+// flag, or (without the AEGP suites) through the row's UI flags.
+bool reconnectRowHidden(const Host::HeadlessHost& host, InstanceId inst) {
+    return host.paramHidden(inst, 1) || (host.params(inst).at(1).ui_flags & PF_PUI_INVISIBLE);
+}
+
 // A session whose progress callback kills the server (SIGKILL) at the first
 // progress report of a job after kill_next_job is set.
 struct KillingSession {
@@ -53,9 +59,9 @@ struct KillingSession {
     std::atomic<pid_t> killed{0};
     PluginSession session;
 
-    KillingSession() : session(options(), kAdjust) {}
-    Host::HostOptions options() {
-        Host::HostOptions o;
+    explicit KillingSession(Host::HostProfile profile) : session(options(profile), kAdjust) {}
+    Host::HostOptions options(Host::HostProfile profile) {
+        Host::HostOptions o = Host::HostOptions::forProfile(profile);
         o.on_progress = [this](A_long, A_long total) -> PF_Err {
             if (total == 100 && kill_next_job.exchange(false)) {
                 killed = serverPid();
@@ -68,8 +74,8 @@ struct KillingSession {
     RenderResult render(const PixelWorld& input) { return session.host.render(session.inst, input); }
 };
 
-TEST_F(EndToEnd, ServerKilledMidJobThatCannotRestartShowsCantConnectUntilReconnect) {
-    KillingSession s;
+TEST_P(EndToEndInProfile, ServerKilledMidJobThatCannotRestartShowsCantConnectUntilReconnect) {
+    KillingSession s(GetParam());
     ASSERT_TRUE(s.render(frame(48, 27, 0, 16)).ok());  // the launcher starts the server
     ASSERT_NE(serverPid(), 0);
     HiddenRuntime hidden;  // from now on a launch finds no runtime
@@ -95,7 +101,7 @@ TEST_F(EndToEnd, ServerKilledMidJobThatCannotRestartShowsCantConnectUntilReconne
     EXPECT_TRUE(Host::Cli::showsOverlay(second, known_down.output, kCantConnectKnown, 1.0f));
     EXPECT_EQ(serverPid(), 0);
     ASSERT_TRUE(s.session.host.updateParamsUI(s.session.inst).ok());
-    EXPECT_FALSE(s.session.host.paramHidden(s.session.inst, 1)) << "the Reconnect row should show";
+    EXPECT_FALSE(reconnectRowHidden(s.session.host, s.session.inst)) << "the Reconnect row should show";
 
     hidden.restore();
     ASSERT_TRUE(s.session.host.userChangedParam(s.session.inst, 1).ok());
@@ -104,11 +110,11 @@ TEST_F(EndToEnd, ServerKilledMidJobThatCannotRestartShowsCantConnectUntilReconne
     EXPECT_EQ(firstDifference(resumed.output, expectedOutput(second, kAdjust)), "");
     EXPECT_NE(serverPid(), 0) << "the launcher did not restart the server";
     ASSERT_TRUE(s.session.host.updateParamsUI(s.session.inst).ok());
-    EXPECT_TRUE(s.session.host.paramHidden(s.session.inst, 1)) << "the Reconnect row should hide again";
+    EXPECT_TRUE(reconnectRowHidden(s.session.host, s.session.inst)) << "the Reconnect row should hide again";
 }
 
-TEST_F(EndToEnd, ServerKilledMidJobIsRelaunchedAndOnlyTheLostFrameShowsTheServersError) {
-    KillingSession s;
+TEST_P(EndToEndInProfile, ServerKilledMidJobIsRelaunchedAndOnlyTheLostFrameShowsTheServersError) {
+    KillingSession s(GetParam());
     ASSERT_TRUE(s.render(frame(48, 27, 0, 8)).ok());
     const std::uintmax_t log_start = logSize();
     s.kill_next_job = true;

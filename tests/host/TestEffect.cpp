@@ -360,6 +360,63 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     return err;
 }
 
+// Without smart rendering: frame setup keeps the frame's values (from the
+// params array) in frame data, render processes params[0] into `output` at
+// the depth the host's pixel format names, frame setdown frees the frame data
+// (the leaky effect forgets to).
+PF_Err FrameSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]) {
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    PF_Handle h = suites.HandleSuite1()->host_new_handle(sizeof(FrameParams));
+    if (!h) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    FrameParams values{static_cast<float>(params[kGain]->u.fs_d.value), params[kInvert]->u.bd.value != 0,
+                       params[kMode]->u.pd.value};
+    std::memcpy(suites.HandleSuite1()->host_lock_handle(h), &values, sizeof(values));
+    suites.HandleSuite1()->host_unlock_handle(h);
+    out_data->frame_data = h;
+    return PF_Err_NONE;
+}
+
+PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_EffectWorld* output) {
+    if (!in_data->frame_data || !output || !params[0]->u.ld.data) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    AEFX_SuiteScoper<PF_WorldSuite2> worlds(in_data, kPFWorldSuite, kPFWorldSuiteVersion2, out_data);
+    PF_EffectWorld* input = &params[0]->u.ld;
+    PF_PixelFormat format = 0;
+    PF_Err err = worlds->PF_GetPixelFormat(input, &format);
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    FrameParams values = *static_cast<const FrameParams*>(suites.HandleSuite1()->host_lock_handle(in_data->frame_data));
+    suites.HandleSuite1()->host_unlock_handle(in_data->frame_data);
+    if (!err && values.mode == kModeFail) {
+        err = PF_Err_OUT_OF_MEMORY;
+    }
+    if (!err) {
+        switch (format) {
+        case PF_PixelFormat_ARGB32:
+            err = suites.Iterate8Suite1()->iterate(in_data, 0, output->height, input, nullptr, &values,
+                                                   &RenderPixel<PF_Pixel8>, output);
+            break;
+        case PF_PixelFormat_ARGB64:
+            err = suites.Iterate16Suite1()->iterate(in_data, 0, output->height, input, nullptr, &values,
+                                                    &RenderPixel<PF_Pixel16>, output);
+            break;
+        default:
+            err = PF_Err_BAD_CALLBACK_PARAM;
+        }
+    }
+    return err;
+}
+
+PF_Err FrameSetdown(PF_InData* in_data) {
+    if (!kLeaky && in_data->frame_data) {
+        AEGP_SuiteHandler suites(in_data->pica_basicP);
+        suites.HandleSuite1()->host_dispose_handle(in_data->frame_data);
+    }
+    return PF_Err_NONE;
+}
+
 // The options dialog: the remaining helpers (Drawbot set, generic iteration, basic-suite blocks).
 PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data) {
     {
@@ -395,7 +452,7 @@ PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data) {
 }  // namespace
 
 extern "C" DllExport PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                                       PF_LayerDef* /*output*/, void* extra) {
+                                       PF_LayerDef* output, void* extra) {
     try {
         switch (cmd) {
         case PF_Cmd_GLOBAL_SETUP: return GlobalSetup(in_data, out_data);
@@ -410,6 +467,9 @@ extern "C" DllExport PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutDat
         case PF_Cmd_SMART_PRE_RENDER: return SmartPreRender(in_data, static_cast<PF_PreRenderExtra*>(extra));
         case PF_Cmd_SMART_RENDER: return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
         case PF_Cmd_DO_DIALOG: return DoDialog(in_data, out_data);
+        case PF_Cmd_FRAME_SETUP: return FrameSetup(in_data, out_data, params);
+        case PF_Cmd_RENDER: return Render(in_data, out_data, params, output);
+        case PF_Cmd_FRAME_SETDOWN: return FrameSetdown(in_data);
         default: return PF_Err_NONE;
         }
     } catch (PF_Err thrown) {

@@ -49,7 +49,8 @@ std::string lastLogged(const std::string& prefix) {
     return messages.back().substr(std::min(prefix.size(), messages.back().size()));
 }
 
-class OverlayTest : public PluginTest {
+// Each case runs in both host profiles.
+class OverlayTest : public ProfileTest {
 protected:
     // Starts the server with `script` and the plug-in, applies one instance
     // and renders the overlay input.
@@ -57,7 +58,7 @@ protected:
         if (!server) startServer();
         server->setJobScript(script);
         if (!host) {
-            start(std::move(options));
+            start(inProfile(std::move(options)));
             inst = host->createInstance();
         }
         input = overlayInput(depth);
@@ -73,22 +74,23 @@ JobScript resultIs(Dict result) {
     return script;
 }
 
-TEST_F(OverlayTest, AReplyCarryingAnErrorTextShowsErrorInTevoraWithThatText) {
+TEST_P(OverlayTest, AReplyCarryingAnErrorTextShowsErrorInTevoraWithThatText) {
     const RenderResult r = renderWith(resultIs(makeMap({{"error", "GPU out of memory"}})));
     expectOverlay(r, input, "Error in Tevora", "GPU out of memory", "View logs for details", "reply_error_text");
     EXPECT_EQ(r.render.err, PF_Err_NONE);
-    EXPECT_THAT(logMessages(), ElementsAre("welcome!", "ExamplePlugin, v1.0.0 in ae13",
+    EXPECT_THAT(logMessages(), ElementsAre("welcome!", "ExamplePlugin, v1.0.0 in " + hostTag(),
                                            "Error in UniversalRender: GPU out of memory"));
 }
 
-TEST_F(OverlayTest, ANullReplyShowsErrorInTevoraWithAnEmptySecondLine) {
+TEST_P(OverlayTest, ANullReplyShowsErrorInTevoraWithAnEmptySecondLine) {
     const RenderResult r = renderWith(resultIs(Dict()));
     expectOverlay(r, input, "Error in Tevora", "", "View logs for details", "reply_null");
     EXPECT_FALSE(lastLogged("Error in UniversalRender: ").empty());
 }
 
-TEST_F(OverlayTest, TheErrorTextOverlayIsDrawnAt16And32Bits) {
-    for (int depth : {16, 32}) {
+TEST_P(OverlayTest, TheErrorTextOverlayIsDrawnAt16And32Bits) {
+    for (int depth : processedDepths()) {
+        if (depth == 8) continue;
         SCOPED_TRACE(depth);
         const RenderResult r = renderWith(resultIs(makeMap({{"error", "depth test"}})), {}, depth);
         expectOverlay(r, input, "Error in Tevora", "depth test", "View logs for details",
@@ -96,7 +98,7 @@ TEST_F(OverlayTest, TheErrorTextOverlayIsDrawnAt16And32Bits) {
     }
 }
 
-TEST_F(OverlayTest, AtHalfResolutionTheOverlayIsDrawnAtScaleOneHalf) {
+TEST_P(OverlayTest, AtHalfResolutionTheOverlayIsDrawnAtScaleOneHalf) {
     HostOptions options;
     options.downsample_x = {1, 2};
     options.downsample_y = {1, 2};
@@ -107,7 +109,7 @@ TEST_F(OverlayTest, AtHalfResolutionTheOverlayIsDrawnAtScaleOneHalf) {
               0);
 }
 
-TEST_F(OverlayTest, AServerErrorOnTheCallShowsErrorInTevoraPluginWithDetailAndContext) {
+TEST_P(OverlayTest, AServerErrorOnTheCallShowsErrorInTevoraPluginWithDetailAndContext) {
     JobScript script;
     script.call_error = "model not loaded";
     const RenderResult r = renderWith(script);
@@ -117,7 +119,7 @@ TEST_F(OverlayTest, AServerErrorOnTheCallShowsErrorInTevoraPluginWithDetailAndCo
               "Exception in plugin: model not loaded. While doing the initial call");
 }
 
-TEST_F(OverlayTest, AServerErrorWhilePollingShowsTheResultPhaseAsContext) {
+TEST_P(OverlayTest, AServerErrorWhilePollingShowsTheResultPhaseAsContext) {
     JobScript script = resultIs(Dict());
     script.queued = true;
     script.poll_error = "worker crashed";
@@ -128,7 +130,7 @@ TEST_F(OverlayTest, AServerErrorWhilePollingShowsTheResultPhaseAsContext) {
               "Exception in plugin: worker crashed. While getting the result");
 }
 
-TEST_F(OverlayTest, AnUndecodableReplyShowsTheDecodingErrorWithAnEmptyThirdLine) {
+TEST_P(OverlayTest, AnUndecodableReplyShowsTheDecodingErrorWithAnEmptyThirdLine) {
     startServer().misbehave(Misbehaviour::garbage_body, 1);
     const RenderResult r = renderWith(resultIs(Dict()));
     const std::string detail = lastLogged("TEV Error in UniversalRender: Error decoding message: ");
@@ -136,7 +138,7 @@ TEST_F(OverlayTest, AnUndecodableReplyShowsTheDecodingErrorWithAnEmptyThirdLine)
     expectOverlay(r, input, "Error in Tevora Plugin", detail, "", "undecodable_reply");
 }
 
-TEST_F(OverlayTest, AStandardExceptionDuringTheExchangeShowsGenericError) {
+TEST_P(OverlayTest, AStandardExceptionDuringTheExchangeShowsGenericError) {
     // The host's progress display fails with an exception while the job runs.
     HostOptions options;
     options.on_progress = [](A_long, A_long total) -> PF_Err {
@@ -153,7 +155,7 @@ TEST_F(OverlayTest, AStandardExceptionDuringTheExchangeShowsGenericError) {
     EXPECT_EQ(lastLogged("Error in UniversalRender: "), "progress display lost");
 }
 
-TEST_F(OverlayTest, AResultThatDoesNotFitTheFrameShowsWhatDidNotFit) {
+TEST_P(OverlayTest, AResultThatDoesNotFitTheFrameShowsWhatDidNotFit) {
     struct Case {
         const char* name;
         Dict result;
@@ -179,7 +181,7 @@ TEST_F(OverlayTest, AResultThatDoesNotFitTheFrameShowsWhatDidNotFit) {
     EXPECT_EQ(countLogMessages("Error in UniversalRender: "), 4);
 }
 
-TEST_F(OverlayTest, AHostCancelWhileTheMessageIsCopiedIsReportedAndLeavesTheOutputUnwritten) {
+TEST_P(OverlayTest, AHostCancelWhileTheMessageIsCopiedIsReportedAndLeavesTheOutputUnwritten) {
     // The user cancels while the exchange fails: the message frame is never
     // copied, so the host must not be told that the frame rendered. The host
     // answers the cancel to the first progress report after the request left.
@@ -189,7 +191,7 @@ TEST_F(OverlayTest, AHostCancelWhileTheMessageIsCopiedIsReportedAndLeavesTheOutp
         return *cancelled ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
     startServer();
-    start(options);
+    start(inProfile(options));
     inst = host->createInstance();
     server->setHandler("call_plugin", [cancelled](const ReceivedRequest&) {
         *cancelled = true;
@@ -201,6 +203,9 @@ TEST_F(OverlayTest, AHostCancelWhileTheMessageIsCopiedIsReportedAndLeavesTheOutp
     EXPECT_TRUE(allZero(r.output)) << "the output world was written";
     EXPECT_EQ(countLogMessages("TEV Error in UniversalRender: Error decoding message"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Profiles, OverlayTest,
+                         ::testing::Values(HostProfile::AfterEffects, HostProfile::PremierePro), profileParamName);
 
 }  // namespace
 }  // namespace TEV::PluginTest

@@ -307,4 +307,23 @@ std::vector<ReceivedRequest> PluginTest::renderCalls() const {
     return calls;
 }
 
+HostOptions ProfileTest::inProfile(HostOptions options) const {
+    const HostOptions profile = HostOptions::forProfile(GetParam());
+    options.app = profile.app;
+    options.withheld_suites.insert(options.withheld_suites.end(), profile.withheld_suites.begin(),
+                                   profile.withheld_suites.end());
+    options.render_commands = profile.render_commands;
+    return options;
+}
+
+std::string ProfileTest::hostTag() const { return smart() ? "ae13" : "premiere13"; }
+
+std::vector<int> ProfileTest::processedDepths() const {
+    return smart() ? std::vector<int>{8, 16, 32} : std::vector<int>{8, 16};
+}
+
+std::string profileParamName(const ::testing::TestParamInfo<HostProfile>& info) {
+    return profileName(info.param);
+}
+
 }  // namespace TEV::PluginTest

@@ -89,4 +89,22 @@ protected:
     std::unique_ptr<FakeServer> server;
 };
 
+// The same tests in each host profile: After Effects (smart rendering, the
+// parameters checked out) and Premiere Pro (frame setup, render and frame
+// setdown, the parameters in the params array, no AEGP suites).
+class ProfileTest : public PluginTest, public ::testing::WithParamInterface<HostProfile> {
+protected:
+    // `options` in this test's profile: its identity, withheld suites and render commands.
+    HostOptions inProfile(HostOptions options = {}) const;
+    bool smart() const { return GetParam() == HostProfile::AfterEffects; }
+    // The host tag of the identification line: "ae13" or "premiere13".
+    std::string hostTag() const;
+    // The depths whose frames the plug-in processes in this profile: 8, 16
+    // and 32 with smart rendering; 8 and 16 without.
+    std::vector<int> processedDepths() const;
+};
+
+// "AfterEffects" or "PremierePro", for the names of parameterised tests.
+std::string profileParamName(const ::testing::TestParamInfo<HostProfile>& info);
+
 }  // namespace TEV::PluginTest

@@ -22,11 +22,11 @@ PixelWorld gradient(int width, int height, int depth) {
     return world;
 }
 
-TEST_F(PluginTest, FramesAtEachDepthTravelWithPaddedRowsAndTheResultLandsInTheOutput) {
+TEST_P(ProfileTest, FramesAtEachDepthTravelWithPaddedRowsAndTheResultLandsInTheOutput) {
     startServer().setJobScript(invertingJob());
-    start();
+    start(inProfile());
     const InstanceId inst = host->createInstance();
-    for (int depth : {8, 16, 32}) {
+    for (int depth : processedDepths()) {
         SCOPED_TRACE(depth);
         server->clearRecords();
         const PixelWorld input = gradient(37, 23, depth);
@@ -60,10 +60,20 @@ TEST_F(PluginTest, FramesAtEachDepthTravelWithPaddedRowsAndTheResultLandsInTheOu
         EXPECT_TRUE(input.paddingIntact());
     }
     const Books books = host->books();
-    EXPECT_EQ(books.pre_render_data_handed_out, 3);
-    EXPECT_EQ(books.pre_render_data_freed, 3);
-    EXPECT_EQ(books.params_checked_out, 3 * 7);
-    EXPECT_EQ(books.params_checked_in, 3 * 7);
+    if (smart()) {
+        EXPECT_EQ(books.pre_render_data_handed_out, 3);
+        EXPECT_EQ(books.pre_render_data_freed, 3);
+        EXPECT_EQ(books.params_checked_out, 3 * 7);
+        EXPECT_EQ(books.params_checked_in, 3 * 7);
+    } else {
+        // The values come with the command: nothing is checked out.
+        EXPECT_EQ(books.frames_set_up, 2);
+        EXPECT_EQ(books.frames_set_down, 2);
+        EXPECT_EQ(books.params_checked_out, 0);
+        EXPECT_EQ(books.pre_render_data_handed_out, 0);
+        EXPECT_EQ(books.layers_checked_out, 0);
+        EXPECT_EQ(books.outputs_checked_out, 0);
+    }
 }
 
 TEST_F(PluginTest, ThreeChannelResultsComeBackOpaqueAtEachDepth) {
@@ -123,9 +133,9 @@ TEST_F(PluginTest, FourChannelResultsBringTheirOwnAlphaAtEachDepth) {
     }
 }
 
-TEST_F(PluginTest, TheRequestCarriesTheFiveParamsWithTheirKindsAndTheIdentity) {
+TEST_P(ProfileTest, TheRequestCarriesTheFiveParamsWithTheirKindsAndTheIdentity) {
     startServer().setJobScript(invertingJob());
-    start();
+    start(inProfile());
     const InstanceId inst = host->createInstance();
     const PixelWorld input = gradient(8, 8, 8);
 
@@ -181,7 +191,7 @@ TEST_F(PluginTest, AtHalfResolutionTheFrameIsSentWithDownsampleOneHalf) {
     EXPECT_EQ(calls[0].message.get("args").get("image").getFloat("downsample", 0), 0.5);
 }
 
-TEST_F(PluginTest, AQueuedJobIsPolledAndItsProgressReachesTheHost) {
+TEST_P(ProfileTest, AQueuedJobIsPolledAndItsProgressReachesTheHost) {
     JobScript script = invertingJob();
     script.queued = true;
     script.run_time = std::chrono::milliseconds(80);
@@ -196,7 +206,7 @@ TEST_F(PluginTest, AQueuedJobIsPolledAndItsProgressReachesTheHost) {
         reports.emplace_back(current, total);
         return PF_Err_NONE;
     };
-    start(options);
+    start(inProfile(options));
     const InstanceId inst = host->createInstance();
     const PixelWorld input = gradient(16, 7, 16);
     const RenderResult r = host->render(inst, input);
@@ -210,12 +220,12 @@ TEST_F(PluginTest, AQueuedJobIsPolledAndItsProgressReachesTheHost) {
     EXPECT_THAT(reports, Contains(Pair(42, 100)));
 }
 
-TEST_F(PluginTest, AnAbortWhileTheJobRunsReturns517LeavesTheOutputUntouchedAndTellsTheServer) {
+TEST_P(ProfileTest, AnAbortWhileTheJobRunsReturns517LeavesTheOutputUntouchedAndTellsTheServer) {
     JobScript script = invertingJob();
     script.queued = true;
     script.never_finishes = true;
     startServer().setJobScript(script);
-    HeadlessHost* user = &start();
+    HeadlessHost* user = &start(inProfile());
     // The user cancels while the server works on the frame.
     server->setHandler("get_result", [user](const ReceivedRequest&) {
         user->requestAbort();
@@ -236,12 +246,12 @@ TEST_F(PluginTest, AnAbortWhileTheJobRunsReturns517LeavesTheOutputUntouchedAndTe
     EXPECT_EQ(countLogMessages("TEV Error in UniversalRender"), 0);
 }
 
-TEST_F(PluginTest, AnAbortBeforeTheFrameIsCopiedAlsoReturns517WithTheOutputUntouched) {
+TEST_P(ProfileTest, AnAbortBeforeTheFrameIsCopiedAlsoReturns517WithTheOutputUntouched) {
     JobScript script = invertingJob();
     script.queued = true;
     script.never_finishes = true;
     startServer().setJobScript(script);
-    start();
+    start(inProfile());
     const InstanceId inst = host->createInstance();
     host->requestAbort();
     const RenderResult r = host->render(inst, gradient(12, 5, 8));
@@ -251,12 +261,12 @@ TEST_F(PluginTest, AnAbortBeforeTheFrameIsCopiedAlsoReturns517WithTheOutputUntou
     EXPECT_EQ(countLogMessages("Error in UniversalRender"), 0);
 }
 
-TEST_F(PluginTest, SeveralFramesRenderedAtOnceEachGetTheirOwnResult) {
+TEST_P(ProfileTest, SeveralFramesRenderedAtOnceEachGetTheirOwnResult) {
     JobScript script = invertingJob();
     script.queued = true;
     script.pending_polls = 2;
     startServer().setJobScript(script);
-    start();
+    start(inProfile());
     const InstanceId inst = host->createInstance();
 
     constexpr int kThreads = 4;
@@ -279,6 +289,10 @@ TEST_F(PluginTest, SeveralFramesRenderedAtOnceEachGetTheirOwnResult) {
     }
     EXPECT_EQ(renderCalls().size(), static_cast<std::size_t>(kThreads));
 }
+
+// For every ProfileTest case, those of the other files included.
+INSTANTIATE_TEST_SUITE_P(Profiles, ProfileTest,
+                         ::testing::Values(HostProfile::AfterEffects, HostProfile::PremierePro), profileParamName);
 
 }  // namespace
 }  // namespace TEV::PluginTest
