@@ -193,7 +193,7 @@ TEST(ExrLayoutSurvives, MissingChannelsAndLayersAreNamed) {
     fs::create_directories(dir);
     writeTestExr(dir + "/r_only.exr", {"R"}, Imf::FLOAT);
     writeTestExr(dir + "/depth.exr", {"Z"}, Imf::FLOAT);
-    writeTestExr(dir + "/layered.exr", {"diffuse.R", "diffuse.G", "diffuse.B", "spec.R", "spec.G", "spec.B"},
+    writeTestExr(dir + "/layered.exr", {"diffuse.R", "diffuse.G", "diffuse.B", "gloss.R", "gloss.G", "gloss.B"},
                  Imf::HALF);
     auto message = [](const std::string& path, const std::string& layer = "") {
         const auto e = caught<HostError>([&] { readImage(path, layer); });
@@ -205,14 +205,14 @@ TEST(ExrLayoutSurvives, MissingChannelsAndLayersAreNamed) {
               "cannot read image '" + dir + "/depth.exr': it has neither R, G, B nor Y channels (found only: Z)");
     EXPECT_EQ(message(dir + "/layered.exr"),
               "cannot read image '" + dir + "/layered.exr': it has neither R, G, B nor Y channels (found only: no "
-              "channels); its layers: diffuse, spec (pick one with --layer)");
+              "channels); its layers: diffuse, gloss (pick one with --layer)");
     EXPECT_EQ(message(dir + "/layered.exr", "rim"),
-              "cannot read image '" + dir + "/layered.exr': it has no layer 'rim' (layers: diffuse, spec)");
+              "cannot read image '" + dir + "/layered.exr': it has no layer 'rim' (layers: diffuse, gloss)");
 
-    const ImageFile spec = readImage(dir + "/layered.exr", "spec");
-    EXPECT_EQ(spec.world.width(), 24);
-    EXPECT_FLOAT_EQ(spec.world.pixelFloat(0, 0).green, 0.25f);
-    EXPECT_TRUE(spec.exr->half);
+    const ImageFile gloss = readImage(dir + "/layered.exr", "gloss");
+    EXPECT_EQ(gloss.world.width(), 24);
+    EXPECT_FLOAT_EQ(gloss.world.pixelFloat(0, 0).green, 0.25f);
+    EXPECT_TRUE(gloss.exr->half);
 }
 
 }  // namespace
