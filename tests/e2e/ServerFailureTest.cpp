@@ -82,7 +82,7 @@ TEST_P(EndToEndInProfile, ServerKilledMidJobThatCannotRestartShowsCantConnectUnt
 
     const std::uintmax_t log_start = logSize();
     s.kill_next_job = true;
-    const PixelWorld input = frame(1280, 720, 6, 16);
+    const PixelWorld input = frame(2400, 1350, 6, 16);  // many blocks: still running at the first progress
     RenderResult killed = s.render(input);
     ASSERT_NE(s.killed.load(), 0) << "the job reported no progress, so the server was not killed";
     ASSERT_TRUE(killed.ok()) << "a failed exchange is drawn, not returned: " << killed.render.describe();
@@ -118,7 +118,7 @@ TEST_P(EndToEndInProfile, ServerKilledMidJobIsRelaunchedAndOnlyTheLostFrameShows
     ASSERT_TRUE(s.render(frame(48, 27, 0, 8)).ok());
     const std::uintmax_t log_start = logSize();
     s.kill_next_job = true;
-    const PixelWorld input = frame(1280, 720, 6, 8);
+    const PixelWorld input = frame(2400, 1350, 6, 8);  // many blocks, as above
     RenderResult lost = s.render(input);
     ASSERT_NE(s.killed.load(), 0);
     ASSERT_TRUE(lost.ok());
