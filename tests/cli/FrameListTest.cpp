@@ -139,7 +139,9 @@ protected:
             std::ofstream(dir_ + "/in/" + name) << "x";
         }
     }
-    const std::string dir_ = "frame_list_test";
+    // One folder per test: ctest runs this fixture's tests at the same time.
+    const std::string dir_ =
+        std::string("frame_list_test_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(FrameListing, PatternsAndDirectoriesExpandInOrderWithTheirNumbers) {
