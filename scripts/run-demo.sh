@@ -2,8 +2,9 @@
 # The main job behind `make run`: installs the reference server into the
 # build's maker folder, generates a sample clip, renders it through the
 # effect plug-in at 8, 16 and 32 bits with the headless host's front end,
-# renders one frame that the server refuses (the failure overlay), and
-# composes a contact sheet. Usage: scripts/run-demo.sh BUILD_DIR
+# renders one frame that the server refuses (the failure overlay), renders
+# the 16-bit clip again as the other host drives the effect, checks the
+# server with tev-conform, and composes a contact sheet. Usage: scripts/run-demo.sh BUILD_DIR
 set -euo pipefail
 
 BUILD=${1:?usage: scripts/run-demo.sh BUILD_DIR}
@@ -16,7 +17,7 @@ PLUGIN="$BUILD/plugin/ExamplePlugin.so"
 DEMO="$BUILD/demo"
 PID_FILE="$MAKER/Logs/server.pid"
 IDLE=$(cache_value TEV_SERVER_IDLE_SECONDS)
-for f in "$HOST" "$PLUGIN" "$BUILD/host/cli/tev-sample-clip" "$BUILD/host/cli/tev-contact-sheet"; do
+for f in "$HOST" "$PLUGIN" "$BUILD/host/cli/tev-sample-clip" "$BUILD/host/cli/tev-contact-sheet" "$BUILD/conform/tev-conform"; do
   [ -e "$f" ] || { echo "run-demo: $f is missing; build $BUILD first" >&2; exit 1; }
 done
 
@@ -88,6 +89,22 @@ if [ "$status" -ne 3 ]; then
   exit 1
 fi
 
+# --- the other host ----------------------------------------------------------
+say "Rendering the 16-bit clip as Premiere Pro drives the effect (frame setup, render, frame setdown)"
+"$HOST" render "$PLUGIN" --premiere --in "$DEMO/clip/png16/clip_%04d.png" --out "$DEMO/out/premiere16/clip_%04d.png" \
+  --depth 16 "${ADJUST[@]}"
+for f in "$DEMO"/out/png16/clip_*.png; do
+  if ! cmp -s "$f" "$DEMO/out/premiere16/$(basename "$f")"; then
+    echo "run-demo: $(basename "$f") differs between the two hosts' renders" >&2
+    exit 1
+  fi
+done
+echo "-> every frame is the same as the After Effects render's"
+
+# --- the server's conformance --------------------------------------------
+say "Checking the server on port $PORT with tev-conform"
+"$BUILD/conform/tev-conform" --port "$PORT"
+
 # --- the contact sheet -----------------------------------------------------
 say "Composing the contact sheet"
 SHEET="$DEMO/contact-sheet.png"
@@ -104,6 +121,7 @@ Adjustment: Brightness 1.15, Contrast 1.3, Saturation 1.6, through $PLUGIN
   sample clip     $DEMO/clip/{png8,png16,exr}/clip_0001..0012
   rendered frames $DEMO/out/{png8,png16,exr}/
   failure overlay $DEMO/out/overlay/clip_0006.png
+  Premiere Pro    $DEMO/out/premiere16/ (the 16-bit clip, driven as that host does)
   contact sheet   $SHEET
   plug-in log     $MAKER/Logs/ExamplePlugin_Adobe.log
   server output   $MAKER/Logs/launcher.log
