@@ -12,6 +12,10 @@ function(run step)
 endfunction()
 
 run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+run("installed checker" "${prefix}/bin/tev-conform" --list)
+if(NOT LAST_OUTPUT MATCHES "job.abort")
+  message(FATAL_ERROR "tev-conform --list printed: ${LAST_OUTPUT}")
+endif()
 # A sanitizer build installs instrumented libraries: the consumer must link
 # the same runtime.
 set(consumer_flags "")
