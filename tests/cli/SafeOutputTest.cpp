@@ -2,6 +2,7 @@
 // read-only folder, a failing writer) and EXR files that keep their windows,
 // pixel aspect, half channels and layers.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 
 #include <ImfChannelList.h>
@@ -20,6 +21,7 @@
 
 #include "ImageFiles.h"
 #include "SafeFile.h"
+#include "StopSignals.h"
 
 namespace fs = std::filesystem;
 
@@ -110,6 +112,30 @@ TEST(SafeOutput, AFailedWriteLeavesTheEarlierFileAndNoTemporaryOne) {
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"frame.png"});
     EXPECT_EQ(fs::status(dir + "/frame.png").permissions() & fs::perms::others_read, fs::perms::others_read)
         << "outputs get the usual permissions, not the temporary file's 0600";
+}
+
+TEST(SafeOutput, ASecondStopSignalDuringAWriteRemovesTheTemporaryFileAndEndsTheProcess) {
+    const std::string dir = "safe_output_test/second_signal";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir + "/frame.png") << "earlier run";
+    // The first Ctrl-C only asks for a stop; the second, half-way through the
+    // file, ends the process by that signal, without the half-written file.
+    EXPECT_EXIT(
+        {
+            StopSignals signals;
+            replaceFile(dir + "/frame.png", [](const std::string& temp) {
+                std::ofstream(temp) << "half a fr";
+                raise(SIGINT);
+                if (StopSignals::received() != SIGINT) _exit(10);
+                raise(SIGINT);
+                _exit(11);  // not reached: the second signal ends the process
+            });
+            _exit(12);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"frame.png"});
+    EXPECT_EQ(readText(dir + "/frame.png"), "earlier run");
 }
 
 TEST(SafeOutput, AFullDiskLeavesNoPartialFileAndSaysItWillRepeat) {
