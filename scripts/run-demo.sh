@@ -4,7 +4,8 @@
 # effect plug-in at 8, 16 and 32 bits with the headless host's front end,
 # renders one frame that the server refuses (the failure overlay), renders
 # the 16-bit clip again as the other host drives the effect, checks the
-# server with tev-conform, and composes a contact sheet. Usage: scripts/run-demo.sh BUILD_DIR
+# server with tev-conform, and composes a contact sheet.
+# Usage: scripts/run-demo.sh BUILD_DIR
 set -euo pipefail
 
 BUILD=${1:?usage: scripts/run-demo.sh BUILD_DIR}
