@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace TEV {
 namespace Test {
@@ -194,11 +195,17 @@ Answer ConformingFake::getResult(const Dict& message) {
         return Answer::result(map({{"result", "no_result_found"}}));
     }
     if (fault_ == Fault::results_crossed) {
-        // The job that finished first goes out, whoever asked.
+        // Frames cross between jobs that were in flight together: the asker
+        // gets the other job's frame, and the other job will get this one's.
+        // (Any overlap counts, not only a finished other job: under a
+        // sanitizer each owner collects its frame before the next job ends.)
         for (auto j = jobs_.begin(); j != jobs_.end(); ++j) {
-            if (finished(j->second) &&
-                j->second.started + j->second.run_time < it->second.started + it->second.run_time)
-                it = j;
+            Job& other = j->second;
+            if (j != it && !other.never_finishes && other.failure.empty() && it->second.failure.empty() &&
+                other.started + other.run_time >= it->second.started) {
+                std::swap(other.image, it->second.image);
+                break;
+            }
         }
     }
     Job& job = it->second;
