@@ -28,8 +28,9 @@ std::string usage() {
            "pattern or a directory as OUTPUT; a directory OUTPUT keeps the input file names.\n"
            "Frame numbers: a file's number is the last group of digits in its name\n"
            "(clip_0007.png is frame 7), for patterns, directories and single files alike; a\n"
-           "single file without one is frame 0 (or --frame N); a directory whose files lack\n"
-           "distinct numbers is numbered by name order from 0.\n"
+           "single file without one is frame 0 (or --frame N); a directory of files without\n"
+           "numbers is numbered by name order from 0. Two files with one number (plate_1003.png,\n"
+           "plate_1003 copy.png) are refused with both names, unless --number-by-name.\n"
            "\n"
            "render options:\n"
            "  --depth 8|16|32     bits per channel of the render (16: 0..32768, 32: float);\n"
@@ -48,15 +49,17 @@ std::string usage() {
            "                      display windows, pixel aspect and half or float channels are kept\n"
            "  --downsample N      render at 1/N of the size, with the host's downsample 1/N, as a\n"
            "                      host renders a preview; outputs are 1/N of the size\n"
-           "  --threads N         render N frames at once (the host's multi-frame rendering);\n"
+           "  --threads N         render N frames at once, 1 to 64 (multi-frame rendering);\n"
            "                      the first frame renders alone, since it may start the server\n"
            "  --iterate-threads N threads of the host's pixel iteration (default: all cores)\n"
            "  --reconnect         press the plug-in's Reconnect button before rendering\n"
            "  --log FILE          the plug-in's log file, read to name failure overlays\n"
            "                      (default: the build's maker folder, Logs/<plug-in>_Adobe.log)\n"
-           "  --report FILE       one JSON record per frame (input, output, frame, seconds,\n"
-           "                      verdict, message), a line each; FILE - is standard output, and\n"
-           "                      the frame lines then go to standard error\n"
+           "  --report FILE       one JSON record per frame asked for (input, output, frame,\n"
+           "                      seconds, verdict, message), a line each, then a summary record\n"
+           "                      with the counts and the exit status; FILE - is standard\n"
+           "                      output, and the frame lines then go to standard error\n"
+           "  --number-by-name    number a directory's files 0, 1, 2, ... in name order\n"
            "  --no-progress       no progress bar (it is drawn only when stderr is a terminal)\n"
            "  --premiere          imitate the other host: its application id, no AEGP suites, no smart\n"
            "                      rendering (frame setup, render, frame setdown; float frames unchanged)\n"
@@ -73,6 +76,7 @@ std::string usage() {
            "  failed      the render returned an error, or a file could not be read or written\n"
            "  aborted     stopped by a signal or a write error: cancelled and not written\n"
            "  skipped     --skip-existing: the output file was there\n"
+           "  not started the run stopped before this frame (summary and report only)\n"
            "Files are written under a temporary name in their folder and renamed when complete,\n"
            "so an output is whole or absent. Errors that repeat for every file (no space,\n"
            "read-only, permission) stop the run. 16-bit PNG files: the host's 16-bit scale is\n"
@@ -80,11 +84,13 @@ std::string usage() {
            "\n"
            "Ctrl-C, SIGTERM and SIGHUP abort the frames in flight (through the host's abort\n"
            "callback), keep the frames finished before, and print the summary; a second one ends\n"
-           "the program at once. A closed standard output (| head) stops the run the same way.\n"
+           "the program at once. A closed standard output (| head) stops the run the same way;\n"
+           "a report or frame lines that cannot be written (a full disk) stop it as a failure.\n"
            "\n"
            "Exit status: 0 every frame written (or skipped) and none shows a failure overlay;\n"
            "1 bad command line; 2 a failure (plug-in, missing or unreadable file, unknown\n"
-           "parameter, value out of range, a frame that failed or was not written); 3 every\n"
+           "parameter, value out of range, a frame that failed or was not written, output\n"
+           "or report that could not be written); 3 every\n"
            "frame written but some show a failure overlay; 128+N stopped by signal N (130\n"
            "SIGINT, 143 SIGTERM, 129 SIGHUP, 141 closed standard output).\n"
            "\n"
@@ -165,6 +171,7 @@ const std::map<std::string, OptionInfo>& knownOptions() {
         {"--set", {Takes::Value, true}},             {"--skip-existing", {Takes::Nothing, true}},
         {"--alpha", {Takes::Value, true}},           {"--layer", {Takes::Value, true}},
         {"--report", {Takes::Value, true}},         {"--exr-float", {Takes::Nothing, true}},
+        {"--number-by-name", {Takes::Nothing, true}},
     };
     return options;
 }
@@ -193,8 +200,13 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
         if (o.downsample > 16) throw std::invalid_argument("--downsample must be 1 to 16");
     } else if (name == "--threads") {
         o.threads = static_cast<unsigned>(wholeNumber(name, v, 1));
+        if (o.threads > kMaxThreads) {
+            throw std::invalid_argument("--threads must be 1 to " + std::to_string(kMaxThreads) + ", not " + v);
+        }
     } else if (name == "--iterate-threads") {
         o.iterate_threads = static_cast<unsigned>(wholeNumber(name, v, 0));
+    } else if (name == "--number-by-name") {
+        o.numbering = Numbering::ByNameOrder;
     } else if (name == "--reconnect") {
         o.reconnect = true;
     } else if (name == "--log") {

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "FrameList.h"
+
 namespace TEV::Host::Cli {
 
 enum class Action { Help, Version, Params, Render };
@@ -14,6 +16,10 @@ enum class AlphaSource {
     Effect,  // the effect's output alpha: opaque, as the effect returns opaque pixels
     Input,   // each input pixel's alpha
 };
+
+// --threads beyond this is refused: every frame in flight holds its images in
+// memory, and the machines this runs on have far fewer cores.
+constexpr unsigned kMaxThreads = 64;
 
 struct CliOptions {
     Action action = Action::Help;
@@ -27,7 +33,8 @@ struct CliOptions {
     int last_frame = -1;        // -1 with first_frame set: open range "A-"
     int frame_step = 1;         // --frames A-BxS: every S-th number from A
     int downsample = 1;         // render at 1/N of the size, as a host's preview
-    unsigned threads = 1;       // frames rendered at once
+    unsigned threads = 1;       // frames rendered at once, 1 to kMaxThreads
+    Numbering numbering = Numbering::FromNames;  // --number-by-name: ByNameOrder
     unsigned iterate_threads = 0;  // the host's pixel iteration threads, 0: automatic
     bool reconnect = false;     // press the plug-in's Reconnect button first
     std::string log_file;       // the plug-in's log; "" picks the build's default

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +17,9 @@ ConsoleCapture::ConsoleCapture(Sink sink) : sink_(std::move(sink)) {
     std::fflush(stdout);
     std::cout.flush();
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
+    // A packet pipe keeps each write apart, so that the reader sees one of
+    // the plug-in's prints at a time; a plain pipe where the kernel has none.
+    if (pipe2(ends, O_CLOEXEC | O_DIRECT) != 0 && pipe2(ends, O_CLOEXEC) != 0) {
         throw HostError(std::string("cannot capture the plug-in's console: pipe: ") + std::strerror(errno));
     }
     original_stdout_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -29,7 +32,9 @@ ConsoleCapture::ConsoleCapture(Sink sink) : sink_(std::move(sink)) {
     }
     close(ends[1]);  // descriptor 1 is now the pipe's only write end
     read_end_ = ends[0];
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Unbuffered: each print (one fwrite, as std::cout's insertions are) is
+    // one write, seen as it is printed instead of when a line feed comes.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     reader_ = std::thread([this] { readLoop(); });
 }
 
@@ -56,22 +61,36 @@ void ConsoleCapture::deliver(const std::string& line) {
 }
 
 void ConsoleCapture::readLoop() {
-    std::string pending;
-    char buffer[4096];
+    // A packet is at most PIPE_BUF bytes, and a read shorter than its packet
+    // would lose the rest: the buffer holds a whole one.
+    char buffer[PIPE_BUF];
+    std::string longer;       // a print longer than one packet, until its end
+    bool line_open = false;   // the last print did not end its line
     for (;;) {
         const ssize_t n = read(read_end_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        pending.append(buffer, static_cast<std::size_t>(n));
+        longer.append(buffer, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) == sizeof buffer && longer.back() != '\n') continue;
+        std::string print;
+        print.swap(longer);
+        // A lone line feed ends the print before it ("text" then "\n").
+        if (print == "\n" && line_open) {
+            line_open = false;
+            continue;
+        }
+        line_open = print.back() != '\n';
+        if (!line_open) print.pop_back();
         std::size_t start = 0;
-        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::string line = pending.substr(start, end - start);
+        for (std::size_t end;; start = end + 1) {
+            end = print.find('\n', start);
+            std::string line = print.substr(start, end == std::string::npos ? std::string::npos : end - start);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             deliver(line);
+            if (end == std::string::npos) break;
         }
-        pending.erase(0, start);
     }
-    if (!pending.empty()) deliver(pending);
+    if (!longer.empty()) deliver(longer);
 }
 
 }  // namespace TEV::Host::Cli

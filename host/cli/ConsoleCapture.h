@@ -1,9 +1,11 @@
 // The plug-in's console text, taken apart from the front end's report.
 //
 // The plug-in prints to the process's standard output. While a capture runs,
-// file descriptor 1 is a pipe that a thread of the front end reads; every
-// whole line that arrives is handed to a sink (the front end shows it on
-// stderr, marked as the plug-in's). The front end writes its own report to
+// file descriptor 1 is a pipe that a thread of the front end reads, and the
+// C stream stdout is unbuffered, so that each print arrives when it is made.
+// Each print is handed to a sink as a line of its own, with or without its
+// line feed, and a print of several lines as several (the front end shows
+// them on stderr, marked as the plug-in's). The front end writes its own report to
 // the original standard output, reachable through originalStdout().
 #pragma once
 
@@ -18,8 +20,8 @@ class ConsoleCapture {
 public:
     using Sink = std::function<void(const std::string& line)>;
 
-    // Redirects file descriptor 1 into the pipe and line-buffers the C
-    // stream stdout. HostError when the pipe cannot be made.
+    // Redirects file descriptor 1 into the pipe and unbuffers the C stream
+    // stdout. HostError when the pipe cannot be made.
     explicit ConsoleCapture(Sink sink);
     // Flushes stdout, puts the original standard output back, hands over the
     // lines still in the pipe (a last line without a line feed too).

@@ -39,7 +39,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 bool isHidden(const fs::path& path) { return path.filename().string().rfind('.', 0) == 0; }
 
-std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
+std::vector<FrameJob> inputFrames(const std::string& input, int single_number, Numbering numbering) {
     std::vector<FrameJob> frames;
     std::error_code ec;
     if (std::optional<NumberPattern> pattern = NumberPattern::parse(input)) {
@@ -70,20 +70,31 @@ std::vector<FrameJob> inputFrames(const std::string& input, int single_number) {
             throw HostError("input directory '" + input + "' holds no .png or .exr file");
         }
         std::sort(names.begin(), names.end());
-        std::vector<int> numbers;
-        for (const std::string& name : names) {
-            const std::optional<int> n = numberInFileName(fs::path(name).filename().string());
-            if (!n) break;
-            numbers.push_back(*n);
+        std::vector<std::optional<int>> numbers;
+        for (const std::string& name : names) numbers.push_back(numberInFileName(fs::path(name).filename().string()));
+        const auto unnumbered = std::find(numbers.begin(), numbers.end(), std::nullopt);
+        const bool none_numbered = std::count(numbers.begin(), numbers.end(), std::nullopt) ==
+                                   static_cast<std::ptrdiff_t>(numbers.size());
+        const bool by_name = numbering == Numbering::ByNameOrder || none_numbered;
+        if (!by_name && unnumbered != numbers.end()) {
+            throw HostError("'" + names[static_cast<std::size_t>(unnumbered - numbers.begin())] +
+                            "' has no frame number, unlike the other files of '" + input +
+                            "' (--number-by-name numbers them all by name order from 0)");
         }
-        std::vector<int> sorted = numbers;
-        std::sort(sorted.begin(), sorted.end());
-        const bool numbered =
-            numbers.size() == names.size() && std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
         for (std::size_t i = 0; i < names.size(); ++i) {
-            frames.push_back(FrameJob{numbered ? numbers[i] : static_cast<int>(i), names[i], ""});
+            frames.push_back(FrameJob{by_name ? static_cast<int>(i) : *numbers[i], names[i], ""});
         }
-        std::sort(frames.begin(), frames.end(), [](const FrameJob& a, const FrameJob& b) { return a.number < b.number; });
+        // A stable sort keeps name order among equal numbers, so the pair
+        // found below is named in name order.
+        std::stable_sort(frames.begin(), frames.end(),
+                         [](const FrameJob& a, const FrameJob& b) { return a.number < b.number; });
+        const auto twin = std::adjacent_find(frames.begin(), frames.end(),
+                                             [](const FrameJob& a, const FrameJob& b) { return a.number == b.number; });
+        if (twin != frames.end()) {
+            throw HostError("'" + twin->input + "' and '" + (twin + 1)->input + "' both have frame number " +
+                            std::to_string(twin->number) +
+                            " (--number-by-name numbers the files by name order from 0)");
+        }
     } else {
         if (!fs::exists(input, ec)) {
             throw HostError("input '" + input + "' does not exist");
@@ -175,8 +186,8 @@ std::vector<FrameJob> listFrames(const std::string& input, const std::string& ou
 }
 
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
-                                 int single_number) {
-    std::vector<FrameJob> frames = inputFrames(input, single_number);
+                                 int single_number, Numbering numbering) {
+    std::vector<FrameJob> frames = inputFrames(input, single_number, numbering);
     if (range.first >= 0) {
         const int step = std::max(1, range.step);
         frames.erase(std::remove_if(frames.begin(), frames.end(),
@@ -221,6 +232,39 @@ std::vector<FrameJob> listFrames(const std::string& input, const std::string& ou
         }
     }
     return frames;
+}
+
+std::string describeMissingFrames(const std::vector<FrameJob>& frames, const FrameRange& range) {
+    if (range.first < 0 || frames.empty()) return "";
+    const long long step = std::max(1, range.step);
+    const long long end = range.last == INT_MAX ? frames.back().number : range.last;
+    // Runs of missing numbers on the range's grid, from the gaps between frames.
+    std::vector<std::pair<long long, long long>> runs;
+    long long missing = 0;
+    long long expected = range.first;
+    const auto gapUpTo = [&](long long last) {  // the grid numbers from `expected` to `last`
+        if (last < expected) return;
+        runs.emplace_back(expected, last);
+        missing += (last - expected) / step + 1;
+    };
+    for (const FrameJob& f : frames) {
+        gapUpTo(static_cast<long long>(f.number) - step);
+        expected = static_cast<long long>(f.number) + step;
+    }
+    if (expected <= end) gapUpTo(expected + (end - expected) / step * step);
+    if (missing == 0) return "";
+    std::string asked = std::to_string(range.first);
+    if (range.last != range.first) asked += "-" + (range.last == INT_MAX ? "" : std::to_string(range.last));
+    if (step > 1) asked += "x" + std::to_string(step);
+    std::string text = "--frames " + asked + ": no file for " + std::to_string(missing) +
+                       (missing == 1 ? " frame: " : " frames: ");
+    constexpr std::size_t kListed = 10;
+    for (std::size_t i = 0; i < runs.size() && i < kListed; ++i) {
+        text += (i ? ", " : "") + std::to_string(runs[i].first);
+        if (runs[i].second != runs[i].first) text += "-" + std::to_string(runs[i].second);
+    }
+    if (runs.size() > kListed) text += " and " + std::to_string(runs.size() - kListed) + " more gaps";
+    return text;
 }
 
 }  // namespace TEV::Host::Cli

@@ -40,6 +40,12 @@ struct FrameRange {
     int step = 1;
 };
 
+// How the files of a directory are numbered.
+enum class Numbering {
+    FromNames,    // each file's numberInFileName(); two files with one number are refused
+    ByNameOrder,  // 0, 1, 2, ... in name order (--number-by-name)
+};
+
 struct FrameJob {
     int number = 0;      // the frame's number, also its time in frames
     std::string input;   // image file to read
@@ -49,14 +55,22 @@ struct FrameJob {
 // Expands --in and --out into frames, ordered by number. One numbering rule
 // for every kind of input: a file's frame number is numberInFileName(); a
 // single file without one is frame `single_number` (when not negative, it
-// also overrides the name's number), else 0; a directory whose image files do
-// not all have distinct numbers is numbered by name order from 0. Hidden files
-// (names starting with '.') are left out of directories and patterns.
-// Output folders are created. HostError for a missing input, a pattern or
-// directory with no image, no frame in `range`, an output that cannot name
-// several frames, or an output that would overwrite its own input.
+// also overrides the name's number), else 0; a directory whose image files
+// have no numbers at all, or whose numbering is Numbering::ByNameOrder, is
+// numbered by name order from 0. Hidden files (names starting with '.') are
+// left out of directories and patterns. Output folders are created.
+// HostError for a missing input, a pattern or directory with no image, a
+// directory where two files have one number (both named) or where some files
+// have a number and others none, no frame in `range`, an output that cannot
+// name several frames, or an output that would overwrite its own input.
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
-                                 int single_number);
+                                 int single_number, Numbering numbering = Numbering::FromNames);
+
+// The numbers that `range` asks for and no frame of `frames` (as listFrames
+// returns them) has, up to the range's end (an open range: the last frame),
+// as a one-line warning: "--frames 7-12: no file for 1 frame: 9"; "" when
+// none is missing or no range was given.
+std::string describeMissingFrames(const std::vector<FrameJob>& frames, const FrameRange& range);
 // The same with the range from `first` to `last` (-1: all).
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
                                  int single_number);

@@ -1,7 +1,11 @@
+#include <csignal>
+#include <cstring>
 #include <iomanip>
 #include <ostream>
 
 #include "Commands.h"
+#include "FdStream.h"
+#include "StopSignals.h"
 
 namespace TEV::Host::Cli {
 
@@ -69,6 +73,13 @@ int listParams(const CliOptions& options, std::ostream& out, std::ostream& err) 
             printParam(p, out);
         }
         host.globalSetdown().expectOk();
+        out << std::flush;
+        if (const int e = writeErrorOf(out)) {
+            const auto* fd_out = dynamic_cast<const FdStream*>(&out);
+            err << "tev-host: cannot write the parameters to " << (fd_out ? fd_out->name() : "standard output")
+                << ": " << std::strerror(e) << "\n";
+            return e == EPIPE ? exitStatusForSignal(SIGPIPE) : kExitFailed;
+        }
         return kExitOk;
     } catch (const std::exception& e) {
         err << "tev-host: " << e.what() << "\n";

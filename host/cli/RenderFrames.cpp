@@ -1,7 +1,10 @@
 // tev-host render: frames through one instance of the plug-in, on one or
 // more render threads, with progress, stops (signals, a closed standard
 // output, errors that repeat for every file) and a summary.
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -21,12 +24,14 @@
 #include "Commands.h"
 #include "ConsoleCapture.h"
 #include "Downsample.h"
+#include "FdStream.h"
 #include "FrameList.h"
 #include "FrameRecord.h"
 #include "FrameVerdict.h"
 #include "ImageFiles.h"
 #include "KnownPlugin.h"
 #include "Progress.h"
+#include "RunReport.h"
 #include "SafeFile.h"
 #include "StopSignals.h"
 
@@ -91,7 +96,10 @@ struct RenderRun {
     PluginLog& log;
     Progress& progress;
     std::ostream& lines;           // the frame lines: standard output, or stderr with --report -
-    std::ostream* records;         // --report, or null
+    bool lines_needed;             // the frame lines are the run's report (not on stderr)
+    std::string lines_name;        // where they go, for messages
+    RunReport& report;             // --report
+    std::string report_name;       // where it goes, for messages
     std::optional<ImageFile> first_image;  // frame 0, read before the plug-in was loaded
     int first_width, first_height, first_bits;
     std::mutex first_image_mutex{};
@@ -102,17 +110,21 @@ struct RenderRun {
     // meet, or the frame lines' stream closed (| head).
     std::atomic<bool> stopping{false};
     bool lines_closed = false;  // under state_mutex
+    bool write_failed = false;  // under state_mutex: a needed stream failed (not closed) or a render thread did
     std::string stop_reason{};  // under state_mutex
 };
+
+enum class StopKind { Other, OutputClosed, Failure };
 
 bool stopRequested(const RenderRun& run) { return run.stopping.load() || StopSignals::received() != 0; }
 
 // Stops the run: no frame starts any more, the frames in flight are aborted.
-void stopRun(RenderRun& run, const std::string& reason, bool lines_closed = false) {
+void stopRun(RenderRun& run, const std::string& reason, StopKind kind = StopKind::Other) {
     {
         std::lock_guard<std::mutex> lock(run.state_mutex);
         if (run.stop_reason.empty()) run.stop_reason = reason;
-        run.lines_closed = run.lines_closed || lines_closed;
+        run.lines_closed = run.lines_closed || kind == StopKind::OutputClosed;
+        run.write_failed = run.write_failed || kind == StopKind::Failure;
     }
     run.stopping.store(true);
     run.host.requestAbort();
@@ -199,12 +211,20 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
     return report;
 }
 
-void recordFrame(RenderRun& run, const FrameJob& job, const FrameReport& report) {
-    if (!run.records) return;
-    const std::string line =
-        toJsonLine(FrameRecord{job.number, job.input, job.output, report.seconds, stateName(report.state), report.detail});
-    std::lock_guard<std::mutex> lock(run.state_mutex);
-    *run.records << line << "\n" << std::flush;
+// A failed write on a stream the run needs (the report, the frame lines on
+// standard output) stops the run: a closed pipe as a closed output, any
+// other error as a failure named with its place. A failing stderr carries
+// nothing the run needs and does not stop it.
+void checkOutputs(RenderRun& run) {
+    if (const int e = run.report.error()) {
+        if (e == EPIPE) stopRun(run, "the report's output " + run.report_name + " was closed", StopKind::OutputClosed);
+        else stopRun(run, "cannot write the report to " + run.report_name + ": " + std::strerror(e), StopKind::Failure);
+    }
+    if (!run.lines_needed) return;
+    if (const int e = writeErrorOf(run.lines)) {
+        if (e == EPIPE) stopRun(run, "the frame lines' output was closed", StopKind::OutputClosed);
+        else stopRun(run, "cannot write the frame lines to " + run.lines_name + ": " + std::strerror(e), StopKind::Failure);
+    }
 }
 
 // Renders frames until none is left, the run stops, or `limit` were done.
@@ -231,8 +251,8 @@ void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
             run.progress.error("tev-host: " + report.detail);
         }
         run.progress.finished(slot, frameLine(job, report));
-        recordFrame(run, job, report);
-        if (!run.lines) stopRun(run, "the frame lines' output was closed", true);
+        run.report.frame(k, report.seconds, stateName(report.state), report.detail);
+        checkOutputs(run);
     }
 }
 
@@ -285,10 +305,34 @@ void warnAboutThreads(const CliOptions& options, std::ostream& err) {
 int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console) {
     using Clock = std::chrono::steady_clock;
     StopSignals signals;
+    const Clock::time_point run_start = Clock::now();
+    std::vector<FrameJob> frames;
+    std::optional<FdStream> report_file;
+    std::optional<RunReport> report;
+    std::string report_name;
+    // The report ends with the summary record, and a report that could not
+    // be written is a failure of the run.
+    const auto finishReport = [&](int status) {
+        if (!report) return status;
+        // A failure before the summary record stopped the run and was named then.
+        const bool named = report->error() != 0;
+        report->finish(std::chrono::duration<double>(Clock::now() - run_start).count(), status);
+        if (report_file) report_file->close();
+        const int e = report->error();
+        report.reset();
+        if (e == 0 || named) return status;
+        if (e == EPIPE) {
+            err << "tev-host: stopped: the report's output " << report_name << " was closed\n";
+            return status == kExitOk || status == kExitOverlay ? exitStatusForSignal(SIGPIPE) : status;
+        }
+        err << "tev-host: cannot write the report to " << report_name << ": " << std::strerror(e) << "\n";
+        return status == kExitOk || status == kExitOverlay ? kExitFailed : status;
+    };
     try {
-        const std::vector<FrameJob> frames =
-            listFrames(options.input, options.output,
-                       FrameRange{options.first_frame, options.last_frame, options.frame_step}, options.frame);
+        const FrameRange range{options.first_frame, options.last_frame, options.frame_step};
+        frames = listFrames(options.input, options.output, range, options.frame, options.numbering);
+        const std::string missing = describeMissingFrames(frames, range);
+        if (!missing.empty()) err << "tev-host: warning: " << missing << "\n";
         // The first image is read and the output folders are tried before the
         // plug-in loads: a bad file or folder ends the run before any server
         // is started.
@@ -300,18 +344,25 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             std::error_code ec;
             existed[k] = fs::exists(frames[k].output, ec);
         }
-        std::ofstream report_file;
         std::ostream* records = nullptr;
         if (options.report_file == "-") {
             records = &out;
+            const auto* fd_out = dynamic_cast<const FdStream*>(&out);
+            report_name = fd_out ? fd_out->name() : "standard output";
         } else if (!options.report_file.empty()) {
-            report_file.open(options.report_file, std::ios::trunc);
-            if (!report_file) {
+            const int fd = open(options.report_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd < 0) {
                 throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
             }
-            records = &report_file;
+            report_name = "'" + options.report_file + "'";
+            report_file.emplace(fd, report_name, true);
+            records = &*report_file;
         }
+        report.emplace(records, frames);
         std::ostream& lines = records == &out ? err : out;
+        const bool lines_needed = &lines == &out;
+        const auto* fd_lines = dynamic_cast<const FdStream*>(&lines);
+        const std::string lines_name = fd_lines ? fd_lines->name() : "standard output";
 
         HostOptions host_options = hostOptionsFor(options);
         int last_number = 0;
@@ -344,7 +395,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         int counts[kStates] = {};
         std::vector<std::string> stale;
         std::string stop_reason;
-        bool lines_closed = false;
+        bool lines_closed = false, failed_stop = false;
         {
             Progress progress(lines, err, options.progress_bar, static_cast<int>(frames.size()), threads,
                               options.columns);
@@ -356,18 +407,35 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             const int first_bits = first.file_bits;
             RenderRun run{options, frames, host, inst,
                           static_cast<float>(1) * (1.0f / static_cast<float>(options.downsample)),
-                          log, progress, lines, records, std::move(first), first_width, first_height, first_bits};
+                          log, progress, lines, lines_needed, lines_name, *report, report_name, std::move(first),
+                          first_width, first_height, first_bits};
             run.states.assign(frames.size(), FrameState::NotStarted);
             StopSignals::setAbortTarget(&host);
+            // An exception that escapes a render thread, or a thread that
+            // cannot start, stops the run; it still ends with its summary.
+            const auto guarded = [&run](unsigned slot, std::size_t limit) {
+                try {
+                    renderThread(run, slot, limit);
+                } catch (const std::exception& e) {
+                    stopRun(run, "render thread " + std::to_string(slot) + " failed: " + e.what(), StopKind::Failure);
+                } catch (...) {
+                    stopRun(run, "render thread " + std::to_string(slot) + " failed", StopKind::Failure);
+                }
+            };
             // The first frame goes alone: it may have to start the server, and
             // the plug-in draws its "Can't connect" overlay, without sending,
             // on every frame that starts while a launch is under way.
-            if (threads > 1) renderThread(run, 0, 1);
+            if (threads > 1) guarded(0, 1);
             std::vector<std::thread> workers;
-            for (unsigned slot = 1; slot < threads; ++slot) {
-                workers.emplace_back([&run, slot] { renderThread(run, slot); });
+            try {
+                for (unsigned slot = 1; slot < threads; ++slot) {
+                    workers.emplace_back([&guarded, slot] { guarded(slot, SIZE_MAX); });
+                }
+            } catch (const std::exception& e) {
+                stopRun(run, "cannot start render thread " + std::to_string(workers.size() + 1) + ": " + e.what(),
+                        StopKind::Failure);
             }
-            renderThread(run, 0);
+            guarded(0, SIZE_MAX);
             for (std::thread& w : workers) w.join();
             StopSignals::setAbortTarget(nullptr);
             progress_sink = nullptr;
@@ -379,11 +447,13 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             }
             stop_reason = run.stop_reason;
             lines_closed = run.lines_closed;
+            failed_stop = run.write_failed;
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-        // With the frame lines' output closed, the summary goes to stderr.
-        std::ostream& summary = lines_closed ? err : lines;
+        // With the frame lines' output closed or failing, the summary goes to stderr.
+        const bool lines_lost = lines_closed || (lines_needed && writeErrorOf(lines) != 0);
+        std::ostream& summary = lines_lost ? err : lines;
         const int rendered = counts[0] + counts[1] + counts[2];
         summary << "total: " << rendered << " of " << frames.size() << " frames written in " << std::fixed
                 << std::setprecision(2) << seconds << " s";
@@ -413,7 +483,11 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         summary << std::flush;
         const int signal_number = StopSignals::received();
         if (signal_number) {
-            err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number) << ": the frames in flight were aborted\n";
+            const int aborted = counts[static_cast<int>(FrameState::Aborted)];
+            err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number);
+            if (aborted) err << ": " << aborted << (aborted == 1 ? " frame in flight was" : " frames in flight were")
+                             << " aborted";
+            err << "\n";
         } else if (!stop_reason.empty()) {
             err << "tev-host: stopped: " << stop_reason << "\n";
         }
@@ -421,22 +495,31 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         host.destroyInstance(inst);
         host.globalSetdown();
         if (options.books) {
-            std::vector<std::string> report = host.unbalanced();
-            summary << (report.empty() ? "books: balanced\n" : "books: unbalanced\n");
-            for (const std::string& line : report) {
+            std::vector<std::string> books = host.unbalanced();
+            summary << (books.empty() ? "books: balanced\n" : "books: unbalanced\n");
+            for (const std::string& line : books) {
                 summary << "  " << line << "\n";
             }
         }
-        if (signal_number) return exitStatusForSignal(signal_number);
-        if (lines_closed) return exitStatusForSignal(SIGPIPE);
-        if (counts[3] || counts[4] || counts[6]) return kExitFailed;
-        if (counts[2]) return kExitOverlay;
-        return kExitOk;
+        summary << std::flush;
+        // The summary's own write failing (the run's lines were fine until then).
+        const int lines_error = lines_needed && !lines_lost ? writeErrorOf(lines) : 0;
+        if (lines_error && lines_error != EPIPE) {
+            err << "tev-host: cannot write the frame lines to " << lines_name << ": " << std::strerror(lines_error)
+                << "\n";
+        }
+        int status = kExitOk;
+        if (signal_number) status = exitStatusForSignal(signal_number);
+        else if (lines_closed || lines_error == EPIPE) status = exitStatusForSignal(SIGPIPE);
+        else if (failed_stop || lines_error) status = kExitFailed;
+        else if (counts[3] || counts[4] || counts[6]) status = kExitFailed;
+        else if (counts[2]) status = kExitOverlay;
+        return finishReport(status);
     } catch (const std::exception& e) {
         StopSignals::setAbortTarget(nullptr);
         err << "tev-host: " << e.what() << "\n";
         const int signal_number = StopSignals::received();
-        return signal_number ? exitStatusForSignal(signal_number) : kExitFailed;
+        return finishReport(signal_number ? exitStatusForSignal(signal_number) : kExitFailed);
     }
 }
 

@@ -6,58 +6,68 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace TEV::Host::Cli {
 
 namespace {
 
-// Temporary files in progress, for removeTemporaryFilesNow(): fixed slots of
-// fixed buffers, so that a signal handler reads them without locks or
-// allocation. A slot's name is written before it is marked in use.
-constexpr int kSlots = 64;
+// Temporary files in progress, for removeTemporaryFilesNow(): a lock-free
+// list of slots that only grows, with as many slots as writes were ever in
+// progress at once, so that a signal handler walks it without locks or
+// allocation. A slot's name is written before it is marked in use, and a
+// slot's `next` is set before the slot is published.
 constexpr std::size_t kPathBytes = 4096;
 struct TempSlot {
     std::atomic<int> state{0};  // 0 free, 1 claimed, 2 holds a name
+    TempSlot* next = nullptr;
     char path[kPathBytes] = {};
 };
-TempSlot g_slots[kSlots];
+std::atomic<TempSlot*> g_slots{nullptr};
+static_assert(std::atomic<TempSlot*>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler walks the slots");
 
 class RegisteredTemp {
 public:
     explicit RegisteredTemp(const std::string& path) {
         if (path.size() >= kPathBytes) return;
-        for (int i = 0; i < kSlots; ++i) {
+        for (TempSlot* slot = g_slots.load(); slot && !slot_; slot = slot->next) {
             int expected = 0;
-            if (g_slots[i].state.compare_exchange_strong(expected, 1)) {
-                std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
-                g_slots[i].state.store(2);
-                slot_ = i;
-                return;
+            if (slot->state.compare_exchange_strong(expected, 1)) slot_ = slot;
+        }
+        if (!slot_) {
+            slot_ = new TempSlot;  // kept for the process's lifetime, reused
+            slot_->state.store(1);
+            slot_->next = g_slots.load();
+            while (!g_slots.compare_exchange_weak(slot_->next, slot_)) {
             }
         }
+        std::memcpy(slot_->path, path.c_str(), path.size() + 1);
+        slot_->state.store(2);
     }
     ~RegisteredTemp() {
-        if (slot_ >= 0) g_slots[slot_].state.store(0);
+        if (slot_) slot_->state.store(0);
     }
     RegisteredTemp(const RegisteredTemp&) = delete;
     RegisteredTemp& operator=(const RegisteredTemp&) = delete;
 
 private:
-    int slot_ = -1;
+    TempSlot* slot_ = nullptr;
 };
 
-mode_t fileModeFromUmask() {
-    static const mode_t mode = [] {
-        const mode_t mask = umask(0);
-        umask(mask);
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
-}
+// The mode of new files under the process's umask, taken once before main
+// runs: umask can only be read by setting it, and setting it while other
+// threads create files would give their files the wrong mode.
+const mode_t g_file_mode = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+}();
 
 std::string folderOf(const std::string& path) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
@@ -68,9 +78,12 @@ std::string folderOf(const std::string& path) {
     throw WriteError(what + ": " + std::strerror(error_number), error_number);
 }
 
-// A new empty file "<folder>/.<name>.tev-XXXXXX"; its path.
+// A new empty file "<folder>/.<name>.tev-XXXXXX"; its path. A name near the
+// file system's limit is shortened in the temporary's name only.
 std::string createTemporary(const std::string& folder, const std::string& name, int& fd) {
-    std::string pattern = folder + "/." + name + ".tev-XXXXXX";
+    constexpr std::size_t kAdded = std::char_traits<char>::length("..tev-XXXXXX");
+    const std::string stem = name.size() + kAdded > NAME_MAX ? name.substr(0, NAME_MAX - kAdded) : name;
+    std::string pattern = folder + "/." + stem + ".tev-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     fd = mkostemp(buffer.data(), O_CLOEXEC);
@@ -94,7 +107,7 @@ void replaceFile(const std::string& path, const std::function<void(const std::st
     }
     RegisteredTemp registered(temp);
     try {
-        if (fchmod(fd, fileModeFromUmask()) != 0) fail("cannot write image '" + path + "'", errno);
+        if (fchmod(fd, g_file_mode) != 0) fail("cannot write image '" + path + "'", errno);
         write(temp);
         // The data reaches the disk before the name does: a crash after the
         // rename cannot leave a file that is shorter than it looks.
@@ -106,6 +119,14 @@ void replaceFile(const std::string& path, const std::function<void(const std::st
         fd = -1;
         if (std::rename(temp.c_str(), path.c_str()) != 0) {
             fail("cannot write image '" + path + "': cannot rename '" + temp + "' into place", errno);
+        }
+        // The new name reaches the disk too: a frame reported written (and
+        // then skipped by a resumed run) does not vanish on power loss.
+        const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder_fd >= 0) {
+            const int synced = fsync(folder_fd) == 0 || errno == EINVAL ? 0 : errno;  // EINVAL: cannot be synced
+            close(folder_fd);
+            if (synced != 0) fail("cannot write image '" + path + "': cannot sync folder '" + folder + "'", synced);
         }
     } catch (...) {
         if (fd >= 0) close(fd);
@@ -125,8 +146,8 @@ void checkFolderWritable(const std::string& folder) {
 }
 
 void removeTemporaryFilesNow() noexcept {
-    for (TempSlot& slot : g_slots) {
-        if (slot.state.load() == 2) unlink(slot.path);
+    for (TempSlot* slot = g_slots.load(); slot; slot = slot->next) {
+        if (slot->state.load() == 2) unlink(slot->path);
     }
 }
 

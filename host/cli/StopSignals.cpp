@@ -2,7 +2,11 @@
 
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 
 #include "SafeFile.h"
 
@@ -17,6 +21,9 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<HeadlessHost*
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction g_previous[3];
+// The second signal's words, made before any signal comes: the handler may
+// only write() them.
+char g_second_words[3][128];
 struct sigaction g_previous_pipe;
 
 extern "C" void onStopSignal(int signal_number) {
@@ -24,6 +31,11 @@ extern "C" void onStopSignal(int signal_number) {
     if (!g_signal.compare_exchange_strong(expected, signal_number)) {
         // The second signal: no waiting for the frames in flight any more.
         removeTemporaryFilesNow();
+        for (int i = 0; i < 3; ++i) {
+            if (kStopSignals[i] != signal_number) continue;
+            const ssize_t written = write(STDERR_FILENO, g_second_words[i], std::strlen(g_second_words[i]));
+            (void)written;  // nothing to do about a failing stderr here
+        }
         signal(signal_number, SIG_DFL);
         raise(signal_number);
         return;
@@ -40,7 +52,12 @@ StopSignals::StopSignals() {
     struct sigaction action {};
     action.sa_handler = &onStopSignal;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
+    for (int i = 0; i < 3; ++i) {
+        std::snprintf(g_second_words[i], sizeof g_second_words[i],
+                      "tev-host: a second SIG%s: stopped at once, writes in progress removed\n",
+                      sigabbrev_np(kStopSignals[i]));
+        sigaction(kStopSignals[i], &action, &g_previous[i]);
+    }
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);

@@ -1,7 +1,8 @@
 // The signals that stop a render: SIGINT (Ctrl-C), SIGTERM and SIGHUP (how
 // job managers stop a job). The first one asks the host to abort the frames
 // in flight and lets the run end with its summary; a second one removes the
-// temporary files of writes in progress and ends the process at once.
+// temporary files of writes in progress, says so on stderr and ends the
+// process at once, by that signal.
 // SIGPIPE is ignored while they are installed: a closed standard output shows
 // as a failed write, which the run handles as a stop of its own.
 #pragma once

@@ -6,6 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 
@@ -19,6 +22,16 @@ namespace {
 int terminalColumns(int fd) {
     winsize size{};
     return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// Prints --help or --version text; a failed write is named (exit 2).
+int printText(const std::string& text) {
+    std::cout << text << std::flush;
+    if (std::cout && std::fflush(stdout) == 0) return TEV::Host::Cli::kExitOk;
+    const int error_number = errno;
+    std::cerr << "tev-host: cannot write to " << TEV::Host::Cli::describeDescriptor(STDOUT_FILENO, "standard output")
+              << ": " << std::strerror(error_number) << "\n";
+    return TEV::Host::Cli::kExitFailed;
 }
 
 }  // namespace
@@ -35,8 +48,8 @@ int main(int argc, char** argv) {
     options.progress_bar = !options.no_progress && isatty(STDERR_FILENO);
     options.columns = terminalColumns(STDERR_FILENO);
     switch (options.action) {
-    case Action::Help: std::cout << usage(); return kExitOk;
-    case Action::Version: std::cout << versionText(); return kExitOk;
+    case Action::Help: return printText(usage());
+    case Action::Version: return printText(versionText());
     case Action::Params:
     case Action::Render: break;
     }
@@ -44,7 +57,7 @@ int main(int argc, char** argv) {
         // One write per line: stderr is unbuffered, and the front end's own
         // lines may be written at the same time.
         ConsoleCapture console([](const std::string& line) { std::cerr << ("plug-in: " + line + "\n"); });
-        FdStream out(console.originalStdout());
+        FdStream out(console.originalStdout(), describeDescriptor(console.originalStdout(), "standard output"));
         const int status = options.action == Action::Params ? listParams(options, out, std::cerr)
                                                             : renderImage(options, out, std::cerr, &console);
         out.flush();
