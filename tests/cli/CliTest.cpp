@@ -1,6 +1,11 @@
 // tev-host's command line and its two commands, run in-process with a test
 // effect: resuming with --skip-existing, a closed output, the console capture.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <csignal>
 #include <cstdio>
@@ -12,6 +17,7 @@
 
 #include "Commands.h"
 #include "ConsoleCapture.h"
+#include "FdStream.h"
 #include "ImageFiles.h"
 
 namespace TEV::Host::Cli {
@@ -140,20 +146,128 @@ TEST(TevHostCommands, SkipExistingResumesAStoppedRunAndAClosedOutputStopsIt) {
     EXPECT_NE(err.str().find("tev-host: stopped: the frame lines' output was closed"), std::string::npos) << err.str();
 }
 
-TEST(ConsoleCapture, HandsOverThePluginsTextAsWholeLinesAndKeepsTheOriginalOutput) {
+TEST(ConsoleCapture, HandsOverEachPrintAsItIsPrintedOnALineOfItsOwn) {
     std::vector<std::string> lines;
     std::mutex mutex;
+    const auto seen = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines.size();
+    };
     {
         ConsoleCapture capture([&](const std::string& line) {
             std::lock_guard<std::mutex> lock(mutex);
             lines.push_back(line);
         });
-        std::printf("welcome!");  // no line feed: it waits for the rest of its line
-        std::cout << "ExamplePlugin\nframe 0 of the plug-in\r\n" << std::flush;
+        std::cout << "welcome!";  // as the plug-in prints: no line feed, no flush
+        for (int i = 0; i < 500 && seen() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(seen(), 1u) << "a print without a line feed arrives when it is printed";
+        std::cout << "ExamplePlugin\nframe 0 of the plug-in\r\n";
+        std::cout << "Log failed: " << "no such folder" << "\n";
         std::printf("At line 185");  // the last text, without a line feed
         ASSERT_GE(capture.originalStdout(), 3);
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{"welcome!ExamplePlugin", "frame 0 of the plug-in", "At line 185"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"welcome!", "ExamplePlugin", "frame 0 of the plug-in", "Log failed: ",
+                                               "no such folder", "At line 185"}));
+}
+
+// A stream buffer that takes `lines` lines, then fails every write.
+class FailingAfter : public std::streambuf {
+public:
+    explicit FailingAfter(int lines) : lines_(lines) {}
+    std::string text;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (lines_ <= 0) return traits_type::eof();
+        if (traits_type::to_char_type(c) == '\n') --lines_;
+        text += traits_type::to_char_type(c);
+        return c;
+    }
+
+private:
+    int lines_;
+};
+
+TEST(TevHostWrites, AFullDiskIsNamedAFailingStderrDoesNotStopTheRunAndAThreadsFailureEndsWithTheSummary) {
+    writeFrames("cli_test_writes", 4);
+    const auto words = [](std::vector<std::string> more) {
+        return parse(renderWords("cli_test_writes/f_%04d.png", "cli_test_writes_out/g_%04d.png", std::move(more)));
+    };
+    std::ostringstream out, err;
+    // --report on a full disk: a failure, named.
+    EXPECT_EQ(renderImage(words({"--report", "/dev/full"}), out, err), kExitFailed) << err.str();
+    EXPECT_NE(err.str().find("tev-host: stopped: cannot write the report to '/dev/full': No space left on device"),
+              std::string::npos)
+        << err.str();
+    // Frame lines into a full disk: no closed output (141), a failure (2), named.
+    FdStream full(open("/dev/full", O_WRONLY | O_CLOEXEC), "standard output (/dev/full)", true);
+    err.str("");
+    EXPECT_EQ(renderImage(words({}), full, err), kExitFailed) << err.str();
+    EXPECT_NE(err.str().find("cannot write the frame lines to standard output (/dev/full): No space left on device"),
+              std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("total: 1 of 4 frames written"), std::string::npos) << "the summary on stderr\n"
+                                                                                 << err.str();
+    std::ostringstream failing_stderr;
+    failing_stderr.setstate(std::ios::badbit);
+    out.str("");
+    EXPECT_EQ(renderImage(words({"--report", "-"}), out, failing_stderr), kExitOk);
+    const std::string records = out.str();
+    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 5) << "4 records and the summary\n" << records;
+    // tev-host params > /dev/full
+    FdStream full_params(open("/dev/full", O_WRONLY | O_CLOEXEC), "standard output (/dev/full)", true);
+    err.str("");
+    EXPECT_EQ(listParams(parse({"params", TEST_EFFECT_PATH}), full_params, err), kExitFailed);
+    EXPECT_EQ(err.str(), "tev-host: cannot write the parameters to standard output (/dev/full): No space left on "
+                         "device\n");
+    // A frame line that throws on a render thread ends the run with its summary.
+    FailingAfter buffer(1);
+    std::ostream throwing(&buffer);
+    throwing.exceptions(std::ios::badbit);
+    err.str("");
+    EXPECT_EQ(renderImage(words({"--threads", "2"}), throwing, err), kExitFailed);
+    EXPECT_NE(err.str().find("tev-host: stopped: render thread 0 failed: "), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("total: "), std::string::npos) << err.str();
+}
+
+// A stream that raises SIGINT on its first flush: the run is stopped before
+// any frame starts.
+class InterruptingBuf : public std::stringbuf {
+protected:
+    int sync() override {
+        if (!raised_) raise(SIGINT);
+        raised_ = true;
+        return 0;
+    }
+
+private:
+    bool raised_ = false;
+};
+
+TEST(TevHostReport, HasARecordForEveryFrameAskedForAndASummaryRecordWhenARunIsStopped) {
+    writeFrames("cli_test_report", 4);
+    InterruptingBuf buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    const std::string report = "cli_test_report/report.jsonl";
+    EXPECT_EQ(renderImage(parse(renderWords("cli_test_report/f_%04d.png", "cli_test_report_out/g_%04d.png",
+                                            {"--report", report})),
+                          out, err),
+              128 + SIGINT);
+    EXPECT_EQ(err.str(), "tev-host: stopped by SIGINT\n") << "no frame was in flight";
+    std::ifstream in(report);
+    std::vector<std::string> records;
+    for (std::string line; std::getline(in, line);) records.push_back(line);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[3], "{\"frame\":4,\"input\":\"cli_test_report/f_0004.png\",\"output\":"
+                          "\"cli_test_report_out/g_0004.png\",\"seconds\":0.000,\"verdict\":\"not started\","
+                          "\"message\":\"\"}");
+    EXPECT_EQ(records[4].rfind("{\"summary\":{\"frames\":4,\"processed\":0,\"unchanged\":0,\"overlay\":0,"
+                               "\"failed\":0,\"aborted\":0,\"skipped\":0,\"not_started\":4,\"seconds\":",
+                               0),
+              0u)
+        << records[4];
+    EXPECT_NE(records[4].find(",\"exit_status\":130}}"), std::string::npos) << records[4];
 }
 
 }  // namespace

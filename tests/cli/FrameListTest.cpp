@@ -38,9 +38,13 @@ TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
     EXPECT_EQ(parse({"render", "fx.so", "--in", "a.png", "--out", "b.png"}).depth, 0);  // from the input
     EXPECT_EQ(parse({"render", "fx.so", "--frames", "7", "--in", "a", "--out", "b.png"}).last_frame, 7);
     EXPECT_EQ(parse({"render", "fx.so", "--help"}).action, Action::Help);
+    EXPECT_EQ(parse({"render", "fx.so", "--in", "d/", "--out", "o/", "--number-by-name"}).numbering,
+              Numbering::ByNameOrder);
+    EXPECT_EQ(parse({"render", "fx.so", "--in", "d/", "--out", "o/", "--threads", "64"}).threads, 64u);
 
     const std::vector<std::vector<std::string>> bad = {
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--threads", "0"},
+        {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--threads", "65"},
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--downsample", "0"},
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--downsample", "two"},
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--png-bits", "32"},
@@ -111,6 +115,12 @@ TEST(FrameRecord, IsOneLineOfJsonWithItsStringsEscaped) {
               "{\"frame\":7,\"input\":\"in/a \\\"b\\\".png\",\"output\":\"out\\\\c.png\",\"seconds\":0.250,"
               "\"verdict\":\"overlay\",\"message\":\"line 1\\nline\\t2\"}");
     EXPECT_EQ(jsonString(std::string("\x01")), "\"\\u0001\"");
+    // Bytes that are not UTF-8 become \u00XX; valid UTF-8 passes as it is.
+    EXPECT_EQ(jsonString("a\xe9" "b_\xc3\xa9_\xe2\x82_\xf0\x9f\x8e\xac_\xc0\xaf_\xed\xa0\x80"),
+              "\"a\\u00e9b_\xc3\xa9_\\u00e2\\u0082_\xf0\x9f\x8e\xac_\\u00c0\\u00af_\\u00ed\\u00a0\\u0080\"");
+    EXPECT_EQ(toJsonLine(RunSummary{6, 1, 0, 2, 0, 1, 1, 1, 2.5, 130}),
+              "{\"summary\":{\"frames\":6,\"processed\":1,\"unchanged\":0,\"overlay\":2,\"failed\":0,"
+              "\"aborted\":1,\"skipped\":1,\"not_started\":1,\"seconds\":2.500,\"exit_status\":130}}");
 }
 
 TEST(NumberPattern, FormatsAndMatchesOnlyItsExactSpelling) {
@@ -156,7 +166,16 @@ TEST_F(FrameListing, PatternsAndDirectoriesExpandInOrderWithTheirNumbers) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].number, 2);
 
-    frames = listFrames(dir_ + "/in", dir_ + "/copy/", -1, -1, 0);  // images only, by name, numbered from 0
+    // f_0002.png and f_2.png share a number: refused with both names, or numbered by name order on request.
+    try {
+        listFrames(dir_ + "/in", dir_ + "/copy/", -1, -1, 0);
+        ADD_FAILURE() << "two files with frame number 2 were taken";
+    } catch (const HostError& e) {
+        EXPECT_EQ(std::string(e.what()), "'" + dir_ + "/in/f_0002.png' and '" + dir_ +
+                                             "/in/f_2.png' both have frame number 2 (--number-by-name numbers the "
+                                             "files by name order from 0)");
+    }
+    frames = listFrames(dir_ + "/in", dir_ + "/copy/", FrameRange{}, 0, Numbering::ByNameOrder);  // images only
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(frames[0].input, dir_ + "/in/f_0001.png");
     EXPECT_EQ(frames[0].output, dir_ + "/copy/f_0001.png");
@@ -198,9 +217,33 @@ TEST_F(FrameListing, OneNumberingRuleForEveryKindOfInputAndNoHiddenFiles) {
     EXPECT_EQ(frames[0].number, 1001);
     EXPECT_EQ(frames[1].number, 1010);
 
+    // A file without a number among numbered ones is refused; a folder of unnumbered files goes by name.
+    std::ofstream(dir_ + "/seq/shot_final.png") << "x";
+    EXPECT_THROW(listFrames(dir_ + "/seq", dir_ + "/seq_out/", -1, -1, -1), HostError);
+    fs::create_directories(dir_ + "/names");
+    for (const char* name : {"b.png", "a.png"}) std::ofstream(dir_ + "/names/" + name) << "x";
+    frames = listFrames(dir_ + "/names", dir_ + "/names_out/", -1, -1, -1);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].input, dir_ + "/names/b.png");
+    EXPECT_EQ(frames[1].number, 1);
+
     EXPECT_EQ(numberInFileName("a2_b10.exr"), 10);
     EXPECT_EQ(numberInFileName("take3_final.png"), 3);
     EXPECT_EQ(numberInFileName("plate.png"), std::nullopt);
+}
+
+TEST(MissingFrames, AreNamedWithinTheAskedRangeOnly) {
+    const auto jobs = [](std::vector<int> numbers) {
+        std::vector<FrameJob> frames;
+        for (int n : numbers) frames.push_back(FrameJob{n, "", ""});
+        return frames;
+    };
+    EXPECT_EQ(describeMissingFrames(jobs({7, 8, 10, 11, 12}), FrameRange{7, 12, 1}),
+              "--frames 7-12: no file for 1 frame: 9");
+    EXPECT_EQ(describeMissingFrames(jobs({8, 9}), FrameRange{7, 12, 1}), "--frames 7-12: no file for 4 frames: 7, 10-12");
+    EXPECT_EQ(describeMissingFrames(jobs({1, 5}), FrameRange{1, INT_MAX, 2}), "--frames 1-x2: no file for 1 frame: 3");
+    EXPECT_EQ(describeMissingFrames(jobs({1, 2, 3}), FrameRange{1, INT_MAX, 1}), "");
+    EXPECT_EQ(describeMissingFrames(jobs({1, 3}), FrameRange{}), "") << "no range asked, nothing missing";
 }
 
 TEST_F(FrameListing, RefusesWhatCannotWorkBeforeAnythingRenders) {

@@ -114,18 +114,27 @@ TEST(SafeOutput, AFailedWriteLeavesTheEarlierFileAndNoTemporaryOne) {
         << "outputs get the usual permissions, not the temporary file's 0600";
 }
 
-TEST(SafeOutput, ASecondStopSignalDuringAWriteRemovesTheTemporaryFileAndEndsTheProcess) {
+// Writes `count` files at once, each inside the write of the one before.
+void writeNested(const std::string& dir, int count, const std::function<void()>& innermost) {
+    replaceFile(dir + "/frame_" + std::to_string(count) + ".png", [&](const std::string& temp) {
+        std::ofstream(temp) << "half a fr";
+        if (count > 1) writeNested(dir, count - 1, innermost);
+        else innermost();
+    });
+}
+
+TEST(SafeOutput, ASecondStopSignalDuringWritesRemovesEveryTemporaryFileSaysSoAndEndsTheProcess) {
     const std::string dir = "safe_output_test/second_signal";
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream(dir + "/frame.png") << "earlier run";
-    // The first Ctrl-C only asks for a stop; the second, half-way through the
-    // file, ends the process by that signal, without the half-written file.
+    // The first Ctrl-C only asks for a stop; the second, half-way through
+    // more writes than a fixed table held, ends the process by that signal,
+    // without the half-written files.
     EXPECT_EXIT(
         {
             StopSignals signals;
-            replaceFile(dir + "/frame.png", [](const std::string& temp) {
-                std::ofstream(temp) << "half a fr";
+            writeNested(dir, 70, [] {
                 raise(SIGINT);
                 if (StopSignals::received() != SIGINT) _exit(10);
                 raise(SIGINT);
@@ -133,9 +142,18 @@ TEST(SafeOutput, ASecondStopSignalDuringAWriteRemovesTheTemporaryFileAndEndsTheP
             });
             _exit(12);
         },
-        ::testing::KilledBySignal(SIGINT), "");
+        ::testing::KilledBySignal(SIGINT), "tev-host: a second SIGINT: stopped at once, writes in progress removed");
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"frame.png"});
     EXPECT_EQ(readText(dir + "/frame.png"), "earlier run");
+}
+
+TEST(SafeOutput, ANameNearTheFileSystemsLimitIsWrittenUnderItsOwnName) {
+    const std::string dir = "safe_output_test/long_name";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string name = std::string(250, 'n') + ".png";  // 254 bytes
+    writeImage(dir + "/" + name, picture(8, 6, 8), 8);
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{name});
 }
 
 TEST(SafeOutput, AFullDiskLeavesNoPartialFileAndSaysItWillRepeat) {
