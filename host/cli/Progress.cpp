@@ -4,6 +4,8 @@
 #include <chrono>
 #include <sstream>
 
+#include "FdStream.h"
+
 namespace TEV::Host::Cli {
 
 namespace {
@@ -78,6 +80,11 @@ void Progress::error(const std::string& line) {
     clearBar();
     err_ << line << "\n" << std::flush;
     drawBar();
+}
+
+int Progress::outError() {
+    std::lock_guard<std::mutex> lock(output_mutex_);
+    return writeErrorOf(out_);
 }
 
 void Progress::redrawLoop() {

@@ -38,6 +38,9 @@ public:
     // Prints a line that is not a frame's, above the bar: to `out` / to `err`.
     void note(const std::string& line);
     void error(const std::string& line);
+    // The errno of a failed write to `out` (writeErrorOf), read under the lock
+    // that the writes hold; 0 while none failed.
+    int outError();
 
 private:
     void redrawLoop();

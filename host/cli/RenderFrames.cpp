@@ -221,7 +221,7 @@ void checkOutputs(RenderRun& run) {
         else stopRun(run, "cannot write the report to " + run.report_name + ": " + std::strerror(e), StopKind::Failure);
     }
     if (!run.lines_needed) return;
-    if (const int e = writeErrorOf(run.lines)) {
+    if (const int e = run.progress.outError()) {
         if (e == EPIPE) stopRun(run, "the frame lines' output was closed", StopKind::OutputClosed);
         else stopRun(run, "cannot write the frame lines to " + run.lines_name + ": " + std::strerror(e), StopKind::Failure);
     }
