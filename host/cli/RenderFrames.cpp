@@ -217,7 +217,7 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
 // nothing the run needs and does not stop it.
 void checkOutputs(RenderRun& run) {
     if (const int e = run.report.error()) {
-        if (e == EPIPE) stopRun(run, "the report's output " + run.report_name + " was closed", StopKind::OutputClosed);
+        if (e == EPIPE) stopRun(run, "the report's output (" + run.report_name + ") was closed", StopKind::OutputClosed);
         else stopRun(run, "cannot write the report to " + run.report_name + ": " + std::strerror(e), StopKind::Failure);
     }
     if (!run.lines_needed) return;
@@ -322,7 +322,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         report.reset();
         if (e == 0 || named) return status;
         if (e == EPIPE) {
-            err << "tev-host: stopped: the report's output " << report_name << " was closed\n";
+            err << "tev-host: stopped: the report's output (" << report_name << ") was closed\n";
             return status == kExitOk || status == kExitOverlay ? exitStatusForSignal(SIGPIPE) : status;
         }
         err << "tev-host: cannot write the report to " << report_name << ": " << std::strerror(e) << "\n";
