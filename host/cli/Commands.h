@@ -20,12 +20,17 @@ constexpr int kExitOverlay = 3;       // every frame written, some show the fail
 // Host options for the command line (--premiere, --iterate-threads, --downsample).
 HostOptions hostOptionsFor(const CliOptions& options);
 
-// Loads the plug-in, sets it up and prints its parameters as registered.
+// Loads the plug-in, sets it up and prints its parameters as registered. A
+// failed write on `out` is named on `err`: exit 2, or 141 for a closed pipe.
 int listParams(const CliOptions& options, std::ostream& out, std::ostream& err);
 
 // Renders options.input (an image or a sequence) into options.output through
 // the plug-in, a line per frame and a total on `out`, warnings and errors on
-// `err`. SIGINT, SIGTERM and SIGHUP stop the run while it lasts. With a
+// `err`. SIGINT, SIGTERM and SIGHUP stop the run while it lasts. A failed
+// write of the report or of the frame lines on `out` stops the run: a closed
+// pipe (EPIPE) as a closed output (141), anything else as a failure named
+// with its place (2); `out` as an FdStream gives the reason and the place.
+// A failing `err` does not stop it. With a
 // console capture, the plug-in's lines are shown on `err` above the progress
 // bar, as "plug-in: <line>".
 int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console = nullptr);
