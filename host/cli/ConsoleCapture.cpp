@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -64,8 +64,8 @@ void ConsoleCapture::readLoop() {
     // A packet is at most PIPE_BUF bytes, and a read shorter than its packet
     // would lose the rest: the buffer holds a whole one.
     char buffer[PIPE_BUF];
-    std::string longer;       // a print longer than one packet, until its end
-    bool line_open = false;   // the last print did not end its line
+    std::string longer;      // a print longer than one packet, until its end
+    bool line_open = false;  // the last print did not end its line
     for (;;) {
         const ssize_t n = read(read_end_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;

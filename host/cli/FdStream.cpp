@@ -17,9 +17,11 @@ bool FdStreamBuf::flushBuffer() {
     while (error_ == 0 && p < pptr()) {
         const ssize_t n = write(fd_, p, static_cast<std::size_t>(pptr() - p));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error_ = errno;
-        else if (n == 0) error_ = EIO;
-        else p += n;
+        if (n > 0) {
+            p += n;
+        } else {
+            error_ = n < 0 ? errno : EIO;
+        }
     }
     setp(buffer_, buffer_ + sizeof buffer_);
     return error_ == 0;

@@ -64,8 +64,11 @@ std::string jsonString(const std::string& text) {
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (u < 0x20) appendEscaped(out, u);
-            else out += c;
+            if (u < 0x20) {
+                appendEscaped(out, u);
+            } else {
+                out += c;
+            }
         }
         ++i;
     }
