@@ -140,6 +140,8 @@ TEST_F(EndToEnd, FrontEndStoppedBySigtermOrSighupAbortsInFlightKeepsFinishedFram
         FrontEnd run(dir, {"render", pluginPath(), "--in", in, "--out", dir + "/out/big_%04d.exr", "--set",
                            "Brightness=1.1"});
         ASSERT_TRUE(run.waitForOutput("\nframe 1 ")) << run.out() << run.err();
+        // Frame 2 (seconds of work) has surely started, even on a loaded machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         run.signal(signal_number);
         EXPECT_EQ(run.wait(), 128 + signal_number) << run.out() << run.err();
         const std::string out = run.out();
