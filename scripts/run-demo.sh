@@ -18,7 +18,7 @@ PLUGIN="$BUILD/plugin/ExamplePlugin.so"
 DEMO="$BUILD/demo"
 PID_FILE="$MAKER/Logs/server.pid"
 IDLE=$(cache_value TEV_SERVER_IDLE_SECONDS)
-for f in "$HOST" "$PLUGIN" "$BUILD/host/cli/tev-sample-clip" "$BUILD/host/cli/tev-contact-sheet" "$BUILD/conform/tev-conform"; do
+for f in "$HOST" "$PLUGIN" "$BUILD/host/demo/tev-sample-clip" "$BUILD/host/demo/tev-contact-sheet" "$BUILD/conform/tev-conform"; do
   [ -e "$f" ] || { echo "run-demo: $f is missing; build $BUILD first" >&2; exit 1; }
 done
 
@@ -63,7 +63,7 @@ fi
 # --- the sample clip -------------------------------------------------------
 rm -rf "$DEMO"
 say "Generating the sample clip"
-"$BUILD/host/cli/tev-sample-clip" "$DEMO/clip" --frames 12 --size 640x360
+"$BUILD/host/demo/tev-sample-clip" "$DEMO/clip" --frames 12 --size 640x360
 
 # --- renders ---------------------------------------------------------------
 ADJUST=(--set Brightness=1.15 --set Contrast=1.3 --set Saturation=1.6)
@@ -109,7 +109,7 @@ say "Checking the server on port $PORT with tev-conform"
 # --- the contact sheet -----------------------------------------------------
 say "Composing the contact sheet"
 SHEET="$DEMO/contact-sheet.png"
-"$BUILD/host/cli/tev-contact-sheet" "$SHEET" --cell-width 480 \
+"$BUILD/host/demo/tev-contact-sheet" "$SHEET" --cell-width 480 \
   --row "8-bit PNG, frame 6: input | output (Brightness 1.15, Contrast 1.3, Saturation 1.6)" "$DEMO/clip/png8/clip_0006.png" "$DEMO/out/png8/clip_0006.png" \
   --row "16-bit PNG, frame 6: input | output" "$DEMO/clip/png16/clip_0006.png" "$DEMO/out/png16/clip_0006.png" \
   --row "32-bit float EXR, frame 6: input | output (shown clipped to 0..1)" "$DEMO/clip/exr/clip_0006.exr" "$DEMO/out/exr/clip_0006.exr" \

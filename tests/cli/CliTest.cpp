@@ -15,13 +15,16 @@
 #include <mutex>
 #include <sstream>
 
-#include "Commands.h"
-#include "ConsoleCapture.h"
-#include "FdStream.h"
-#include "ImageFiles.h"
+#include "command/Commands.h"
+#include "run/ConsoleCapture.h"
+#include "run/FdStream.h"
+#include "files/ImageFiles.h"
 
 namespace TEV::Host::Cli {
 namespace {
+
+PixelWorld readPng(const std::string& path) { return readImage(path).world; }
+void writePng(const std::string& path, const PixelWorld& world) { writePngFile(path, world, 8); }
 
 CliOptions parse(std::vector<std::string> words) {
     std::vector<char*> argv{const_cast<char*>("tev-host")};

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "CliOptions.h"
-#include "FrameList.h"
-#include "FrameRecord.h"
+#include "command/CliOptions.h"
+#include "frames/FrameList.h"
+#include "run/FrameRecord.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;

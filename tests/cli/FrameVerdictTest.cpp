@@ -5,8 +5,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "FrameVerdict.h"
-#include "KnownPlugin.h"
+#include "run/FrameVerdict.h"
+#include "run/KnownPlugin.h"
 #include "SampleClip.h"
 #include "TEV.h"
 #include "TEV_Image.h"

@@ -19,9 +19,9 @@
 #include <sstream>
 #include <thread>
 
-#include "Commands.h"
+#include "command/Commands.h"
 #include "EndToEndFixture.h"
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "SampleClip.h"
 
 namespace fs = std::filesystem;

@@ -9,11 +9,11 @@
 #include <sstream>
 #include <thread>
 
-#include "Commands.h"
-#include "Downsample.h"
-#include "FrameList.h"
+#include "command/Commands.h"
+#include "files/Downsample.h"
+#include "frames/FrameList.h"
 #include "EndToEndFixture.h"
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "SampleClip.h"
 
 namespace fs = std::filesystem;

@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Downsample.h"
-#include "ImageFiles.h"
-#include "SampleScale.h"
+#include "files/Downsample.h"
+#include "files/ImageFiles.h"
+#include "files/SampleScale.h"
 #include "ThrownError.h"
 #include "tevhost/HostError.h"
 

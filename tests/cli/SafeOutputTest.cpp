@@ -19,9 +19,9 @@
 #include <functional>
 #include <optional>
 
-#include "ImageFiles.h"
-#include "SafeFile.h"
-#include "StopSignals.h"
+#include "files/ImageFiles.h"
+#include "files/SafeFile.h"
+#include "run/StopSignals.h"
 
 namespace fs = std::filesystem;
 

@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "EndToEndFixture.h"
-#include "FrameVerdict.h"
-#include "KnownPlugin.h"
+#include "run/FrameVerdict.h"
+#include "run/KnownPlugin.h"
 #include "SampleClip.h"
 
 namespace TEV::E2e {

@@ -1,4 +1,4 @@
-#include "FrameList.h"
+#include "frames/FrameList.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "KnownPlugin.h"
+#include "run/KnownPlugin.h"
 #include "tevhost/PixelWorld.h"
 
 namespace TEV::Host::Cli {

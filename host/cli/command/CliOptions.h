@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "FrameList.h"
+#include "frames/FrameList.h"
 
 namespace TEV::Host::Cli {
 

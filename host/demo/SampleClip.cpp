@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "tevhost/HostError.h"
 
 namespace TEV::Host::Cli {

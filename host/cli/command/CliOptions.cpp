@@ -1,11 +1,11 @@
-#include "CliOptions.h"
+#include "command/CliOptions.h"
 
 #include <climits>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 
 namespace TEV::Host::Cli {
 

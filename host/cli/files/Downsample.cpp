@@ -1,4 +1,4 @@
-#include "Downsample.h"
+#include "files/Downsample.h"
 
 #include <algorithm>
 

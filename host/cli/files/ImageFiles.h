@@ -54,11 +54,6 @@ ImageFile readImage(const std::string& path, const std::string& layer = "");
 // written; WriteError, with the system's error number, when writing failed.
 void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr);
 
-// readImage(path).world.
-PixelWorld readPng(const std::string& path);
-// writeImage(path, world, 8) for a PNG path.
-void writePng(const std::string& path, const PixelWorld& world);
-
 // The PNG and EXR halves of readImage/writeImage.
 ImageFile readPngFile(const std::string& path);
 void writePngFile(const std::string& path, const PixelWorld& world, int bits);

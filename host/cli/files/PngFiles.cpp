@@ -12,9 +12,9 @@
 #include <new>
 #include <vector>
 
-#include "ImageFiles.h"
-#include "SafeFile.h"
-#include "SampleScale.h"
+#include "files/ImageFiles.h"
+#include "files/SafeFile.h"
+#include "files/SampleScale.h"
 #include "tevhost/HostError.h"
 
 namespace TEV::Host::Cli {

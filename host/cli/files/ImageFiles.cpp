@@ -1,10 +1,10 @@
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 
-#include "SafeFile.h"
+#include "files/SafeFile.h"
 #include "tevhost/HostError.h"
 
 namespace TEV::Host::Cli {
@@ -67,9 +67,5 @@ void writeImage(const std::string& path, const PixelWorld& world, int png_bits, 
         }
     });
 }
-
-PixelWorld readPng(const std::string& path) { return readImage(path).world; }
-
-void writePng(const std::string& path, const PixelWorld& world) { writePngFile(path, world, 8); }
 
 }  // namespace TEV::Host::Cli

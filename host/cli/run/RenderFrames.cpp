@@ -21,19 +21,19 @@
 #include <thread>
 #include <vector>
 
-#include "Commands.h"
-#include "ConsoleCapture.h"
-#include "Downsample.h"
-#include "FdStream.h"
-#include "FrameList.h"
-#include "FrameRecord.h"
-#include "FrameVerdict.h"
-#include "ImageFiles.h"
-#include "KnownPlugin.h"
-#include "Progress.h"
-#include "RunReport.h"
-#include "SafeFile.h"
-#include "StopSignals.h"
+#include "command/Commands.h"
+#include "run/ConsoleCapture.h"
+#include "files/Downsample.h"
+#include "run/FdStream.h"
+#include "frames/FrameList.h"
+#include "run/FrameRecord.h"
+#include "run/FrameVerdict.h"
+#include "files/ImageFiles.h"
+#include "run/KnownPlugin.h"
+#include "run/Progress.h"
+#include "run/RunReport.h"
+#include "files/SafeFile.h"
+#include "run/StopSignals.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "FdStream.h"
+#include "run/FdStream.h"
 
 #include <unistd.h>
 

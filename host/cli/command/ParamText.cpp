@@ -1,5 +1,5 @@
 // Parameters set from the command line's text.
-#include "Commands.h"
+#include "command/Commands.h"
 
 namespace TEV::Host::Cli {
 

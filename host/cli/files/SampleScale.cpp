@@ -1,4 +1,4 @@
-#include "SampleScale.h"
+#include "files/SampleScale.h"
 
 #include <algorithm>
 #include <cmath>

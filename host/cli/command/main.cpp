@@ -12,10 +12,10 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "CliOptions.h"
-#include "Commands.h"
-#include "ConsoleCapture.h"
-#include "FdStream.h"
+#include "command/CliOptions.h"
+#include "command/Commands.h"
+#include "run/ConsoleCapture.h"
+#include "run/FdStream.h"
 
 namespace {
 

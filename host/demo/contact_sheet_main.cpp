@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ContactSheet.h"
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 
 int main(int argc, char** argv) {
     using namespace TEV::Host::Cli;

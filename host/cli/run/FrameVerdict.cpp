@@ -1,4 +1,4 @@
-#include "FrameVerdict.h"
+#include "run/FrameVerdict.h"
 
 #include <cstring>
 

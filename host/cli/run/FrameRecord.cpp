@@ -1,4 +1,4 @@
-#include "FrameRecord.h"
+#include "run/FrameRecord.h"
 
 #include <cstdio>
 

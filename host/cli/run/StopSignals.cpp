@@ -1,4 +1,4 @@
-#include "StopSignals.h"
+#include "run/StopSignals.h"
 
 #include <signal.h>
 
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "SafeFile.h"
+#include "files/SafeFile.h"
 
 namespace TEV::Host::Cli {
 

@@ -1,10 +1,10 @@
-#include "Progress.h"
+#include "run/Progress.h"
 
 #include <algorithm>
 #include <chrono>
 #include <sstream>
 
-#include "FdStream.h"
+#include "run/FdStream.h"
 
 namespace TEV::Host::Cli {
 

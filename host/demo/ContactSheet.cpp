@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "TEV.h"
 #include "TEV_Image.h"
 #include "tevhost/HostError.h"

@@ -5,8 +5,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "CliOptions.h"
-#include "ConsoleCapture.h"
+#include "command/CliOptions.h"
+#include "run/ConsoleCapture.h"
 #include "tevhost/HeadlessHost.h"
 
 namespace TEV::Host::Cli {

@@ -1,6 +1,6 @@
-#include "RunReport.h"
+#include "run/RunReport.h"
 
-#include "FdStream.h"
+#include "run/FdStream.h"
 
 namespace TEV::Host::Cli {
 

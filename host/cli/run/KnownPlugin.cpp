@@ -1,4 +1,4 @@
-#include "KnownPlugin.h"
+#include "run/KnownPlugin.h"
 
 #include <cctype>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "ConsoleCapture.h"
+#include "run/ConsoleCapture.h"
 
 #include <fcntl.h>
 #include <unistd.h>

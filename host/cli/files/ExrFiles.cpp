@@ -15,8 +15,8 @@
 #include <set>
 #include <vector>
 
-#include "ImageFiles.h"
-#include "SafeFile.h"
+#include "files/ImageFiles.h"
+#include "files/SafeFile.h"
 #include "tevhost/HostError.h"
 
 namespace TEV::Host::Cli {

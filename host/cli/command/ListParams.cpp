@@ -3,9 +3,9 @@
 #include <iomanip>
 #include <ostream>
 
-#include "Commands.h"
-#include "FdStream.h"
-#include "StopSignals.h"
+#include "command/Commands.h"
+#include "run/FdStream.h"
+#include "run/StopSignals.h"
 
 namespace TEV::Host::Cli {
 

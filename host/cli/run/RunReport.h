@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "FrameList.h"
-#include "FrameRecord.h"
+#include "frames/FrameList.h"
+#include "run/FrameRecord.h"
 
 namespace TEV::Host::Cli {
 
