@@ -57,6 +57,9 @@ struct FrameJob {
 // several frames, or an output that would overwrite its own input.
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
                                  int single_number);
+// The input's frames alone (outputs left empty, no folder created), numbered
+// and limited to `range` as listFrames() does them.
+std::vector<FrameJob> listInputFrames(const std::string& input, const FrameRange& range, int single_number);
 // The same with the range from `first` to `last` (-1: all).
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
                                  int single_number);

@@ -21,6 +21,7 @@
 #include "Commands.h"
 #include "ConsoleCapture.h"
 #include "Downsample.h"
+#include "FrameChunk.h"
 #include "FrameList.h"
 #include "FrameRecord.h"
 #include "FrameVerdict.h"
@@ -242,6 +243,7 @@ std::string describeRun(const CliOptions& o, std::size_t frames, const ImageFile
       << (o.depth ? o.depth : first.file_bits) << " bits";
     if (!o.depth && frames > 1) s << " (each file at its own depth)";
     if (o.downsample > 1) s << ", downsample 1/" << o.downsample;
+    if (o.chunk.count) s << " (part " << o.chunk.index << " of " << o.chunk.count << ")";
     if (frames > 1) s << ", " << threads << (threads == 1 ? " thread" : " threads");
     s << ", through " << o.plugin;
     return s.str();
@@ -271,6 +273,21 @@ void checkOutputFolders(const std::vector<FrameJob>& frames) {
     for (const std::string& folder : folders) checkFolderWritable(folder.empty() ? "." : folder);
 }
 
+// A --chunk part past the list's end: nothing to render, which is success.
+// The report is still written (empty), so every part of a job leaves one.
+int renderEmptyChunk(const CliOptions& options, std::size_t listed, std::ostream& out, std::ostream& err) {
+    if (!options.report_file.empty() && options.report_file != "-") {
+        std::ofstream report(options.report_file, std::ios::trunc);
+        if (!report) throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
+    }
+    std::ostream& lines = options.report_file == "-" ? err : out;
+    lines << "part " << options.chunk.index << " of " << options.chunk.count << " of " << options.input
+          << " holds no frame (the list has " << listed << ")\n"
+          << "total: 0 of 0 frames written\n"
+          << std::flush;
+    return kExitOk;
+}
+
 void warnAboutThreads(const CliOptions& options, std::ostream& err) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     if (options.threads > 4 * cores) {
@@ -286,9 +303,13 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
     using Clock = std::chrono::steady_clock;
     StopSignals signals;
     try {
-        const std::vector<FrameJob> frames =
+        const std::vector<FrameJob> listed =
             listFrames(options.input, options.output,
                        FrameRange{options.first_frame, options.last_frame, options.frame_step}, options.frame);
+        const auto [chunk_first, chunk_end] = chunkBounds(listed.size(), options.chunk);
+        const std::vector<FrameJob> frames(listed.begin() + static_cast<std::ptrdiff_t>(chunk_first),
+                                           listed.begin() + static_cast<std::ptrdiff_t>(chunk_end));
+        if (frames.empty()) return renderEmptyChunk(options, listed.size(), out, err);
         // The first image is read and the output folders are tried before the
         // plug-in loads: a bad file or folder ends the run before any server
         // is started.
