@@ -136,8 +136,9 @@ check "the resubmitted job rendered only the $((12 - written)) missing frames ($
 step "3. a clip with one corrupt frame"
 mkdir -p "$WORK/corrupt" && cp "$WORK/clip/png8/"*.png "$WORK/corrupt/"
 head -c 300 "$WORK/clip/png8/clip_0005.png" > "$WORK/corrupt/clip_0005.png"
-submit --tasks 4 --dir "$WORK/job3" -- "$PLUGIN" --in "$WORK/corrupt/clip_%04d.png" --out "$WORK/out3/o_%04d.png" \
-  "${settings[@]}" > "$WORK/job3.txt" 2>&1
+# Relative names, taken from the folder the job was submitted from.
+(cd "$WORK" && submit --tasks 4 --dir job3 -- "$PLUGIN" --in corrupt/clip_%04d.png --out out3/o_%04d.png \
+  "${settings[@]}" > "$WORK/job3.txt" 2>&1)
 status=$?
 cat "$WORK/job3.txt"
 check "the job's exit status is 2" [ $status = 2 ]
