@@ -13,7 +13,7 @@ std::string usage() {
     return "usage:\n"
            "  tev-host render PLUGIN --in INPUT --out OUTPUT [options]\n"
            "  tev-host params PLUGIN [--premiere]\n"
-           "  tev-host merge REPORT|FOLDER... [--in INPUT] [--frames RANGE] [--report FILE]\n"
+           "  tev-host merge REPORT|FOLDER... [--in INPUT [--frame N]] [--frames RANGE] [--report FILE]\n"
            "  tev-host --help | --version\n"
            "\n"
            "Loads an effect plug-in (a shared library exporting EffectMain) into a headless host.\n"
@@ -45,6 +45,8 @@ std::string usage() {
            "  --skip-existing     leave frames whose output file exists (resume a stopped run)\n"
            "  --chunk K/N         only the K-th of N contiguous, near-equal parts of the frame list\n"
            "                      (K from 1; parts past the list's end hold no frame and succeed)\n"
+           "  --dry-run           list the frames (\"frame N  IN -> OUT\") and try the first input and\n"
+           "                      the output folders, without loading the plug-in\n"
            "  --alpha effect|input  alpha of written files: the effect's (default; this effect\n"
            "                      returns opaque pixels, so outputs are opaque) or the input's\n"
            "  --layer NAME        EXR input: read the channels NAME.R, NAME.G, ... of that layer\n"
@@ -176,14 +178,14 @@ const std::map<std::string, OptionInfo>& knownOptions() {
         {"--books", {Takes::Nothing, kRender | kParams}},
         {"--in", {Takes::Value, kRender | kMerge}},  {"--out", {Takes::Value, kRender}},
         {"--depth", {Takes::Value, kRender}},        {"--png-bits", {Takes::Value, kRender}},
-        {"--frame", {Takes::Value, kRender}},        {"--frames", {Takes::Value, kRender | kMerge}},
+        {"--frame", {Takes::Value, kRender | kMerge}}, {"--frames", {Takes::Value, kRender | kMerge}},
         {"--downsample", {Takes::Value, kRender}},   {"--threads", {Takes::Value, kRender}},
         {"--iterate-threads", {Takes::Value, kRender}}, {"--reconnect", {Takes::Nothing, kRender}},
         {"--log", {Takes::Value, kRender}},          {"--no-progress", {Takes::Nothing, kRender}},
         {"--set", {Takes::Value, kRender}},          {"--skip-existing", {Takes::Nothing, kRender}},
         {"--alpha", {Takes::Value, kRender}},        {"--layer", {Takes::Value, kRender}},
         {"--report", {Takes::Value, kRender | kMerge}}, {"--exr-float", {Takes::Nothing, kRender}},
-        {"--chunk", {Takes::Value, kRender}},
+        {"--chunk", {Takes::Value, kRender}},        {"--dry-run", {Takes::Nothing, kRender}},
     };
     return options;
 }
@@ -237,6 +239,8 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
     } else if (name == "--report") {
         if (v.empty()) throw std::invalid_argument("--report needs a file name (or - for standard output)");
         o.report_file = v;
+    } else if (name == "--dry-run") {
+        o.dry_run = true;
     } else if (name == "--chunk") {
         o.chunk = parseChunk(v);
     } else if (name == "--set") {

@@ -45,6 +45,7 @@ struct CliOptions {
     std::string report_file;    // JSON Lines, one record per frame; "-" standard output
     std::vector<std::pair<std::string, std::string>> set;  // NAME=VALUE, in order
     Chunk chunk;                // --chunk K/N: only the K-th of N parts of the frame list
+    bool dry_run = false;       // --dry-run: list the frames and try the output folders, render nothing
     std::vector<std::string> reports;  // merge: report files and folders of them, in order
 };
 

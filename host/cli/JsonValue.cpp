@@ -94,10 +94,14 @@ private:
         for (int k = 0; k < 4; ++k) {
             const char h = s_[i_++];
             code <<= 4;
-            if (h >= '0' && h <= '9') code |= static_cast<unsigned>(h - '0');
-            else if (h >= 'a' && h <= 'f') code |= static_cast<unsigned>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') code |= static_cast<unsigned>(h - 'A' + 10);
-            else return false;
+            if (h >= '0' && h <= '9')
+                code |= static_cast<unsigned>(h - '0');
+            else if (h >= 'a' && h <= 'f')
+                code |= static_cast<unsigned>(h - 'a' + 10);
+            else if (h >= 'A' && h <= 'F')
+                code |= static_cast<unsigned>(h - 'A' + 10);
+            else
+                return false;
         }
         return true;
     }
@@ -133,27 +137,27 @@ private:
             if (i_ >= s_.size()) return false;
             const char e = s_[i_++];
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                unsigned code = 0;
-                if (!hex4(code)) return false;
-                if (code >= 0xD800 && code < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-                    i_ += 2;
-                    unsigned low = 0;
-                    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                case '"': out += '"'; break;
+                case '\\': out += '\\'; break;
+                case '/': out += '/'; break;
+                case 'b': out += '\b'; break;
+                case 'f': out += '\f'; break;
+                case 'n': out += '\n'; break;
+                case 'r': out += '\r'; break;
+                case 't': out += '\t'; break;
+                case 'u': {
+                    unsigned code = 0;
+                    if (!hex4(code)) return false;
+                    if (code >= 0xD800 && code < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
+                        i_ += 2;
+                        unsigned low = 0;
+                        if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                    }
+                    utf8(code, out);
+                    break;
                 }
-                utf8(code, out);
-                break;
-            }
-            default: return false;
+                default: return false;
             }
         }
         return false;  // no closing quote: truncated

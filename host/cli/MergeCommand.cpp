@@ -112,10 +112,11 @@ int mergeReports(const CliOptions& o, std::ostream& out, std::ostream& err) {
             out << "failed: frame " << number << "  verdict '" << r.verdict << "'\n";
         }
     }
-    if (!merged.missing.empty()) out << "missing (no report names them): frames " << numberRanges(merged.missing) << "\n";
+    if (!merged.missing.empty())
+        out << "missing (no report names them): frames " << numberRanges(merged.missing) << "\n";
     if (frames == 0) out << "no frame was reported\n";
     out << "exit status " << c.exit_status
-        << (c.exit_status == kExitOk       ? ": every frame written or skipped"
+        << (c.exit_status == kExitOk        ? ": every frame written or skipped"
             : c.exit_status == kExitOverlay ? ": every frame written, some show the failure overlay"
                                             : ": frames failed, were not written or are missing")
         << "\n"

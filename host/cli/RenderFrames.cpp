@@ -276,7 +276,7 @@ void checkOutputFolders(const std::vector<FrameJob>& frames) {
 // A --chunk part past the list's end: nothing to render, which is success.
 // The report is still written (empty), so every part of a job leaves one.
 int renderEmptyChunk(const CliOptions& options, std::size_t listed, std::ostream& out, std::ostream& err) {
-    if (!options.report_file.empty() && options.report_file != "-") {
+    if (!options.report_file.empty() && options.report_file != "-" && !options.dry_run) {
         std::ofstream report(options.report_file, std::ios::trunc);
         if (!report) throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
     }
@@ -315,6 +315,11 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         // is started.
         ImageFile first = readImage(frames.front().input, options.layer);
         checkOutputFolders(frames);
+        if (options.dry_run) {
+            for (const FrameJob& f : frames) out << "frame " << f.number << "  " << f.input << " -> " << f.output << "\n";
+            out << std::flush;
+            return kExitOk;
+        }
         warnAboutThreads(options, err);
         std::vector<char> existed(frames.size());
         for (std::size_t k = 0; k < frames.size(); ++k) {

@@ -42,8 +42,8 @@ struct MergeCounts {
     std::map<std::string, std::size_t> by_verdict;  // processed, unchanged, overlay, failed, aborted, skipped,
                                                     // not started; other verdicts count as failed
     std::size_t missing = 0;
-    double seconds = 0;         // render time of the frames that ran (not skipped, not started)
-    std::size_t rendered = 0;   // frames that ran
+    double seconds = 0;        // render time of the frames that ran (not skipped, not started)
+    std::size_t rendered = 0;  // frames that ran
     int exit_status = 0;
 };
 MergeCounts countMerged(const MergedReports& merged);

@@ -67,8 +67,10 @@ TEST(FrameChunk, CommandLineTakesKOfNFromOneAndTellsMistakes) {
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("$((ID+1))/N"), std::string::npos) << e.what();
     }
-    const CliOptions m = parse({"merge", "r1.jsonl", "reports/", "--in", "in_%04d.png", "--frames", "1-9"});
+    const CliOptions m =
+        parse({"merge", "r1.jsonl", "reports/", "--in", "in_%04d.png", "--frames", "1-9", "--frame", "7"});
     EXPECT_EQ(m.action, Action::Merge);
+    EXPECT_EQ(m.frame, 7);
     EXPECT_EQ(m.reports, (std::vector<std::string>{"r1.jsonl", "reports/"}));
     EXPECT_THROW(parse({"merge"}), std::invalid_argument);
     EXPECT_THROW(parse({"merge", "r.jsonl", "--set", "A=1"}), std::invalid_argument);
@@ -132,8 +134,9 @@ TEST_F(ReportMergeTest, ExitStatusFollowsTheRenderRulesAndMissingFramesAreNamed)
     const std::string folder = (dir_ / "reports").string();
     std::string text, warnings;
     EXPECT_EQ(merge({folder}, text, warnings), kExitOk) << text;
-    EXPECT_NE(text.find("2 processed, 1 unchanged, 0 overlay, 0 failed, 0 aborted, 1 skipped, 0 not started, 0 missing"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("2 processed, 1 unchanged, 0 overlay, 0 failed, 0 aborted, 1 skipped, 0 not started, 0 missing"),
+        std::string::npos)
         << text;
     EXPECT_TRUE(warnings.empty()) << warnings;
 

@@ -2,12 +2,13 @@
 # Renders on a real one-node Slurm cluster started from a scratch folder,
 # through tev-farm-submit, with the test tree's plug-in, server port and maker
 # folder:
+#   0. render arguments that tev-host refuses: nothing is submitted;
 #   1. a clip as a 4-task array: every frame arrives, byte-identical to a local
 #      tev-host run, and the merged summary says so;
 #   2. a job cancelled mid-run: no partial or temporary file; resubmitted with
 #      --skip-existing, it renders only the missing frames;
-#   3. a clip with one corrupt frame: only that frame fails, the summary names
-#      it, the exit status says so.
+#   3. a clip with one corrupt frame (parts of 3 frames, relative names): only
+#      that frame fails, the summary names it, the exit status says so.
 # Every daemon and the server it started are stopped at the end, also when a
 # step fails. Exits 77 (skipped) only where Slurm is not installed and cannot be.
 set -uo pipefail
@@ -77,6 +78,15 @@ same_files() {  # same_files DIR_A DIR_B: the same names with the same bytes
   for f in "$a"/*; do cmp -s "$f" "$b/$(basename "$f")" || { echo "  $f differs"; return 1; }; done
 }
 
+step "0. render arguments that tev-host refuses are not submitted"
+"$SUBMIT" --tasks 2 --dir "$WORK/job0" --tev-host "$TEV_HOST" -- "$PLUGIN" --in "$WORK/none_%04d.png" \
+  --out "$WORK/out0/o_%04d.png" > "$WORK/job0.txt" 2>&1
+status=$?
+cat "$WORK/job0.txt"
+check "the submission fails with 1 and names the input" \
+  [ $status = 1 ] && grep -q "none_%04d.png" "$WORK/job0.txt"
+check "no job was queued" [ -z "$(squeue -h -o %i)" ] && [ ! -e "$WORK/job0/jobs" ]
+
 step "1. a 12-frame clip as a 4-task array"
 "$SAMPLE_CLIP" "$WORK/clip" --frames 12 --size 320x180 > /dev/null || exit 1
 "$TEV_HOST" render "$PLUGIN" --in "$WORK/clip/png8/clip_%04d.png" --out "$WORK/local/o_%04d.png" "${settings[@]}" \
@@ -137,7 +147,7 @@ step "3. a clip with one corrupt frame"
 mkdir -p "$WORK/corrupt" && cp "$WORK/clip/png8/"*.png "$WORK/corrupt/"
 head -c 300 "$WORK/clip/png8/clip_0005.png" > "$WORK/corrupt/clip_0005.png"
 # Relative names, taken from the folder the job was submitted from.
-(cd "$WORK" && submit --tasks 4 --dir job3 -- "$PLUGIN" --in corrupt/clip_%04d.png --out out3/o_%04d.png \
+(cd "$WORK" && submit --chunk-size 3 --dir job3 -- "$PLUGIN" --in corrupt/clip_%04d.png --out out3/o_%04d.png \
   "${settings[@]}" > "$WORK/job3.txt" 2>&1)
 status=$?
 cat "$WORK/job3.txt"
@@ -146,6 +156,7 @@ check "the summary names frame 5 as failed" grep -q "^failed: frame 5 " "$WORK/j
 check "the summary counts 11 processed and 1 failed" \
   grep -q "^11 processed, 0 unchanged, 0 overlay, 1 failed, 0 aborted, 0 skipped, 0 not started, 0 missing" \
   "$WORK/job3/summary.txt"
+check "--chunk-size 3 made four tasks" [ "$(ls "$WORK/job3/reports" | wc -l)" = 4 ]
 rm -f "$WORK/local/o_0005.png"
 check "the other frames arrive, byte-identical" same_files "$WORK/local" "$WORK/out3"
 
