@@ -28,13 +28,15 @@ stop_server() {
   pid=$(cat "$MAKER/Logs/server.pid" 2>/dev/null) && [[ "$pid" =~ ^[0-9]+$ ]] && kill -TERM "$pid" 2>/dev/null
   for ((i = 0; i < 50; i++)); do slurm_running "${pid:-0}" || return 0; sleep 0.1; done
 }
-trap 'slurm_stop; stop_server' EXIT
+cluster=""
+trap 'slurm_stop; stop_server; [ -n "$cluster" ] && rm -rf "$cluster"' EXIT
 trap 'exit 143' INT TERM
 
 rm -rf "$WORK" && mkdir -p "$WORK"
 cmake -P "$INSTALL_SCRIPT" > /dev/null || exit 1
 stop_server
-slurm_start "$WORK/slurm" "$(slurm_free_port $((PORT + 1)))" "$(slurm_free_port $((PORT + 2)))" || exit 1
+cluster=$(mktemp -d /tmp/tev-farm.XXXXXX) || exit 1  # munge's socket name must stay short
+slurm_start "$cluster" "$(slurm_free_port $((PORT + 1)))" "$(slurm_free_port $((PORT + 2)))" || exit 1
 "$SAMPLE_CLIP" "$WORK/clip" --frames "$FRAMES" --size "$SIZE" > /dev/null || exit 1
 settings=(--set Brightness=1.15 --set Contrast=1.3 --set Saturation=1.6)
 clip=(--in "$WORK/clip/png8/clip_%04d.png")

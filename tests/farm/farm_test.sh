@@ -58,6 +58,8 @@ cleanup() {
   fi
   slurm_stop
   stop_server
+  # The cluster's logs stay with the test's files.
+  if [ -d "${cluster:-}" ]; then cp -r "$cluster/log" "$WORK/slurm-log" 2>/dev/null; rm -rf "$cluster"; fi
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
@@ -68,7 +70,9 @@ stop_server  # a server left by another test would hide one this test starts
 ctld_port=$(slurm_free_port $((PORT + 1)))
 slurmd_port=$(slurm_free_port $((PORT + 2)))
 step "one-node cluster on 127.0.0.1:$ctld_port (slurmctld) and :$slurmd_port (slurmd)"
-slurm_start "$WORK/slurm" "$ctld_port" "$slurmd_port" || { echo "FAIL: the cluster did not start"; exit 1; }
+# A short path: munge's socket name must fit a socket address (108 bytes).
+cluster=$(mktemp -d /tmp/tev-farm.XXXXXX) || exit 1
+slurm_start "$cluster" "$ctld_port" "$slurmd_port" || { echo "FAIL: the cluster did not start"; exit 1; }
 
 settings=(--set Brightness=1.15 --set Contrast=1.3 --set Saturation=1.6)
 submit() { "$SUBMIT" --wait --poll 0.3 --tev-host "$TEV_HOST" "$@"; }
