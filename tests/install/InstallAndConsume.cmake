@@ -16,6 +16,10 @@ run("installed checker" "${prefix}/bin/tev-conform" --list)
 if(NOT LAST_OUTPUT MATCHES "job.abort")
   message(FATAL_ERROR "tev-conform --list printed: ${LAST_OUTPUT}")
 endif()
+run("installed submission script" "${prefix}/bin/tev-farm-submit" --help)
+if(NOT LAST_OUTPUT MATCHES "--chunk K/N")
+  message(FATAL_ERROR "tev-farm-submit --help printed: ${LAST_OUTPUT}")
+endif()
 # A sanitizer build installs instrumented libraries: the consumer must link
 # the same runtime.
 set(consumer_flags "")

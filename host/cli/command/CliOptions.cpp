@@ -13,6 +13,7 @@ std::string usage() {
     return "usage:\n"
            "  tev-host render PLUGIN --in INPUT --out OUTPUT [options]\n"
            "  tev-host params PLUGIN [--premiere]\n"
+           "  tev-host merge REPORT|FOLDER... [--in INPUT [--frame N]] [--frames RANGE] [--report FILE]\n"
            "  tev-host --help | --version\n"
            "\n"
            "Loads an effect plug-in (a shared library exporting EffectMain) into a headless host.\n"
@@ -21,6 +22,7 @@ std::string usage() {
            "\n"
            "  params   list the parameters as the plug-in registers them\n"
            "  render   render images through the plug-in, one instance for all frames\n"
+           "  merge    one verdict for a render split into parts: merges their --report files\n"
            "\n"
            "INPUT and OUTPUT: an image file (.png 8 or 16 bits, .exr), a numbered pattern such\n"
            "as frames/f_%04d.png (a sequence: every file that matches), or a directory (every\n"
@@ -42,6 +44,10 @@ std::string usage() {
            "                      step with x: 1-100x2 is 1, 3, 5, ... 99\n"
            "  --frame N           frame number (time) of a single image\n"
            "  --skip-existing     leave frames whose output file exists (resume a stopped run)\n"
+           "  --chunk K/N         only the K-th of N contiguous, near-equal parts of the frame list\n"
+           "                      (K from 1; parts past the list's end hold no frame and succeed)\n"
+           "  --dry-run           list the frames (\"frame N  IN -> OUT\") and try the first input and\n"
+           "                      the output folders, without loading the plug-in\n"
            "  --alpha effect|input  alpha of written files: the effect's (default; this effect\n"
            "                      returns opaque pixels, so outputs are opaque) or the input's\n"
            "  --layer NAME        EXR input: read the channels NAME.R, NAME.G, ... of that layer\n"
@@ -94,11 +100,22 @@ std::string usage() {
            "frame written but some show a failure overlay; 128+N stopped by signal N (130\n"
            "SIGINT, 143 SIGTERM, 129 SIGHUP, 141 closed standard output).\n"
            "\n"
+           "merge: reads --report files (a folder: its *.jsonl files, oldest first) and prints\n"
+           "one summary: frames per outcome, time per frame, the frames that failed, and the\n"
+           "frames no report names. A later record of a frame replaces an earlier one (a\n"
+           "resumed run), except \"not started\". The frames expected: every frame reported,\n"
+           "and with --in the input's frames (--frames limits both). --report FILE writes the\n"
+           "merged records and a summary line. Exit status as for render: 0 every frame written\n"
+           "or skipped, 2 a frame failed, aborted, not started or missing, 3 every frame written\n"
+           "but some show a failure overlay.\n"
+           "\n"
            "examples:\n"
            "  tev-host render ExamplePlugin.so --in shot/plate_%04d.exr --out out/plate_%04d.exr \\\n"
            "      --set Brightness=1.2 --threads 2\n"
            "  tev-host render ExamplePlugin.so --in plates/ --out graded/ --frames 1001- --skip-existing\n"
-           "  tev-host render ExamplePlugin.so --in rgba_0001.png --out o_%04d.png --alpha input --report -\n";
+           "  tev-host render ExamplePlugin.so --in rgba_0001.png --out o_%04d.png --alpha input --report -\n"
+           "  tev-host render ExamplePlugin.so --in shot/%04d.exr --out out/%04d.exr --chunk 3/8 --report r3.jsonl\n"
+           "  tev-host merge reports/ --in shot/%04d.exr\n";
 }
 
 std::string versionText() { return std::string("tev-host ") + TEV_HOST_VERSION + "\n"; }
@@ -153,25 +170,29 @@ void checkOutputName(const std::string& output) {
 }
 
 enum class Takes { Nothing, Value };
+// The commands an option belongs to.
+constexpr unsigned kAny = 0, kRender = 1, kMerge = 2, kParams = 4;
 struct OptionInfo {
     Takes takes;
-    bool render_only;
+    unsigned commands;  // kAny or a mask
 };
 
 const std::map<std::string, OptionInfo>& knownOptions() {
     static const std::map<std::string, OptionInfo> options = {
-        {"--help", {Takes::Nothing, false}},         {"--version", {Takes::Nothing, false}},
-        {"--premiere", {Takes::Nothing, false}},     {"--books", {Takes::Nothing, false}},
-        {"--in", {Takes::Value, true}},              {"--out", {Takes::Value, true}},
-        {"--depth", {Takes::Value, true}},           {"--png-bits", {Takes::Value, true}},
-        {"--frame", {Takes::Value, true}},           {"--frames", {Takes::Value, true}},
-        {"--downsample", {Takes::Value, true}},      {"--threads", {Takes::Value, true}},
-        {"--iterate-threads", {Takes::Value, true}}, {"--reconnect", {Takes::Nothing, true}},
-        {"--log", {Takes::Value, true}},             {"--no-progress", {Takes::Nothing, true}},
-        {"--set", {Takes::Value, true}},             {"--skip-existing", {Takes::Nothing, true}},
-        {"--alpha", {Takes::Value, true}},           {"--layer", {Takes::Value, true}},
-        {"--report", {Takes::Value, true}},         {"--exr-float", {Takes::Nothing, true}},
-        {"--number-by-name", {Takes::Nothing, true}},
+        {"--help", {Takes::Nothing, kAny}},          {"--version", {Takes::Nothing, kAny}},
+        {"--premiere", {Takes::Nothing, kRender | kParams}},
+        {"--books", {Takes::Nothing, kRender | kParams}},
+        {"--in", {Takes::Value, kRender | kMerge}},  {"--out", {Takes::Value, kRender}},
+        {"--depth", {Takes::Value, kRender}},        {"--png-bits", {Takes::Value, kRender}},
+        {"--frame", {Takes::Value, kRender | kMerge}}, {"--frames", {Takes::Value, kRender | kMerge}},
+        {"--downsample", {Takes::Value, kRender}},   {"--threads", {Takes::Value, kRender}},
+        {"--iterate-threads", {Takes::Value, kRender}}, {"--reconnect", {Takes::Nothing, kRender}},
+        {"--log", {Takes::Value, kRender}},          {"--no-progress", {Takes::Nothing, kRender}},
+        {"--set", {Takes::Value, kRender}},          {"--skip-existing", {Takes::Nothing, kRender}},
+        {"--alpha", {Takes::Value, kRender}},        {"--layer", {Takes::Value, kRender}},
+        {"--report", {Takes::Value, kRender | kMerge}}, {"--exr-float", {Takes::Nothing, kRender}},
+        {"--chunk", {Takes::Value, kRender}},        {"--dry-run", {Takes::Nothing, kRender}},
+        {"--number-by-name", {Takes::Nothing, kRender | kMerge}},
     };
     return options;
 }
@@ -230,6 +251,10 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
     } else if (name == "--report") {
         if (v.empty()) throw std::invalid_argument("--report needs a file name (or - for standard output)");
         o.report_file = v;
+    } else if (name == "--dry-run") {
+        o.dry_run = true;
+    } else if (name == "--chunk") {
+        o.chunk = parseChunk(v);
     } else if (name == "--set") {
         const std::size_t eq = v.find('=');
         if (eq == std::string::npos || eq == 0) {
@@ -292,24 +317,36 @@ CliOptions parseCommandLine(int argc, char** argv) {
         throw std::invalid_argument("missing the command (render or params)");
     }
     const std::string& command = positional[0];
+    unsigned this_command = 0;
     if (command == "params") {
         o.action = Action::Params;
+        this_command = kParams;
     } else if (command == "render") {
         o.action = Action::Render;
+        this_command = kRender;
+    } else if (command == "merge") {
+        o.action = Action::Merge;
+        this_command = kMerge;
     } else {
         throw std::invalid_argument("unknown command '" + command + "'");
     }
-    if (positional.size() < 2) {
-        throw std::invalid_argument("missing the plug-in path after '" + command + "'");
+    if (o.action == Action::Merge) {
+        if (positional.size() < 2) throw std::invalid_argument("merge needs at least one report file or folder");
+        o.reports.assign(positional.begin() + 1, positional.end());
+    } else {
+        if (positional.size() < 2) {
+            throw std::invalid_argument("missing the plug-in path after '" + command + "'");
+        }
+        if (positional.size() > 2) {
+            throw std::invalid_argument("unexpected argument '" + positional[2] + "'");
+        }
+        o.plugin = positional[1];
     }
-    if (positional.size() > 2) {
-        throw std::invalid_argument("unexpected argument '" + positional[2] + "'");
-    }
-    o.plugin = positional[1];
     const bool render = o.action == Action::Render;
     for (const auto& [name, value] : given) {
-        if (knownOptions().at(name).render_only && !render) {
-            throw std::invalid_argument("option " + name + " is for 'render', not '" + command + "'");
+        const unsigned commands = knownOptions().at(name).commands;
+        if (commands != kAny && !(commands & this_command)) {
+            throw std::invalid_argument("option " + name + " is not for '" + command + "'");
         }
         apply(o, name, value);
     }

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "frames/FrameList.h"
+#include "frames/FrameChunk.h"
 
 namespace TEV::Host::Cli {
 
-enum class Action { Help, Version, Params, Render };
+enum class Action { Help, Version, Params, Render, Merge };
 
 // How the alpha channel of written files is made.
 enum class AlphaSource {
@@ -49,6 +50,9 @@ struct CliOptions {
     std::string layer;          // EXR input: the layer whose channels are read ("" the unnamed one)
     std::string report_file;    // JSON Lines, one record per frame; "-" standard output
     std::vector<std::pair<std::string, std::string>> set;  // NAME=VALUE, in order
+    Chunk chunk;                // --chunk K/N: only the K-th of N parts of the frame list
+    bool dry_run = false;       // --dry-run: list the frames and try the output folders, render nothing
+    std::vector<std::string> reports;  // merge: report files and folders of them, in order
 };
 
 // The usage text printed by --help.

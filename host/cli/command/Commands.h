@@ -35,6 +35,12 @@ int listParams(const CliOptions& options, std::ostream& out, std::ostream& err);
 // bar, as "plug-in: <line>".
 int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console = nullptr);
 
+// Merges the --report files of a render split into parts (--chunk) into one
+// summary on `out` and one exit status, with the render's rules (0, 2, 3);
+// warnings about unreadable lines on `err`. HostError for a report that
+// cannot be read or an input that cannot be listed.
+int mergeReports(const CliOptions& options, std::ostream& out, std::ostream& err);
+
 // Sets one parameter from text: a number, on/off/true/false for a checkbox,
 // or a popup choice's text or number. HostError for an unknown name, text it
 // cannot take, or a value outside the parameter's valid range.

@@ -52,6 +52,13 @@ int main(int argc, char** argv) {
     case Action::Version: return printText(versionText());
     case Action::Params:
     case Action::Render: break;
+    case Action::Merge:
+        try {
+            return mergeReports(options, std::cout, std::cerr);
+        } catch (const std::exception& e) {
+            std::cerr << "tev-host: " << e.what() << "\n";
+            return kExitFailed;
+        }
     }
     try {
         // One write per line: stderr is unbuffered, and the front end's own

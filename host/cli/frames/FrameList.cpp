@@ -185,8 +185,8 @@ std::vector<FrameJob> listFrames(const std::string& input, const std::string& ou
     return listFrames(input, output, FrameRange{first, last, 1}, single_number);
 }
 
-std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
-                                 int single_number, Numbering numbering) {
+std::vector<FrameJob> listInputFrames(const std::string& input, const FrameRange& range, int single_number,
+                                      Numbering numbering) {
     std::vector<FrameJob> frames = inputFrames(input, single_number, numbering);
     if (range.first >= 0) {
         const int step = std::max(1, range.step);
@@ -203,6 +203,12 @@ std::vector<FrameJob> listFrames(const std::string& input, const std::string& ou
             throw HostError("no frame of '" + input + "' is numbered " + wanted);
         }
     }
+    return frames;
+}
+
+std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
+                                 int single_number) {
+    std::vector<FrameJob> frames = listInputFrames(input, range, single_number);
 
     std::optional<NumberPattern> out_pattern = NumberPattern::parse(output);
     const bool out_directory = !out_pattern && isDirectoryName(output);

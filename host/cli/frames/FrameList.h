@@ -71,6 +71,10 @@ std::vector<FrameJob> listFrames(const std::string& input, const std::string& ou
 // as a one-line warning: "--frames 7-12: no file for 1 frame: 9"; "" when
 // none is missing or no range was given.
 std::string describeMissingFrames(const std::vector<FrameJob>& frames, const FrameRange& range);
+// The input's frames alone (outputs left empty, no folder created), numbered
+// and limited to `range` as listFrames() does them.
+std::vector<FrameJob> listInputFrames(const std::string& input, const FrameRange& range, int single_number,
+                                      Numbering numbering = Numbering::FromNames);
 // The same with the range from `first` to `last` (-1: all).
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, int first, int last,
                                  int single_number);

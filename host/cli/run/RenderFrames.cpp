@@ -25,6 +25,7 @@
 #include "run/ConsoleCapture.h"
 #include "files/Downsample.h"
 #include "run/FdStream.h"
+#include "frames/FrameChunk.h"
 #include "frames/FrameList.h"
 #include "run/FrameRecord.h"
 #include "run/FrameVerdict.h"
@@ -262,6 +263,7 @@ std::string describeRun(const CliOptions& o, std::size_t frames, const ImageFile
       << (o.depth ? o.depth : first.file_bits) << " bits";
     if (!o.depth && frames > 1) s << " (each file at its own depth)";
     if (o.downsample > 1) s << ", downsample 1/" << o.downsample;
+    if (o.chunk.count) s << " (part " << o.chunk.index << " of " << o.chunk.count << ")";
     if (frames > 1) s << ", " << threads << (threads == 1 ? " thread" : " threads");
     s << ", through " << o.plugin;
     return s.str();
@@ -289,6 +291,24 @@ void checkOutputFolders(const std::vector<FrameJob>& frames) {
     std::set<std::string> folders;
     for (const FrameJob& f : frames) folders.insert(fs::path(f.output).parent_path().string());
     for (const std::string& folder : folders) checkFolderWritable(folder.empty() ? "." : folder);
+}
+
+// A --chunk part past the list's end: nothing to render, which is success.
+// The report is still written (empty), so every part of a job leaves one.
+int renderEmptyChunk(const CliOptions& options, std::size_t listed, std::ostream& out, std::ostream& err) {
+    if (!options.report_file.empty() && options.report_file != "-" && !options.dry_run) {
+        // An empty part still ends its report with the summary record, so that
+        // a merge can tell it from a task that never finished.
+        std::ofstream report(options.report_file, std::ios::trunc);
+        report << toJsonLine(RunSummary{}) << "\n" << std::flush;
+        if (!report) throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
+    }
+    std::ostream& lines = options.report_file == "-" ? err : out;
+    lines << "part " << options.chunk.index << " of " << options.chunk.count << " of " << options.input
+          << " holds no frame (the list has " << listed << ")\n"
+          << "total: 0 of 0 frames written\n"
+          << std::flush;
+    return kExitOk;
 }
 
 void warnAboutThreads(const CliOptions& options, std::ostream& err) {
@@ -330,14 +350,24 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
     };
     try {
         const FrameRange range{options.first_frame, options.last_frame, options.frame_step};
-        frames = listFrames(options.input, options.output, range, options.frame, options.numbering);
-        const std::string missing = describeMissingFrames(frames, range);
+        const std::vector<FrameJob> listed =
+            listFrames(options.input, options.output, range, options.frame, options.numbering);
+        const std::string missing = describeMissingFrames(listed, range);
         if (!missing.empty()) err << "tev-host: warning: " << missing << "\n";
+        const auto [chunk_first, chunk_end] = chunkBounds(listed.size(), options.chunk);
+        frames.assign(listed.begin() + static_cast<std::ptrdiff_t>(chunk_first),
+                      listed.begin() + static_cast<std::ptrdiff_t>(chunk_end));
+        if (frames.empty()) return renderEmptyChunk(options, listed.size(), out, err);
         // The first image is read and the output folders are tried before the
         // plug-in loads: a bad file or folder ends the run before any server
         // is started.
         ImageFile first = readImage(frames.front().input, options.layer);
         checkOutputFolders(frames);
+        if (options.dry_run) {
+            for (const FrameJob& f : frames) out << "frame " << f.number << "  " << f.input << " -> " << f.output << "\n";
+            out << std::flush;
+            return kExitOk;
+        }
         warnAboutThreads(options, err);
         std::vector<char> existed(frames.size());
         for (std::size_t k = 0; k < frames.size(); ++k) {
