@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace TEV::Host::Cli {
@@ -128,6 +130,27 @@ void removeTemporaryFilesNow() noexcept {
     for (TempSlot& slot : g_slots) {
         if (slot.state.load() == 2) unlink(slot.path);
     }
+}
+
+std::vector<std::string> removeLeftTemporaries(const std::vector<std::string>& paths) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::set<std::string>> names_by_folder;
+    for (const std::string& p : paths) names_by_folder[folderOf(p)].insert(fs::path(p).filename().string());
+    std::vector<std::string> removed;
+    for (const auto& [folder, names] : names_by_folder) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string entry = it->path().filename().string();
+            // "." + name + ".tev-" + six characters of mkostemp's.
+            constexpr std::size_t kSuffix = sizeof ".tev-XXXXXX" - 1;
+            if (entry.size() <= kSuffix + 1 || entry[0] != '.') continue;
+            const std::size_t name_end = entry.size() - kSuffix;
+            if (entry.compare(name_end, 5, ".tev-") != 0 || !names.count(entry.substr(1, name_end - 1))) continue;
+            std::error_code remove_ec;
+            if (it->is_regular_file(remove_ec) && fs::remove(it->path(), remove_ec)) removed.push_back(it->path().string());
+        }
+    }
+    return removed;
 }
 
 }  // namespace TEV::Host::Cli
