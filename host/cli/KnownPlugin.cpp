@@ -155,14 +155,17 @@ std::string logProblem(const PluginLog& log, const std::string& default_path) {
     const std::string& path = log.path();
     const std::string folder = std::filesystem::path(path).parent_path().string();
     std::error_code ec;
+    const std::string shown_folder = folder.empty() ? "." : folder;
     if (std::filesystem::exists(path, ec)) {
         if (::access(path.c_str(), R_OK) != 0) {
             return "cannot read the plug-in's log: " + describeEntry("file", path) + "; fix with: sudo chmod a+rw '" +
                    path + "'";
         }
-        if (::access(path.c_str(), W_OK) != 0) {
-            return "the plug-in cannot write its log: " + describeEntry("file", path) + "; fix with: sudo chmod a+rw '" +
-                   path + "'";
+        // Appending needs the file, rotating it the folder.
+        if (::access(path.c_str(), W_OK) != 0 || ::access(shown_folder.c_str(), W_OK | X_OK) != 0) {
+            return "the plug-in cannot write its log: " + describeEntry("file", path) + " in " +
+                   describeEntry("folder", shown_folder) + "; fix with: sudo chmod a+rwx '" + shown_folder +
+                   "' && sudo chmod a+rw '" + shown_folder + "'/*";
         }
         return "";
     }

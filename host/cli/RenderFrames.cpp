@@ -259,10 +259,13 @@ void pressReconnectOnce(RenderRun& run, unsigned seen) {
 // pause that doubles. An outage that outlasts them stops the run.
 FrameReport renderWithRetries(RenderRun& run, std::size_t k) {
     const FrameJob& job = run.frames[k];
+    const auto start = std::chrono::steady_clock::now();
     double pause = run.options.retry_pause;
     for (int attempt = 0;; ++attempt) {
         const unsigned seen = run.reconnects.load();
         FrameReport report = renderOne(run, k);
+        // The frame's time includes its retries and their pauses.
+        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (report.state != FrameState::Overlay || !report.outage || run.options.retries == 0) return report;
         const std::string frame = "frame " + std::to_string(job.number);
         if (attempt == run.options.retries) {

@@ -166,20 +166,6 @@ TEST_F(EndToEnd, FrontEndTellsAnOverlayWithoutTheLogMarksItAndResumeRendersItAga
     EXPECT_NE(again.out.find("1 skipped"), std::string::npos) << again.out;
 }
 
-TEST_F(EndToEnd, FrontEndRendersTheFirstFrameItRendersAloneWhenEarlierOnesAreSkipped) {
-    const std::string dir = scratch("first_after_skipped");
-    writeSampleClip(dir + "/clip", 96, 54, 3);
-    fs::create_directories(dir + "/out");
-    fs::copy_file(dir + "/clip/png8/clip_0001.png", dir + "/out/f_0001.png");
-    // No server runs: the first rendered frame starts it, and a frame beside
-    // it would get "Can't connect" (no retries here to hide that).
-    const CliRun run = render(with({"--in", dir + "/clip/png8/clip_%04d.png", "--out", dir + "/out/f_%04d.png",
-                                    "--skip-existing", "--threads", "2", "--retries", "0"},
-                                   kSet));
-    EXPECT_EQ(run.status, kExitOk) << run.out << run.err;
-    EXPECT_NE(run.out.find("2 processed"), std::string::npos) << run.out;
-}
-
 std::string textOf(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
