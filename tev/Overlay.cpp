@@ -41,7 +41,8 @@ OverlayLayout layoutFor(int width, int height, float scale) {
     return l;
 }
 
-// Colour samples of every pixel in rows [begin, end) go to 40 %; alpha stays.
+}  // namespace
+
 void darkenRows(Image& image, int begin, int end) {
     detail::withCanvas(image, [&](auto& canvas) {
         using C = std::decay_t<decltype(canvas)>;
@@ -56,10 +57,18 @@ void darkenRows(Image& image, int begin, int end) {
     });
 }
 
+namespace {
+
 const std::vector<float> kDiscColour = {42 / 255.0f, 193 / 255.0f, 241 / 255.0f, 1.0f};
 const std::vector<float> kTextColour = {1.0f, 1.0f, 1.0f, 1.0f};
 
 }  // namespace
+
+OverlayBand overlayBand(int width, int height, float scale) {
+    const OverlayLayout l = layoutFor(width, height, scale);
+    // The disc's leftmost column is disc_x - radius = margin; the text starts further right.
+    return OverlayBand{l.band_begin, l.band_end, std::min(width, std::max(0, l.disc_x - l.radius))};
+}
 
 void writeOnImage(Image& image, const std::string& line1, const std::string& line2,
                   const std::string& line3, bool darken, float scale) {

@@ -65,7 +65,10 @@ PF_Err RenderResult::err() const {
     if (!pre_render.ok()) {
         return pre_render.err;
     }
-    return render.err;
+    if (!render.ok()) {
+        return render.err;
+    }
+    return setdown.err;
 }
 
 }  // namespace TEV::Host

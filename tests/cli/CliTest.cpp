@@ -118,6 +118,7 @@ TEST(TevHostCommands, SkipExistingResumesAStoppedRunAndAClosedOutputStopsIt) {
         << err.str();
     std::filesystem::remove("cli_test_seq_out/g_0003.png");
     std::ofstream("cli_test_seq_out/g_0002.png") << "kept as it is";
+    std::ofstream("cli_test_seq_out/.g_0003.png.tev-Ab12Cd") << "left by a killed run";
 
     out.str("");
     ASSERT_EQ(renderImage(parse(renderWords("cli_test_seq/f_%04d.png", "cli_test_seq_out/g_%04d.png",
@@ -132,6 +133,10 @@ TEST(TevHostCommands, SkipExistingResumesAStoppedRunAndAClosedOutputStopsIt) {
     EXPECT_NE(out.str().find("1 of 4 frames written"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find(", 3 skipped"), std::string::npos) << out.str();
     EXPECT_EQ(readPng("cli_test_seq_out/g_0003.png").width(), 6);
+    EXPECT_NE(err.str().find("removed 1 temporary file left by an interrupted run: cli_test_seq_out/.g_0003.png.tev-Ab12Cd"),
+              std::string::npos)
+        << err.str();
+    EXPECT_FALSE(std::filesystem::exists("cli_test_seq_out/.g_0003.png.tev-Ab12Cd"));
     std::ifstream kept("cli_test_seq_out/g_0002.png");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), "kept as it is");
 

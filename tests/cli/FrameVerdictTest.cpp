@@ -78,21 +78,37 @@ TEST(FrameVerdict, FindsTheOverlayThatReproducesTheFrameAmongAllLoggedCandidates
     EXPECT_TRUE(v.overlay == split) << v.overlay.summary();
 }
 
-TEST(FrameVerdict, TellsTheTwoCantConnectOverlaysApartAndNeedsALogLineForTheThrownOne) {
+TEST(FrameVerdict, TellsAnOverlayFromTheFrameAloneAndNamesOutagesWithoutALogLine) {
     const PixelWorld input = sampleFrame(256, 144, 1, 8).convertedTo(32);
     OverlayText known = kThrownCantConnect;
     known.line3 += ".";
-    // Drawn without sending: no log line, recognised all the same.
-    Verdict v = judgeFrame(input, drawn(input, known, 0.5f), 0.5f, {});
-    EXPECT_EQ(v.outcome, Outcome::Overlay);
-    EXPECT_TRUE(v.overlay == known);
-    // Thrown by the exchange: only with its log line.
-    const PixelWorld thrown = drawn(input, kThrownCantConnect, 0.5f);
-    EXPECT_EQ(judgeFrame(input, thrown, 0.5f, {}).outcome, Outcome::Processed);
-    v = judgeFrame(input, thrown, 0.5f, {"TEV Error in UniversalRender: Connection failed: Could not reach server."});
-    EXPECT_TRUE(v.overlay == kThrownCantConnect) << v.overlay.summary();
+    // Both "Can't connect" overlays are recognised without a log line, as outages.
+    for (const OverlayText& text : {known, kThrownCantConnect}) {
+        const Verdict v = judgeFrame(input, drawn(input, text, 0.5f), 0.5f, {});
+        EXPECT_EQ(v.outcome, Outcome::Overlay);
+        EXPECT_TRUE(v.overlay == text) << v.overlay.summary();
+        EXPECT_TRUE(v.overlay.outage);
+    }
     // The scale matters: drawn at full size, it is not the overlay of a half-size preview.
     EXPECT_FALSE(showsOverlay(input, drawn(input, known, 1.0f), known, 0.5f));
+
+    // The server's refusal with no readable log: an overlay all the same, unnamed.
+    const PixelWorld input8 = sampleFrame(320, 180, 4, 8).convertedTo(8);
+    const OverlayText refusal{"Error in Tevora", "Tensor(GPU) is not available on this machine",
+                              "View logs for details"};
+    Verdict v = judgeFrame(input8, drawn(input8, refusal, 1.0f), 1.0f, {});
+    EXPECT_EQ(v.outcome, Outcome::Overlay);
+    EXPECT_EQ(v.overlay.summary(), "");
+    // With its log line it is named, and it is no outage; a job the server lost is one.
+    v = judgeFrame(input8, drawn(input8, refusal, 1.0f), 1.0f,
+                   {"Error in UniversalRender: Tensor(GPU) is not available on this machine"});
+    EXPECT_TRUE(v.overlay == refusal) << v.overlay.summary();
+    EXPECT_FALSE(v.overlay.outage);
+    const std::string lost = "get_result: no job with request id 'r7'";
+    v = judgeFrame(input8, drawn(input8, {"Error in Tevora", lost, "View logs for details"}, 1.0f), 1.0f,
+                   {"Error in UniversalRender: " + lost});
+    EXPECT_EQ(v.overlay.line2, lost);
+    EXPECT_TRUE(v.overlay.outage);
 }
 
 TEST(FrameVerdict, ProcessedAndUnchangedFramesAreNotOverlays) {
@@ -106,6 +122,10 @@ TEST(FrameVerdict, ProcessedAndUnchangedFramesAreNotOverlays) {
         }
     const std::vector<std::string> log = {"Error in UniversalRender: the server returned no result"};
     EXPECT_EQ(judgeFrame(input, brighter, 1.0f, log).outcome, Outcome::Processed);
+    // Changed in the overlay's band only, but not darkened there: not an overlay.
+    PixelWorld band_only = input.convertedTo(8);
+    band_only.pixel8(150, 50).red ^= 1;
+    EXPECT_EQ(judgeFrame(input, band_only, 1.0f, {}).outcome, Outcome::Processed);
     PixelWorld same = input.convertedTo(8);
     same.pixel8(0, 0).alpha = 3;  // alpha is not compared
     EXPECT_EQ(judgeFrame(input, same, 1.0f, log).outcome, Outcome::Unchanged);

@@ -1,5 +1,6 @@
 // tev-host render with the real plug-in and server: sequences at every
-// depth, previews, the failure overlay's report, clear errors, Ctrl-C.
+// depth, previews, the failure overlay's report and resume, outages that
+// heal, clear errors, Ctrl-C.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,6 +143,70 @@ TEST_F(EndToEnd, FrontEndNamesTheFailureOverlayAndExitsWith3) {
         << run.out;
     EXPECT_NE(run.out.find("1 overlay"), std::string::npos) << run.out;
     EXPECT_TRUE(fs::exists(dir + "/refused.png")) << "an overlay frame is still written";
+}
+
+TEST_F(EndToEnd, FrontEndTellsAnOverlayWithoutTheLogMarksItAndResumeRendersItAgain) {
+    const std::string dir = scratch("overlay_without_log");
+    writeSampleClip(dir + "/clip", 160, 90, 1);
+    const std::string in = dir + "/clip/png8/clip_0001.png", out = dir + "/refused.png";
+    const CliRun refused =
+        render({"--in", in, "--out", out, "--set", "Type=Tensor(GPU)", "--log", dir + "/missing.log"});
+    EXPECT_EQ(refused.status, kExitOverlay) << refused.out << refused.err;
+    EXPECT_NE(refused.out.find("1 overlay"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.err.find("warning: the log '" + dir + "/missing.log' does not exist"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(readImageTag(out, kVerdictTag), kOverlayVerdict);
+
+    // Resumed: the marked frame is rendered again; a finished one is left.
+    const CliRun resumed = render(with({"--in", in, "--out", out, "--skip-existing"}, kSet));
+    EXPECT_EQ(resumed.status, kExitOk) << resumed.out << resumed.err;
+    EXPECT_NE(resumed.out.find("1 processed"), std::string::npos) << resumed.out;
+    EXPECT_EQ(readImageTag(out, kVerdictTag), "");
+    const CliRun again = render(with({"--in", in, "--out", out, "--skip-existing"}, kSet));
+    EXPECT_NE(again.out.find("1 skipped"), std::string::npos) << again.out;
+}
+
+std::string textOf(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(EndToEnd, FrontEndPressesReconnectAndRendersTheFrameAgainWhenTheServerCanStartAgain) {
+    const std::string dir = scratch("outage");
+    writeSampleClip(dir + "/clip", 96, 54, 3);
+    HiddenRuntime hidden;  // the first frame can't start the server: "Can't connect"
+    const std::string log = dir + "/front_end.log", in = dir + "/clip/png8/clip_%04d.png",
+                      out = dir + "/out/f_%04d.png";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string host = frontEndPath(), plugin = pluginPath();
+        execl(host.c_str(), host.c_str(), "render", plugin.c_str(), "--in", in.c_str(), "--out", out.c_str(),
+              "--retry-pause", "0.5", "--set", "Brightness=1.25", "--set", "Contrast=1.3", "--set", "Saturation=0.6",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline && textOf(log).find("pressing Reconnect") == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    hidden.restore();  // the outage ends
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const std::string text = textOf(log);
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), kExitOk) << text;
+    EXPECT_NE(text.find("frame 1 shows \"Can't connect"), std::string::npos) << text;
+    EXPECT_NE(text.find("3 processed"), std::string::npos) << text;
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(firstDifference(readImage(NumberPattern::parse(out)->format(n)).world,
+                                  expectedOutput(readImage(NumberPattern::parse(in)->format(n)).world, kAdjust)),
+                  "")
+            << "frame " << n;
+    }
 }
 
 TEST_F(EndToEnd, FrontEndGivesClearErrorsForBadFilesAndParameters) {

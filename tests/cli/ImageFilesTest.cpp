@@ -87,6 +87,17 @@ TEST(ImageFiles, PngAndExrRoundTripsAreExactAtTheirDepths) {
     EXPECT_TRUE(sameWorld(r32.world, w32));
 }
 
+TEST(ImageFiles, TheOverlayMarkIsKeptInPngAndExrHeaders) {
+    PixelWorld w(4, 3, 8);
+    for (const char* name : {"marked.png", "marked.exr"}) {
+        writeImage(temp(name), w, 8, nullptr, {{kVerdictTag, kOverlayVerdict}});
+        EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "overlay") << name;
+        writeImage(temp(name), w, 8);  // rendered again: no mark
+        EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "") << name;
+    }
+    EXPECT_EQ(readImageTag(temp("no_such.png"), kVerdictTag), "");
+}
+
 TEST(ImageFiles, SixteenBitPngsAreBigEndianOnDiskAndOtherWritersFilesRead) {
     PixelWorld w16(2, 1, 16);
     w16.pixel16(0, 0) = PF_Pixel16{32768, 16384, 1, 32768};

@@ -114,6 +114,18 @@ TEST(SafeOutput, AFailedWriteLeavesTheEarlierFileAndNoTemporaryOne) {
         << "outputs get the usual permissions, not the temporary file's 0600";
 }
 
+TEST(SafeOutput, TemporariesLeftByAKilledRunAreRemovedForTheRunsOwnOutputsOnly) {
+    const std::string dir = "safe_output_test/left";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const char* name : {".f_0001.png.tev-Ab12Cd", ".f_0002.png.tev-x", ".other.png.tev-Ab12Cd", "f_0001.png"}) {
+        std::ofstream(dir + "/" + name) << "x";
+    }
+    EXPECT_EQ(removeLeftTemporaries({dir + "/f_0001.png", dir + "/f_0002.png"}),
+              std::vector<std::string>{dir + "/.f_0001.png.tev-Ab12Cd"});
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{".f_0002.png.tev-x", ".other.png.tev-Ab12Cd", "f_0001.png"}));
+}
+
 // Writes `count` files at once, each inside the write of the one before.
 void writeNested(const std::string& dir, int count, const std::function<void()>& innermost) {
     replaceFile(dir + "/frame_" + std::to_string(count) + ".png", [&](const std::string& temp) {

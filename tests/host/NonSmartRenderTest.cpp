@@ -81,5 +81,15 @@ TEST(NonSmartRender, ThePremiereProProfileRendersWithoutSmartCommandsOrAegpSuite
     EXPECT_EQ(HostOptions{}.render_commands, RenderCommands::Smart) << "After Effects stays the default";
 }
 
+TEST(NonSmartRender, AFailedFrameSetdownIsTheFramesError) {
+    RenderResult r;
+    r.pre_render.command = PF_Cmd_FRAME_SETUP;
+    r.render.command = PF_Cmd_RENDER;
+    r.setdown.command = PF_Cmd_FRAME_SETDOWN;
+    r.setdown.err = PF_Err_OUT_OF_MEMORY;
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.err(), PF_Err_OUT_OF_MEMORY);
+}
+
 }  // namespace
 }  // namespace TEV::Host::Testing

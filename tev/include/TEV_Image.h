@@ -38,6 +38,18 @@ namespace TEV {
 void writeOnImage(Image& image, const std::string& line1, const std::string& line2,
                   const std::string& line3, bool darken, float scale);
 
+// Where writeOnImage draws in an image `width` x `height` at `scale`: it
+// changes rows [band_begin, band_end) only, and in those rows the columns
+// [0, clear_columns) are only darkened (the disc and the text lie right of them).
+struct OverlayBand {
+    int band_begin = 0, band_end = 0, clear_columns = 0;
+};
+OverlayBand overlayBand(int width, int height, float scale);
+
+// The overlay's darkening: colour samples of rows [begin, end) go to 40 %;
+// alpha stays.
+void darkenRows(Image& image, int begin, int end);
+
 // Draws one line of UTF-8 `text` whose box has its top-left corner at (x, y)
 // and is `pixel_height` tall, blending the glyph coverage over the samples.
 // alignment: 0 left at x, 1 centred on x, 2 right-aligned at x.

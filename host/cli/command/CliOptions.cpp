@@ -1,5 +1,6 @@
 #include "command/CliOptions.h"
 
+#include <cctype>
 #include <climits>
 #include <filesystem>
 #include <map>
@@ -43,7 +44,8 @@ std::string usage() {
            "  --frames RANGE      only these frame numbers: A, A-B, A- (A to the end), and a\n"
            "                      step with x: 1-100x2 is 1, 3, 5, ... 99\n"
            "  --frame N           frame number (time) of a single image\n"
-           "  --skip-existing     leave frames whose output file exists (resume a stopped run)\n"
+           "  --skip-existing     leave frames whose output file exists (resume a stopped run),\n"
+           "                      except those marked as showing the failure overlay\n"
            "  --chunk K/N         only the K-th of N contiguous, near-equal parts of the frame list\n"
            "                      (K from 1; parts past the list's end hold no frame and succeed)\n"
            "  --dry-run           list the frames (\"frame N  IN -> OUT\") and try the first input and\n"
@@ -56,10 +58,18 @@ std::string usage() {
            "  --downsample N      render at 1/N of the size, with the host's downsample 1/N, as a\n"
            "                      host renders a preview; outputs are 1/N of the size\n"
            "  --threads N         render N frames at once, 1 to 64 (multi-frame rendering);\n"
-           "                      the first frame renders alone, since it may start the server\n"
+           "                      the first frame rendered (skipped ones aside) renders alone,\n"
+           "                      since it may start the server\n"
            "  --iterate-threads N threads of the host's pixel iteration (default: all cores)\n"
            "  --reconnect         press the plug-in's Reconnect button before rendering\n"
-           "  --log FILE          the plug-in's log file, read to name failure overlays\n"
+           "  --retries N         a frame that shows an outage (\"Can't connect\", a time-out, a job\n"
+           "                      the server lost) is rendered again after pressing Reconnect, up\n"
+           "                      to N times (default 3; 0: never); errors the server states about\n"
+           "                      the request are not retried. A frame still out of reach after\n"
+           "                      its retries stops the run\n"
+           "  --retry-pause S     seconds before the first retry, doubled for each next (default 5)\n"
+           "  --log FILE          the plug-in's log file, read to name failure overlays (the frame\n"
+           "                      itself tells an overlay; the log only names its message)\n"
            "                      (default: the build's maker folder, Logs/<plug-in>_Adobe.log)\n"
            "  --report FILE       one JSON record per frame asked for (input, output, frame,\n"
            "                      seconds, verdict, message), a line each, then a summary record\n"
@@ -77,8 +87,11 @@ std::string usage() {
            "Every frame's line gives its time and its outcome, one of\n"
            "  processed   the output differs from the input and is not a failure overlay\n"
            "  unchanged   the output equals the input\n"
-           "  overlay     the plug-in drew its failure message onto the input frame; the message\n"
-           "              is named only when redrawing it reproduces the output exactly\n"
+           "  overlay     the plug-in drew its failure message onto the input frame (told from the\n"
+           "              frame: equal to the input outside the message's band); the message is\n"
+           "              named when redrawing it from the log reproduces the output exactly.\n"
+           "              The file is written marked: PNG text / EXR attribute\n"
+           "              \"tev-host verdict\" = \"overlay\"; --skip-existing renders it again\n"
            "  failed      the render returned an error, or a file could not be read or written\n"
            "  aborted     stopped by a signal or a write error: cancelled and not written\n"
            "  skipped     --skip-existing: the output file was there\n"
@@ -133,6 +146,17 @@ int wholeNumber(const std::string& option, const std::string& text, int minimum)
     }
     throw std::invalid_argument("option " + option + " needs a whole number of at least " + std::to_string(minimum) +
                                 ", not '" + text + "'");
+}
+
+// A number of seconds from 0 to one hour, with or without a fraction.
+double seconds(const std::string& option, const std::string& text) {
+    try {
+        std::size_t used = 0;
+        const double s = std::stod(text, &used);
+        if (used == text.size() && s >= 0 && s <= 3600 && std::isdigit(static_cast<unsigned char>(text[0]))) return s;
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("option " + option + " needs seconds from 0 to 3600, not '" + text + "'");
 }
 
 // A, A-B, A-, with an optional step xS.
@@ -193,6 +217,7 @@ const std::map<std::string, OptionInfo>& knownOptions() {
         {"--report", {Takes::Value, kRender | kMerge}}, {"--exr-float", {Takes::Nothing, kRender}},
         {"--chunk", {Takes::Value, kRender}},        {"--dry-run", {Takes::Nothing, kRender}},
         {"--number-by-name", {Takes::Nothing, kRender | kMerge}},
+        {"--retries", {Takes::Value, kRender}},      {"--retry-pause", {Takes::Value, kRender}},
     };
     return options;
 }
@@ -230,6 +255,10 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
         o.numbering = Numbering::ByNameOrder;
     } else if (name == "--reconnect") {
         o.reconnect = true;
+    } else if (name == "--retries") {
+        o.retries = wholeNumber(name, v, 0);
+    } else if (name == "--retry-pause") {
+        o.retry_pause = seconds(name, v);
     } else if (name == "--log") {
         o.log_file = v;
     } else if (name == "--no-progress") {

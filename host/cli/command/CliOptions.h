@@ -38,6 +38,8 @@ struct CliOptions {
     Numbering numbering = Numbering::FromNames;  // --number-by-name: ByNameOrder
     unsigned iterate_threads = 0;  // the host's pixel iteration threads, 0: automatic
     bool reconnect = false;     // press the plug-in's Reconnect button first
+    int retries = 3;            // renders again of a frame that met an outage, after Reconnect
+    double retry_pause = 5;     // seconds before the first of them; doubled for each next one
     std::string log_file;       // the plug-in's log; "" picks the build's default
     bool no_progress = false;   // --no-progress: never draw the progress bar
     bool progress_bar = false;  // draw a progress bar on stderr (main sets it for a terminal)

@@ -7,6 +7,7 @@
 #include <ImfIO.h>
 #include <Imath/half.h>
 #include <ImfOutputFile.h>
+#include <ImfStringAttribute.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -213,7 +214,17 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
     }
 }
 
-void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout) {
+std::string readExrTag(const std::string& path, const std::string& key) {
+    try {
+        Imf::InputFile file(path.c_str());
+        const auto* value = file.header().findTypedAttribute<Imf::StringAttribute>(key);
+        return value ? value->value() : std::string();
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout, const ImageTags& tags) {
     const int width = world.width();
     const int height = world.height();
     std::vector<float> samples(std::size_t(width) * std::size_t(height) * kChannels);
@@ -240,6 +251,7 @@ void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLay
             header.displayWindow() = Imath::Box2i(Imath::V2i(v.left, v.top), Imath::V2i(v.right, v.bottom));
             header.pixelAspectRatio() = layout->pixel_aspect;
         }
+        for (const auto& [key, value] : tags) header.insert(key, Imf::StringAttribute(value));
         const Imf::PixelType type = layout && layout->half ? Imf::HALF : Imf::FLOAT;
         const char* names[kChannels] = {"R", "G", "B", "A"};
         for (const char* name : names) {

@@ -51,14 +51,19 @@ ImageFile readImage(const std::string& path, const std::string& layer) {
     return format == ImageFormat::Png ? readPngFile(path) : readExrFile(path, layer);
 }
 
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr) {
+std::string readImageTag(const std::string& path, const std::string& key) {
+    return imageFormatOf(path) == ImageFormat::Png ? readPngTag(path, key) : readExrTag(path, key);
+}
+
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr,
+                const ImageTags& tags) {
     const ImageFormat format = imageFormatOf(path);
     replaceFile(path, [&](const std::string& temp) {
         try {
             if (format == ImageFormat::Png) {
-                writePngFile(temp, world, png_bits);
+                writePngFile(temp, world, png_bits, tags);
             } else {
-                writeExrFile(temp, world, exr);
+                writeExrFile(temp, world, exr, tags);
             }
         } catch (const WriteError& e) {
             throw WriteError(withPath(e.what(), temp, path), e.errorNumber());

@@ -11,6 +11,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tevhost/PixelWorld.h"
 
@@ -47,17 +49,34 @@ struct ImageFile {
 // naming the channels it does have when the ones needed are missing.
 ImageFile readImage(const std::string& path, const std::string& layer = "");
 
+// Text entries of a file's header: PNG tEXt chunks (before the pixels),
+// EXR string attributes. Keys are 1 to 79 printable Latin-1 characters.
+using ImageTags = std::vector<std::pair<std::string, std::string>>;
+
+// The mark of a frame written with the plug-in's failure overlay on it.
+inline constexpr char kVerdictTag[] = "tev-host verdict";
+inline constexpr char kOverlayVerdict[] = "overlay";
+
+// The value of the text entry `key` of an image file (reading its header
+// only); "" when there is none or the file can't be read.
+std::string readImageTag(const std::string& path, const std::string& key);
+
 // Writes a world of any depth. png_bits (8 or 16) applies to PNG files; EXR
 // files are RGBA 32-bit float, or laid out as `exr` says (windows, pixel
 // aspect, half channels) when it is given. The file appears complete under its name or
 // not at all (replaceFile). HostError naming the file when it cannot be
 // written; WriteError, with the system's error number, when writing failed.
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr);
+// `tags` go into the file's header.
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr,
+                const ImageTags& tags = {});
 
 // The PNG and EXR halves of readImage/writeImage.
 ImageFile readPngFile(const std::string& path);
-void writePngFile(const std::string& path, const PixelWorld& world, int bits);
+void writePngFile(const std::string& path, const PixelWorld& world, int bits, const ImageTags& tags = {});
+std::string readPngTag(const std::string& path, const std::string& key);
 ImageFile readExrFile(const std::string& path, const std::string& layer = "");
-void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout = nullptr);
+void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout = nullptr,
+                  const ImageTags& tags = {});
+std::string readExrTag(const std::string& path, const std::string& key);
 
 }  // namespace TEV::Host::Cli

@@ -31,6 +31,7 @@ struct PngPixels {
     std::vector<png_bytep> rows;
     char error[256] = {};
     int error_number = 0;  // errno when libpng's error came from a failed write
+    const ImageTags* tags = nullptr;  // written as tEXt chunks
 };
 
 extern "C" void onPngError(png_structp png, png_const_charp message) {
@@ -128,6 +129,18 @@ bool encodePng(std::FILE* file, PngPixels* p) {
     png_set_IHDR(png, info, static_cast<png_uint_32>(p->width), static_cast<png_uint_32>(p->height), p->bits,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_text> texts;
+    if (p->tags) {
+        for (const auto& [key, value] : *p->tags) {
+            png_text t{};
+            t.compression = PNG_TEXT_COMPRESSION_NONE;
+            t.key = const_cast<png_charp>(key.c_str());
+            t.text = const_cast<png_charp>(value.c_str());
+            t.text_length = value.size();
+            texts.push_back(t);
+        }
+        if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+    }
     png_write_info(png, info);
     if (p->bits == 16 && littleEndian()) {
         png_set_swap(png);
@@ -135,6 +148,33 @@ bool encodePng(std::FILE* file, PngPixels* p) {
     png_write_image(png, p->rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// The text chunks before the pixels: reads the signature and the chunks up to
+// the first image data only.
+bool readPngText(std::FILE* file, const std::string& key, std::string* value, PngPixels* p) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, p, onPngError, onPngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_read_struct(png ? &png : nullptr, nullptr, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    png_textp texts = nullptr;
+    const int count = png_get_text(png, info, &texts, nullptr);
+    for (int i = 0; i < count; ++i) {
+        if (key == texts[i].key) {
+            *value = std::string(texts[i].text, texts[i].text_length);
+            break;
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
 
@@ -177,7 +217,15 @@ ImageFile readPngFile(const std::string& path) {
     return image;
 }
 
-void writePngFile(const std::string& path, const PixelWorld& world, int bits) {
+std::string readPngTag(const std::string& path, const std::string& key) {
+    File file(std::fopen(path.c_str(), "rb"));
+    PngPixels p;
+    std::string value;
+    if (file) readPngText(file.get(), key, &value, &p);
+    return value;
+}
+
+void writePngFile(const std::string& path, const PixelWorld& world, int bits, const ImageTags& tags) {
     if (bits != 8 && bits != 16) {
         throw HostError("cannot write image '" + path + "': PNG files have 8 or 16 bits, not " + std::to_string(bits));
     }
@@ -185,6 +233,7 @@ void writePngFile(const std::string& path, const PixelWorld& world, int bits) {
     p.width = world.width();
     p.height = world.height();
     p.bits = bits;
+    p.tags = &tags;
     if (!allocate(&p)) {
         throw HostError("cannot write image '" + path + "': " + p.error);
     }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,12 +80,16 @@ std::string folderOf(const std::string& path) {
     throw WriteError(what + ": " + std::strerror(error_number), error_number);
 }
 
-// A new empty file "<folder>/.<name>.tev-XXXXXX"; its path. A name near the
-// file system's limit is shortened in the temporary's name only.
-std::string createTemporary(const std::string& folder, const std::string& name, int& fd) {
+// The part of a temporary's name taken from the output's name: the name,
+// shortened when it is near the file system's limit.
+std::string temporaryStem(const std::string& name) {
     constexpr std::size_t kAdded = std::char_traits<char>::length("..tev-XXXXXX");
-    const std::string stem = name.size() + kAdded > NAME_MAX ? name.substr(0, NAME_MAX - kAdded) : name;
-    std::string pattern = folder + "/." + stem + ".tev-XXXXXX";
+    return name.size() + kAdded > NAME_MAX ? name.substr(0, NAME_MAX - kAdded) : name;
+}
+
+// A new empty file "<folder>/.<stem>.tev-XXXXXX"; its path.
+std::string createTemporary(const std::string& folder, const std::string& name, int& fd) {
+    std::string pattern = folder + "/." + temporaryStem(name) + ".tev-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     fd = mkostemp(buffer.data(), O_CLOEXEC);
@@ -149,6 +155,27 @@ void removeTemporaryFilesNow() noexcept {
     for (TempSlot* slot = g_slots.load(); slot; slot = slot->next) {
         if (slot->state.load() == 2) unlink(slot->path);
     }
+}
+
+std::vector<std::string> removeLeftTemporaries(const std::vector<std::string>& paths) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::set<std::string>> names_by_folder;
+    for (const std::string& p : paths) names_by_folder[folderOf(p)].insert(temporaryStem(fs::path(p).filename().string()));
+    std::vector<std::string> removed;
+    for (const auto& [folder, names] : names_by_folder) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string entry = it->path().filename().string();
+            // "." + stem + ".tev-" + six characters of mkostemp's.
+            constexpr std::size_t kSuffix = sizeof ".tev-XXXXXX" - 1;
+            if (entry.size() <= kSuffix + 1 || entry[0] != '.') continue;
+            const std::size_t name_end = entry.size() - kSuffix;
+            if (entry.compare(name_end, 5, ".tev-") != 0 || !names.count(entry.substr(1, name_end - 1))) continue;
+            std::error_code remove_ec;
+            if (it->is_regular_file(remove_ec) && fs::remove(it->path(), remove_ec)) removed.push_back(it->path().string());
+        }
+    }
+    return removed;
 }
 
 }  // namespace TEV::Host::Cli

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tevhost/HostError.h"
 
@@ -38,5 +39,11 @@ void checkFolderWritable(const std::string& folder);
 // Removes the temporary files of writes in progress. Only calls unlink(), so
 // a signal handler may call it before the process ends.
 void removeTemporaryFilesNow() noexcept;
+
+// Removes the temporary files that an earlier, killed writer of any of
+// `paths` left in their folders (replaceFile's ".<name>.tev-XXXXXX" for
+// those names only: other files, and temporaries of other names, stay).
+// Returns the paths removed.
+std::vector<std::string> removeLeftTemporaries(const std::vector<std::string>& paths);
 
 }  // namespace TEV::Host::Cli

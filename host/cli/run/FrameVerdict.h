@@ -3,14 +3,19 @@
 //
 // The plug-in answers the host with success also when it drew a failure
 // message onto the frame, and it does not hand the message to the host. The
-// front end therefore reconstructs it: every overlay the plug-in could have
-// drawn for this frame (its fixed "Can't connect" message, and the messages
-// built from the failure lines it logged while the frame was rendering) is
-// redrawn onto the input with the same drawing code, and the frame counts as
-// an overlay only when one redraw equals the output exactly (the candidates
-// come from KnownPlugin.h). With several frames in flight, the log lines of
-// all of them are candidates; only the one that reproduces this frame's
-// pixels is reported.
+// frame itself tells: the overlay changes only a band of rows at a fixed place
+// (TEV::overlayBand), darkening it and drawing a disc and text right of a
+// strip of columns that is only darkened. A frame whose colours equal the
+// input's outside the band, differ inside it, and whose strip holds the input
+// darkened (opaque) is an overlay, whatever the log says.
+//
+// The message is then named from the log: every overlay the plug-in could
+// have drawn (its fixed "Can't connect" messages, and those built from the
+// failure lines it logged while the frame was rendering) is redrawn onto the
+// input with the same drawing code, and the one whose redraw equals the output
+// exactly is reported (the candidates come from KnownPlugin.h). With several
+// frames in flight, the log lines of all of them are candidates. Without a
+// readable log the overlay stays unnamed.
 #pragma once
 
 #include <string>
@@ -37,8 +42,10 @@ struct Verdict {
     OverlayText overlay;  // Overlay: the message found
 };
 
-// Unchanged when the colours equal the input's; Overlay when a candidate
-// reproduces the output; Processed otherwise.
+// Unchanged when the colours equal the input's; Overlay when the frame shows
+// the overlay's band (named when a candidate reproduces the output, else
+// `overlay` stays empty); Processed otherwise. A processed frame is told from
+// its first differing row.
 Verdict judgeFrame(const PixelWorld& input, const PixelWorld& output, float downsample,
                    const std::vector<std::string>& log_messages);
 

@@ -1,6 +1,12 @@
 #include "run/KnownPlugin.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -16,6 +22,9 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The server no longer knows the job: it was restarted while the job ran.
+bool lostJob(const std::string& text) { return text.find("no job with request id") != std::string::npos; }
+
 void addUnique(std::vector<OverlayText>& list, OverlayText text) {
     for (const OverlayText& t : list) {
         if (t == text) return;
@@ -30,15 +39,13 @@ void addLibraryError(std::vector<OverlayText>& list, const std::string& message)
     for (const auto& [type, text] : TEV::TEVErr_StringMap) codes.push_back(text);
     for (const std::string& code : codes) {
         if (!startsWith(message, code + ": ")) continue;
-        if (code == TEV::TEVErr_StringMap.at(TEV::ConnectionFailed)) {
-            addUnique(list,
-                      {UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnectAfterFailure});
-            continue;
-        }
+        if (code == TEV::TEVErr_StringMap.at(TEV::ConnectionFailed)) continue;  // always a candidate
         const std::string body = message.substr(code.size() + 2);
-        addUnique(list, {UserTexts::kLibraryError, body, ""});
+        const bool outage = code == TEV::TEVErr_StringMap.at(TEV::TimeoutExceeded) ||
+                            code == TEV::TEVErr_StringMap.at(TEV::CouldNotCreateConnection) || lostJob(body);
+        addUnique(list, {UserTexts::kLibraryError, body, "", outage});
         for (std::size_t dot = body.find(". "); dot != std::string::npos; dot = body.find(". ", dot + 1)) {
-            addUnique(list, {UserTexts::kLibraryError, body.substr(0, dot), body.substr(dot + 2)});
+            addUnique(list, {UserTexts::kLibraryError, body.substr(0, dot), body.substr(dot + 2), outage});
         }
     }
 }
@@ -66,14 +73,16 @@ std::string OverlayText::summary() const {
 }
 
 std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages) {
-    std::vector<OverlayText> list{{UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnect}};
+    std::vector<OverlayText> list{
+        {UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnect, true},
+        {UserTexts::kCantConnect, UserTexts::kStartOrRestart, UserTexts::kClickReconnectAfterFailure, true}};
     for (const std::string& message : log_messages) {
         if (startsWith(message, UserTexts::kRenderLibraryErrorPrefix)) {
             addLibraryError(list, message.substr(sizeof UserTexts::kRenderLibraryErrorPrefix - 1));
         } else if (startsWith(message, UserTexts::kRenderErrorPrefix)) {
             const std::string text = message.substr(sizeof UserTexts::kRenderErrorPrefix - 1);
-            addUnique(list, {UserTexts::kServerError, text, UserTexts::kViewLogs});
-            addUnique(list, {UserTexts::kGenericError, text, UserTexts::kViewLogs});
+            addUnique(list, {UserTexts::kServerError, text, UserTexts::kViewLogs, lostJob(text)});
+            addUnique(list, {UserTexts::kGenericError, text, UserTexts::kViewLogs, lostJob(text)});
             // A reply without result or error text is drawn with an empty second line.
             addUnique(list, {UserTexts::kServerError, "", UserTexts::kViewLogs});
         }
@@ -114,6 +123,70 @@ std::vector<std::string> PluginLog::messagesSince(std::uint64_t offset) const {
         }
     }
     return messages;
+}
+
+namespace {
+
+// "folder '/opt/VRAL/Logs' (drwxr-xr-x, owner root)".
+std::string describeEntry(const char* what, const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::string(what) + " '" + path + "' (" + std::strerror(errno) + ")";
+    char mode[11] = "----------";
+    if (S_ISDIR(st.st_mode)) mode[0] = 'd';
+    const char* letters = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) {
+        if (st.st_mode & (0400 >> i)) mode[i + 1] = letters[i];
+    }
+    const struct passwd* owner = ::getpwuid(st.st_uid);
+    return std::string(what) + " '" + path + "' (" + mode + ", owner " +
+           (owner ? std::string(owner->pw_name) : std::to_string(st.st_uid)) + ")";
+}
+
+// The nearest existing folder at or above `path`.
+std::string existingAncestor(std::filesystem::path path) {
+    std::error_code ec;
+    while (!path.empty() && !std::filesystem::exists(path, ec) && path != path.root_path()) path = path.parent_path();
+    return path.empty() ? "." : path.string();
+}
+
+}  // namespace
+
+std::string logProblem(const PluginLog& log, const std::string& default_path) {
+    const std::string& path = log.path();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::error_code ec;
+    const std::string shown_folder = folder.empty() ? "." : folder;
+    if (std::filesystem::exists(path, ec)) {
+        if (::access(path.c_str(), R_OK) != 0) {
+            return "cannot read the plug-in's log: " + describeEntry("file", path) + "; fix with: sudo chmod a+rw '" +
+                   path + "'";
+        }
+        // Appending needs the file, rotating it the folder.
+        if (::access(path.c_str(), W_OK) != 0 || ::access(shown_folder.c_str(), W_OK | X_OK) != 0) {
+            return "the plug-in cannot write its log: " + describeEntry("file", path) + " in " +
+                   describeEntry("folder", shown_folder) + "; fix with: sudo chmod a+rwx '" + shown_folder +
+                   "' && sudo chmod a+rw '" + shown_folder + "'/*";
+        }
+        return "";
+    }
+    if (path != default_path) {
+        return "the log '" + path + "' does not exist (the plug-in logs to '" + default_path + "')";
+    }
+    // The plug-in creates the file, and the folder, on its first line.
+    const std::string parent = existingAncestor(folder.empty() ? "." : folder);
+    if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+        return "the plug-in cannot create its log '" + path + "': " + describeEntry("folder", parent) +
+               " is not writable by this user; fix with: sudo mkdir -p '" + folder + "' && sudo chmod a+rwx '" +
+               folder + "'";
+    }
+    return "";
+}
+
+bool hasReconnectButton(const HeadlessHost& host) {
+    for (const ParamInfo& p : host.params()) {
+        if (p.type == PF_Param_BUTTON && p.label == UserTexts::kReconnectLabel) return true;
+    }
+    return false;
 }
 
 void pressReconnect(HeadlessHost& host, InstanceId inst) {

@@ -20,6 +20,10 @@ namespace TEV::Host::Cli {
 // The three lines of a failure overlay.
 struct OverlayText {
     std::string line1, line2, line3;
+    // The server was out of reach or lost the job ("Can't connect", a time-out,
+    // "no job with request id"): rendering again after Reconnect may succeed.
+    // Errors the server states about the request are not outages.
+    bool outage = false;
     bool operator==(const OverlayText& o) const {
         return line1 == o.line1 && line2 == o.line2 && line3 == o.line3;
     }
@@ -28,8 +32,8 @@ struct OverlayText {
 };
 
 // The overlays the plug-in may have drawn, given the messages of the log
-// records written during the frame: always the "Can't connect" overlay that it
-// draws without sending (no log line), then those derived from each
+// records written during the frame: always its two "Can't connect" overlays
+// (drawn without sending, or after a failed exchange), then those derived from each
 // "TEV Error in UniversalRender: ..." and "Error in UniversalRender: ..."
 // record (an ambiguous record gives several candidates).
 std::vector<OverlayText> overlayCandidates(const std::vector<std::string>& log_messages);
@@ -62,7 +66,18 @@ private:
     std::string path_;
 };
 
+// Why the front end cannot name overlays from `log`, the plug-in's log file
+// (`default_path`: where the plug-in logs): it does not exist and the plug-in
+// cannot create it, it cannot be read, or the plug-in cannot write it; with the
+// folder's owner and mode and the command that fixes them. "" when it can be
+// read (or the plug-in will create it on its first line).
+std::string logProblem(const PluginLog& log, const std::string& default_path);
+
 // --- The Reconnect button ------------------------------------------------------
+
+// True when the loaded plug-in has the button labelled "Reconnect": it is the
+// plug-in this file knows.
+bool hasReconnectButton(const HeadlessHost& host);
 
 // Sends the press of the plug-in's button labelled "Reconnect". HostError when
 // there is none or the plug-in answers with an error.

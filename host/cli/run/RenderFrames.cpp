@@ -47,12 +47,32 @@ namespace {
 thread_local int t_slot = -1;
 
 enum class FrameState { Processed, Unchanged, Overlay, Failed, Aborted, Skipped, NotStarted };
-constexpr int kStates = 7;
 
 struct FrameReport {
     FrameState state = FrameState::Failed;
     std::string detail;  // overlay message or failure reason
     double seconds = 0;
+    bool outage = false;  // Overlay: the server was out of reach (see OverlayText::outage)
+};
+
+// How many frames ended in each state.
+struct StateCounts {
+    int processed = 0, unchanged = 0, overlay = 0, failed = 0, aborted = 0, skipped = 0, not_started = 0;
+
+    void add(FrameState s) {
+        switch (s) {
+        case FrameState::Processed: ++processed; break;
+        case FrameState::Unchanged: ++unchanged; break;
+        case FrameState::Overlay: ++overlay; break;
+        case FrameState::Failed: ++failed; break;
+        case FrameState::Aborted: ++aborted; break;
+        case FrameState::Skipped: ++skipped; break;
+        case FrameState::NotStarted: ++not_started; break;
+        }
+    }
+    int written() const { return processed + unchanged + overlay; }
+    // Frames the run was asked for and did not write.
+    int missing() const { return failed + aborted + not_started; }
 };
 
 const char* stateName(FrameState s) {
@@ -113,6 +133,10 @@ struct RenderRun {
     bool lines_closed = false;  // under state_mutex
     bool write_failed = false;  // under state_mutex: a needed stream failed (not closed) or a render thread did
     std::string stop_reason{};  // under state_mutex
+    // Presses of the Reconnect button so far; one press serves every frame
+    // that met the same outage.
+    std::mutex reconnect_mutex{};
+    std::atomic<unsigned> reconnects{0};
 };
 
 enum class StopKind { Other, OutputClosed, Failure };
@@ -183,7 +207,10 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
         if (result.err() == PF_Interrupt_CANCEL) {
             report.state = FrameState::Aborted;
         } else if (!result.ok()) {
-            report.detail = (result.pre_render.ok() ? result.render : result.pre_render).describe();
+            report.detail = (!result.pre_render.ok() ? result.pre_render
+                             : !result.render.ok()   ? result.render
+                                                     : result.setdown)
+                                .describe();
         } else {
             const Verdict verdict = judgeFrame(input, result.output, run.downsample, run.log.messagesSince(log_start));
             if (run.options.alpha == AlphaSource::Input) copyAlpha(input, result.output);
@@ -192,11 +219,18 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             std::optional<ExrLayout> layout;
             if (image.exr) layout = *image.exr;
             if (layout && run.options.exr_float) layout->half = false;
-            writeImage(job.output, result.output, png_bits, layout ? &*layout : nullptr);
+            // An overlay frame is marked, so that a resumed run renders it again.
+            ImageTags tags;
+            if (verdict.outcome == Outcome::Overlay) tags.emplace_back(kVerdictTag, kOverlayVerdict);
+            writeImage(job.output, result.output, png_bits, layout ? &*layout : nullptr, tags);
             report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
                            : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
                                                                    : FrameState::Processed;
             report.detail = verdict.overlay.summary();
+            report.outage = verdict.overlay.outage;
+            if (report.state == FrameState::Overlay && report.detail.empty()) {
+                report.detail = "(message not found in the plug-in's log)";
+            }
         }
     } catch (const WriteError& e) {
         report.state = FrameState::Failed;
@@ -228,21 +262,78 @@ void checkOutputs(RenderRun& run) {
     }
 }
 
-// Renders frames until none is left, the run stops, or `limit` were done.
+// Waits `seconds`, or less when the run stops; false when it stopped.
+bool pauseUnlessStopped(const RenderRun& run, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!stopRequested(run) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !stopRequested(run);
+}
+
+// Presses Reconnect unless another frame did since `seen` presses.
+void pressReconnectOnce(RenderRun& run, unsigned seen) {
+    std::lock_guard<std::mutex> lock(run.reconnect_mutex);
+    if (run.reconnects.load() != seen) return;
+    try {
+        pressReconnect(run.host, run.inst);
+    } catch (const std::exception& e) {
+        run.progress.error(std::string("tev-host: warning: ") + e.what());
+    }
+    ++run.reconnects;
+}
+
+// Renders frame k; a frame that met an outage is rendered again after
+// pressing Reconnect, as the user would, --retries times at most with a
+// pause that doubles. An outage that outlasts them stops the run.
+FrameReport renderWithRetries(RenderRun& run, std::size_t k) {
+    const FrameJob& job = run.frames[k];
+    const auto start = std::chrono::steady_clock::now();
+    double pause = run.options.retry_pause;
+    for (int attempt = 0;; ++attempt) {
+        const unsigned seen = run.reconnects.load();
+        FrameReport report = renderOne(run, k);
+        // The frame's time includes its retries and their pauses.
+        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (report.state != FrameState::Overlay || !report.outage || run.options.retries == 0) return report;
+        const std::string frame = "frame " + std::to_string(job.number);
+        if (attempt == run.options.retries) {
+            stopRun(run, frame + " still shows \"" + report.detail + "\" after " + std::to_string(attempt) +
+                             (attempt == 1 ? " retry" : " retries") + ": the server stays out of reach");
+            return report;
+        }
+        std::ostringstream note;
+        note << "tev-host: " << frame << " shows \"" << report.detail << "\": pressing Reconnect and rendering it again in "
+             << pause << " s (retry " << attempt + 1 << " of " << run.options.retries << ")";
+        run.progress.error(note.str());
+        if (!pauseUnlessStopped(run, pause)) return report;
+        pressReconnectOnce(run, seen);
+        pause *= 2;
+    }
+}
+
+// True when the output exists and is not marked as an overlay frame.
+bool finishedEarlier(const std::string& output) {
+    std::error_code ec;
+    return fs::exists(output, ec) && readImageTag(output, kVerdictTag) != kOverlayVerdict;
+}
+
+// Renders frames until none is left, the run stops, or `limit` were
+// rendered (skipped frames don't count).
 void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
     t_slot = static_cast<int>(slot);
-    for (std::size_t done = 0; done < limit; ++done) {
+    for (std::size_t rendered = 0; rendered < limit;) {
         if (stopRequested(run)) return;
         const std::size_t k = run.next++;
         if (k >= run.frames.size()) return;
         const FrameJob& job = run.frames[k];
         FrameReport report;
-        std::error_code ec;
-        if (run.options.skip_existing && fs::exists(job.output, ec)) {
+        if (run.options.skip_existing && finishedEarlier(job.output)) {
             report.state = FrameState::Skipped;
         } else {
             run.progress.started(slot, job.number);
-            report = renderOne(run, k);
+            report = renderWithRetries(run, k);
+            ++rendered;
         }
         {
             std::lock_guard<std::mutex> lock(run.state_mutex);
@@ -369,6 +460,18 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             return kExitOk;
         }
         warnAboutThreads(options, err);
+        {
+            std::vector<std::string> outputs;
+            for (const FrameJob& f : frames) outputs.push_back(f.output);
+            const std::vector<std::string> removed = removeLeftTemporaries(outputs);
+            if (!removed.empty()) {
+                err << "tev-host: warning: removed " << removed.size() << " temporary file"
+                    << (removed.size() == 1 ? "" : "s") << " left by an interrupted run:";
+                for (std::size_t i = 0; i < removed.size() && i < 10; ++i) err << (i ? ", " : " ") << removed[i];
+                if (removed.size() > 10) err << " and " << removed.size() - 10 << " more";
+                err << "\n";
+            }
+        }
         std::vector<char> existed(frames.size());
         for (std::size_t k = 0; k < frames.size(); ++k) {
             std::error_code ec;
@@ -418,11 +521,17 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         }
         PluginLog log(options.log_file.empty() ? defaultLogFile(options.plugin) : options.log_file);
         const std::uint64_t log_start = log.size();
+        const std::string log_problem =
+            hasReconnectButton(host) ? logProblem(log, defaultLogFile(options.plugin)) : std::string();
+        if (!log_problem.empty()) {
+            err << "tev-host: warning: " << log_problem
+                << "; failure overlays are told from the frames, without their message\n";
+        }
         const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, frames.size()));
         lines << describeRun(options, frames.size(), first, threads) << "\n" << std::flush;
 
         const Clock::time_point start = Clock::now();
-        int counts[kStates] = {};
+        StateCounts counts;
         std::vector<std::string> stale;
         std::string stop_reason;
         bool lines_closed = false, failed_stop = false;
@@ -470,7 +579,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
             StopSignals::setAbortTarget(nullptr);
             progress_sink = nullptr;
             for (std::size_t k = 0; k < frames.size(); ++k) {
-                ++counts[static_cast<int>(run.states[k])];
+                counts.add(run.states[k]);
                 if (existed[k] && !written(run.states[k]) && run.states[k] != FrameState::Skipped) {
                     stale.push_back("frame " + std::to_string(frames[k].number) + " " + frames[k].output);
                 }
@@ -484,17 +593,15 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         // With the frame lines' output closed or failing, the summary goes to stderr.
         const bool lines_lost = lines_closed || (lines_needed && writeErrorOf(lines) != 0);
         std::ostream& summary = lines_lost ? err : lines;
-        const int rendered = counts[0] + counts[1] + counts[2];
+        const int rendered = counts.written();
         summary << "total: " << rendered << " of " << frames.size() << " frames written in " << std::fixed
                 << std::setprecision(2) << seconds << " s";
         if (rendered > 0) summary << " (" << std::setprecision(1) << rendered / seconds << " frames/s)";
         summary << ": ";
-        for (int s = 0; s < 5; ++s) {
-            summary << (s ? ", " : "") << counts[s] << " " << stateName(static_cast<FrameState>(s));
-        }
-        for (int s = 5; s < kStates; ++s) {
-            if (counts[s]) summary << ", " << counts[s] << " " << stateName(static_cast<FrameState>(s));
-        }
+        summary << counts.processed << " processed, " << counts.unchanged << " unchanged, " << counts.overlay
+                << " overlay, " << counts.failed << " failed, " << counts.aborted << " aborted";
+        if (counts.skipped) summary << ", " << counts.skipped << " skipped";
+        if (counts.not_started) summary << ", " << counts.not_started << " not started";
         summary << "\n";
         if (!stale.empty()) {
             summary << "not rewritten, still from an earlier run: ";
@@ -542,8 +649,8 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         if (signal_number) status = exitStatusForSignal(signal_number);
         else if (lines_closed || lines_error == EPIPE) status = exitStatusForSignal(SIGPIPE);
         else if (failed_stop || lines_error) status = kExitFailed;
-        else if (counts[3] || counts[4] || counts[6]) status = kExitFailed;
-        else if (counts[2]) status = kExitOverlay;
+        else if (counts.missing()) status = kExitFailed;
+        else if (counts.overlay) status = kExitOverlay;
         return finishReport(status);
     } catch (const std::exception& e) {
         StopSignals::setAbortTarget(nullptr);
