@@ -52,13 +52,20 @@ ImageFile readImage(const std::string& path, const std::string& layer) {
 }
 
 void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr) {
+    ImageWriteOptions options;
+    options.png_bits = png_bits;
+    writeImage(path, world, options, exr);
+}
+
+void writeImage(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options,
+                const ExrLayout* exr) {
     const ImageFormat format = imageFormatOf(path);
     replaceFile(path, [&](const std::string& temp) {
         try {
             if (format == ImageFormat::Png) {
-                writePngFile(temp, world, png_bits);
+                writePngFile(temp, world, options);
             } else {
-                writeExrFile(temp, world, exr);
+                writeExrFile(temp, world, exr, options);
             }
         } catch (const WriteError& e) {
             throw WriteError(withPath(e.what(), temp, path), e.errorNumber());

@@ -21,14 +21,19 @@ namespace TEV::Host::Cli {
 
 namespace {
 
-// Pixels as libpng reads or writes them: RGBA, 8 or 16 bits per sample,
-// 16-bit samples in the machine's byte order.
+// Pixels as libpng reads or writes them. 8-bit samples go straight between
+// the file and an 8-bit world's rows in the world's ARGB order (libpng swaps
+// the alpha); 16-bit ones through `bytes`, RGBA in the machine's byte order.
 struct PngPixels {
     int width = 0;
     int height = 0;
     int bits = 8;
-    std::vector<unsigned char> bytes;
+    PixelWorld world;                 // 8-bit reads: the rows libpng fills
+    std::vector<unsigned char> bytes; // 16-bit reads and writes
     std::vector<png_bytep> rows;
+    int level = ImageWriteOptions::kDefaultPngLevel;  // writes: zlib level
+    png_textp text = nullptr;         // writes: tEXt chunks
+    int text_count = 0;
     char error[256] = {};
     int error_number = 0;  // errno when libpng's error came from a failed write
 };
@@ -49,17 +54,23 @@ bool littleEndian() {
     return first == 1;
 }
 
-// Sizes the buffer and the row table; false (with the reason) when memory runs out.
-bool allocate(PngPixels* p) {
+// Sizes the pixels and the row table (8-bit reads: a world of the file's
+// size); false (with the reason) when memory runs out.
+bool allocate(PngPixels* p, bool into_world) {
     try {
+        p->rows.resize(std::size_t(p->height));
+        if (into_world) {
+            p->world = PixelWorld(p->width, p->height, 8);
+            for (int y = 0; y < p->height; ++y) p->rows[y] = reinterpret_cast<png_bytep>(&p->world.pixel8(0, y));
+            return true;
+        }
         const std::size_t row_bytes = std::size_t(p->width) * 4 * (p->bits / 8);
         p->bytes.assign(row_bytes * std::size_t(p->height), 0);
-        p->rows.resize(std::size_t(p->height));
         for (int y = 0; y < p->height; ++y) {
             p->rows[y] = p->bytes.data() + row_bytes * std::size_t(y);
         }
         return true;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         std::snprintf(p->error, sizeof p->error, "out of memory for %d x %d pixels", p->width, p->height);
         return false;
     }
@@ -81,15 +92,19 @@ bool decodePng(std::FILE* file, PngPixels* p) {
     png_set_user_limits(png, PF_MAX_WORLD_WIDTH, PF_MAX_WORLD_HEIGHT);
     png_read_info(png, info);
     const png_byte colour = png_get_color_type(png, info);
-    // Everything becomes RGBA at 8 or 16 bits.
+    const bool sixteen = png_get_bit_depth(png, info) == 16;
+    const bool has_alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    // Everything becomes RGBA at 16 bits, ARGB at 8 bits.
     png_set_expand(png);  // palette -> RGB, grey below 8 bits -> 8, tRNS -> alpha
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
         png_set_gray_to_rgb(png);
     }
-    if (!(colour & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS)) {
-        png_set_add_alpha(png, 0xffff, PNG_FILLER_AFTER);
+    if (!has_alpha) {
+        png_set_add_alpha(png, 0xffff, sixteen ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+    } else if (!sixteen) {
+        png_set_swap_alpha(png);
     }
-    if (png_get_bit_depth(png, info) == 16 && littleEndian()) {
+    if (sixteen && littleEndian()) {
         png_set_swap(png);
     }
     png_set_interlace_handling(png);
@@ -102,7 +117,7 @@ bool decodePng(std::FILE* file, PngPixels* p) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    if (!allocate(p)) {
+    if (!allocate(p, p->bits == 8)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -125,12 +140,17 @@ bool encodePng(std::FILE* file, PngPixels* p) {
         return false;
     }
     png_init_io(png, file);
+    png_set_compression_level(png, p->level);
     png_set_IHDR(png, info, static_cast<png_uint_32>(p->width), static_cast<png_uint_32>(p->height), p->bits,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
+    if (p->text_count > 0) png_set_text(png, info, p->text, p->text_count);
     png_write_info(png, info);
     if (p->bits == 16 && littleEndian()) {
         png_set_swap(png);
+    }
+    if (p->bits == 8) {
+        png_set_swap_alpha(png);  // the rows are ARGB
     }
     png_write_image(png, p->rows.data());
     png_write_end(png, nullptr);
@@ -160,45 +180,85 @@ ImageFile readPngFile(const std::string& path) {
     if (!decodePng(file.get(), &p)) {
         throw HostError("cannot read image '" + path + "': " + p.error);
     }
-    ImageFile image{PixelWorld(p.width, p.height, p.bits), p.bits, nullptr};
-    std::size_t i = 0;
+    if (p.bits == 8) return ImageFile{std::move(p.world), 8, nullptr};
+    ImageFile image{PixelWorld(p.width, p.height, 16), 16, nullptr};
     for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x, i += 4) {
-            if (p.bits == 8) {
-                const unsigned char* s = p.bytes.data() + i;
-                image.world.pixel8(x, y) = PF_Pixel{s[3], s[0], s[1], s[2]};
-            } else {
-                image.world.pixel16(x, y) =
-                    PF_Pixel16{fileToHost16(sample16(p, i + 3)), fileToHost16(sample16(p, i)),
-                               fileToHost16(sample16(p, i + 1)), fileToHost16(sample16(p, i + 2))};
-            }
+        PF_Pixel16* row = &image.world.pixel16(0, y);
+        const std::size_t first = std::size_t(y) * std::size_t(p.width) * 4;
+        for (int x = 0; x < p.width; ++x) {
+            const std::size_t i = first + std::size_t(x) * 4;
+            row[x] = PF_Pixel16{fileToHost16(sample16(p, i + 3)), fileToHost16(sample16(p, i)),
+                                fileToHost16(sample16(p, i + 1)), fileToHost16(sample16(p, i + 2))};
         }
     }
     return image;
 }
 
 void writePngFile(const std::string& path, const PixelWorld& world, int bits) {
+    ImageWriteOptions options;
+    options.png_bits = bits;
+    writePngFile(path, world, options);
+}
+
+void writePngFile(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options) {
+    const int bits = options.png_bits;
     if (bits != 8 && bits != 16) {
         throw HostError("cannot write image '" + path + "': PNG files have 8 or 16 bits, not " + std::to_string(bits));
+    }
+    if (options.png_level < 0 || options.png_level > 9) {
+        throw HostError("cannot write image '" + path + "': PNG compression level " +
+                        std::to_string(options.png_level) + " is outside 0 to 9");
     }
     PngPixels p;
     p.width = world.width();
     p.height = world.height();
     p.bits = bits;
-    if (!allocate(&p)) {
-        throw HostError("cannot write image '" + path + "': " + p.error);
+    p.level = options.png_level;
+    std::vector<png_text> text(options.text.size());
+    for (std::size_t t = 0; t < text.size(); ++t) {
+        const auto& [key, value] = options.text[t];
+        if (key.empty() || key.size() > 79) {
+            throw HostError("cannot write image '" + path + "': text key '" + key + "' is not 1 to 79 characters");
+        }
+        text[t].compression = PNG_TEXT_COMPRESSION_NONE;
+        text[t].key = const_cast<char*>(key.c_str());
+        text[t].text = const_cast<char*>(value.c_str());
+        text[t].text_length = value.size();
     }
-    std::size_t i = 0;
-    for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x, i += 4) {
-            std::uint16_t rgba[4];
-            worldToFileSamples(world, x, y, bits, rgba);
-            for (int c = 0; c < 4; ++c) {
-                if (bits == 8) {
-                    p.bytes[i + c] = static_cast<unsigned char>(rgba[c]);
-                } else {
-                    std::memcpy(p.bytes.data() + (i + c) * 2, &rgba[c], 2);
-                }
+    p.text = text.data();
+    p.text_count = static_cast<int>(text.size());
+    PixelWorld converted;
+    const PixelWorld* rows_of = &world;
+    if (bits == 8 && world.depth() != 8) {
+        // Rounded to nearest through 0..1, as worldToFileSamples does.
+        converted = PixelWorld(p.width, p.height, 8);
+        for (int y = 0; y < p.height; ++y) {
+            PF_Pixel* row = &converted.pixel8(0, y);
+            for (int x = 0; x < p.width; ++x) {
+                std::uint16_t rgba[4];
+                worldToFileSamples(world, x, y, 8, rgba);
+                row[x] = PF_Pixel{static_cast<A_u_char>(rgba[3]), static_cast<A_u_char>(rgba[0]),
+                                  static_cast<A_u_char>(rgba[1]), static_cast<A_u_char>(rgba[2])};
+            }
+        }
+        rows_of = &converted;
+    }
+    if (bits == 8) {
+        // libpng reads the rows without changing them.
+        p.rows.resize(std::size_t(p.height));
+        for (int y = 0; y < p.height; ++y) {
+            p.rows[y] = reinterpret_cast<png_bytep>(const_cast<PF_Pixel*>(&rows_of->pixel8(0, y)));
+        }
+    } else {
+        if (!allocate(&p, false)) {
+            throw HostError("cannot write image '" + path + "': " + p.error);
+        }
+        for (int y = 0; y < p.height; ++y) {
+            unsigned char* out = p.rows[y];
+            for (int x = 0; x < p.width; ++x, out += 8) {
+                std::uint16_t rgba[4];
+                worldToFileSamples(world, x, y, 16, rgba);
+                std::memcpy(out, rgba, sizeof rgba);
             }
         }
     }

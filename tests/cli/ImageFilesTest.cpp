@@ -7,11 +7,14 @@
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
 
+#include <png.h>
+
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -145,6 +148,40 @@ TEST(ImageFiles, BadFilesFailWithTheFileNamed) {
     EXPECT_THROW(readImage(temp("picture.jpg")), HostError);
     EXPECT_THROW(writeImage("no_such_folder/x.png", w, 8), HostError);
     EXPECT_FALSE(fs::exists("no_such_folder/x.png"));
+}
+
+TEST(ImageFiles, EveryPngLevelKeepsThePixelsAndTextChunksAreWritten) {
+    PixelWorld w(97, 31, 8);
+    w.fillGradient();
+    w.set(3, 4, Rgba{0.1f, 0.9f, 0.5f, 0.25f});
+    std::uintmax_t stored = 0, smallest = 0;
+    for (int level : {0, 9}) {
+        ImageWriteOptions options;
+        options.png_level = level;
+        options.text = {{"tev.note", "level " + std::to_string(level)}};
+        writeImage(temp("level.png"), w, options);
+        (level == 0 ? stored : smallest) = fs::file_size(temp("level.png"));
+        EXPECT_TRUE(sameWorld(readImage(temp("level.png")).world, w)) << level;
+        // The text chunk, read by libpng.
+        std::FILE* f = std::fopen(temp("level.png").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        png_init_io(png, f);
+        png_read_info(png, info);
+        png_textp text = nullptr;
+        int count = 0;
+        png_get_text(png, info, &text, &count);
+        ASSERT_EQ(count, 1);
+        EXPECT_STREQ(text[0].key, "tev.note");
+        EXPECT_EQ(std::string(text[0].text), "level " + std::to_string(level));
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+    }
+    EXPECT_GT(stored, smallest + smallest / 2);
+    ImageWriteOptions bad;
+    bad.png_level = 10;
+    EXPECT_THROW(writeImage(temp("level.png"), w, bad), HostError);
 }
 
 TEST(Downsample, AveragesBlocksAndKeepsTheRemainder) {
