@@ -36,7 +36,7 @@ std::string usage() {
            "                      default: each file's own (8-bit PNG 8, 16-bit PNG 16, EXR 32)\n"
            "  --png-bits 8|16     bits of written PNG files (default 8 for 8-bit renders, else 16)\n"
            "  --png-level N       zlib level of written PNG files, 0 (none) to 9 (smallest);\n"
-           "                      default 1: fastest, files a few per cent larger than 6\n"
+           "                      default 1: on grainy plates 1/4.6 of the CPU of 6, files 16 % larger\n"
            "  --set NAME=VALUE    a parameter by name: a number, on/off for a checkbox, a popup\n"
            "                      choice by its text or its number (1 is the first); repeatable\n"
            "  --frames RANGE      only these frame numbers: A, A-B, A- (A to the end), and a\n"
