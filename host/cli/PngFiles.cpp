@@ -1,6 +1,7 @@
-// PNG files through libpng. libpng reports errors by longjmp, so every call
-// into it happens in the two C-style functions below, whose only C++ state
-// lives behind a pointer, and whose error text goes into a fixed buffer.
+// PNG files: read through libpng, written by PngEncode. libpng reports errors
+// by longjmp, so every call into it happens in the C-style function below,
+// whose only C++ state lives behind a pointer, and whose error text goes into
+// a fixed buffer.
 #include <png.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "ImageFiles.h"
+#include "PngEncode.h"
 #include "SafeFile.h"
 #include "SampleScale.h"
 #include "tevhost/HostError.h"
@@ -31,9 +33,6 @@ struct PngPixels {
     PixelWorld world;                 // 8-bit reads: the rows libpng fills
     std::vector<unsigned char> bytes; // 16-bit reads and writes
     std::vector<png_bytep> rows;
-    int level = ImageWriteOptions::kDefaultPngLevel;  // writes: zlib level
-    png_textp text = nullptr;         // writes: tEXt chunks
-    int text_count = 0;
     char error[256] = {};
     int error_number = 0;  // errno when libpng's error came from a failed write
 };
@@ -127,37 +126,6 @@ bool decodePng(std::FILE* file, PngPixels* p) {
     return true;
 }
 
-bool encodePng(std::FILE* file, PngPixels* p) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, p, onPngError, onPngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_write_struct(png ? &png : nullptr, nullptr);
-        std::snprintf(p->error, sizeof p->error, "out of memory");
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_compression_level(png, p->level);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(p->width), static_cast<png_uint_32>(p->height), p->bits,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (p->text_count > 0) png_set_text(png, info, p->text, p->text_count);
-    png_write_info(png, info);
-    if (p->bits == 16 && littleEndian()) {
-        png_set_swap(png);
-    }
-    if (p->bits == 8) {
-        png_set_swap_alpha(png);  // the rows are ARGB
-    }
-    png_write_image(png, p->rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -209,56 +177,54 @@ void writePngFile(const std::string& path, const PixelWorld& world, const ImageW
         throw HostError("cannot write image '" + path + "': PNG compression level " +
                         std::to_string(options.png_level) + " is outside 0 to 9");
     }
-    PngPixels p;
-    p.width = world.width();
-    p.height = world.height();
-    p.bits = bits;
-    p.level = options.png_level;
-    std::vector<png_text> text(options.text.size());
-    for (std::size_t t = 0; t < text.size(); ++t) {
-        const auto& [key, value] = options.text[t];
-        if (key.empty() || key.size() > 79) {
-            throw HostError("cannot write image '" + path + "': text key '" + key + "' is not 1 to 79 characters");
+    for (const auto& text : options.text) {
+        if (text.first.empty() || text.first.size() > 79 || text.first.find('\0') != std::string::npos) {
+            throw HostError("cannot write image '" + path + "': text key '" + text.first +
+                            "' is not 1 to 79 characters");
         }
-        text[t].compression = PNG_TEXT_COMPRESSION_NONE;
-        text[t].key = const_cast<char*>(key.c_str());
-        text[t].text = const_cast<char*>(value.c_str());
-        text[t].text_length = value.size();
     }
-    p.text = text.data();
-    p.text_count = static_cast<int>(text.size());
+    PngImage image;
+    image.width = world.width();
+    image.height = world.height();
+    image.bits = bits;
+    image.level = options.png_level;
+    image.text = options.text;
+    image.rows.resize(std::size_t(image.height));
     PixelWorld converted;
-    const PixelWorld* rows_of = &world;
-    if (bits == 8 && world.depth() != 8) {
-        // Rounded to nearest through 0..1, as worldToFileSamples does.
-        converted = PixelWorld(p.width, p.height, 8);
-        for (int y = 0; y < p.height; ++y) {
-            PF_Pixel* row = &converted.pixel8(0, y);
-            for (int x = 0; x < p.width; ++x) {
-                std::uint16_t rgba[4];
-                worldToFileSamples(world, x, y, 8, rgba);
-                row[x] = PF_Pixel{static_cast<A_u_char>(rgba[3]), static_cast<A_u_char>(rgba[0]),
-                                  static_cast<A_u_char>(rgba[1]), static_cast<A_u_char>(rgba[2])};
-            }
-        }
-        rows_of = &converted;
-    }
+    std::vector<unsigned char> bytes;
     if (bits == 8) {
-        // libpng reads the rows without changing them.
-        p.rows.resize(std::size_t(p.height));
-        for (int y = 0; y < p.height; ++y) {
-            p.rows[y] = reinterpret_cast<png_bytep>(const_cast<PF_Pixel*>(&rows_of->pixel8(0, y)));
+        const PixelWorld* from = &world;
+        if (world.depth() != 8) {
+            // Rounded to nearest through 0..1, as worldToFileSamples does.
+            converted = PixelWorld(image.width, image.height, 8);
+            for (int y = 0; y < image.height; ++y) {
+                PF_Pixel* row = &converted.pixel8(0, y);
+                for (int x = 0; x < image.width; ++x) {
+                    std::uint16_t rgba[4];
+                    worldToFileSamples(world, x, y, 8, rgba);
+                    row[x] = PF_Pixel{static_cast<A_u_char>(rgba[3]), static_cast<A_u_char>(rgba[0]),
+                                      static_cast<A_u_char>(rgba[1]), static_cast<A_u_char>(rgba[2])};
+                }
+            }
+            from = &converted;
+        }
+        image.argb = true;  // the world's own rows, swapped while filtering
+        for (int y = 0; y < image.height; ++y) {
+            image.rows[std::size_t(y)] = reinterpret_cast<const unsigned char*>(&from->pixel8(0, y));
         }
     } else {
-        if (!allocate(&p, false)) {
-            throw HostError("cannot write image '" + path + "': " + p.error);
-        }
-        for (int y = 0; y < p.height; ++y) {
-            unsigned char* out = p.rows[y];
-            for (int x = 0; x < p.width; ++x, out += 8) {
+        const std::size_t row_bytes = std::size_t(image.width) * 8;
+        bytes.resize(row_bytes * std::size_t(image.height));
+        for (int y = 0; y < image.height; ++y) {
+            unsigned char* out = bytes.data() + row_bytes * std::size_t(y);
+            image.rows[std::size_t(y)] = out;
+            for (int x = 0; x < image.width; ++x) {
                 std::uint16_t rgba[4];
                 worldToFileSamples(world, x, y, 16, rgba);
-                std::memcpy(out, rgba, sizeof rgba);
+                for (int c = 0; c < 4; ++c, out += 2) {
+                    out[0] = static_cast<unsigned char>(rgba[c] >> 8);  // big-endian
+                    out[1] = static_cast<unsigned char>(rgba[c]);
+                }
             }
         }
     }
@@ -267,12 +233,12 @@ void writePngFile(const std::string& path, const PixelWorld& world, const ImageW
     if (!file) {
         throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);
     }
-    const bool ok = encodePng(file.get(), &p);
+    errno = 0;
+    const bool ok = encodePng(file.get(), image);
     if (!ok || std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-        const int error_number = ok ? errno : p.error_number;
-        const std::string why = ok || error_number ? std::string(std::strerror(error_number)) : std::string(p.error);
+        const int error_number = errno ? errno : EIO;
         file.reset();
-        throw WriteError("cannot write image '" + path + "': " + why, error_number);
+        throw WriteError("cannot write image '" + path + "': " + std::strerror(error_number), error_number);
     }
     if (std::fclose(file.release()) != 0) {
         throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);
