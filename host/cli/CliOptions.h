@@ -22,7 +22,7 @@ struct CliOptions {
     std::string input, output;
     int depth = 0;              // render bits per channel; 0: each input file's own
     int png_bits = 0;           // bits of written PNG files; 0: 8 for 8-bit renders, else 16
-    int png_level = 1;          // zlib level of written PNG files, 0 to 9
+    int png_level = 1;          // compression level of written PNG files, 0 to 9
     int frame = -1;             // frame number of a single image; -1: the number in its name, else 0
     int first_frame = -1;       // --frames A-B: only numbers in [A, B]; -1: no bound
     int last_frame = -1;        // -1 with first_frame set: open range "A-"
