@@ -13,7 +13,6 @@
 #include <ImfPartType.h>
 #include <ImfStandardAttributes.h>
 #include <ImfStringAttribute.h>
-#include <ImfThreading.h>
 #include <Imath/half.h>
 
 #include <cerrno>
@@ -21,9 +20,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "ImageFiles.h"
@@ -270,12 +267,6 @@ const std::map<std::string, Imf::Compression>& compressionNames() {
     return names;
 }
 
-// OpenEXR's own thread pool decodes and encodes a file's blocks on every core.
-void useAllCores() {
-    static std::once_flag once;
-    std::call_once(once, [] { Imf::setGlobalThreadCount(int(std::max(1u, std::thread::hardware_concurrency()))); });
-}
-
 // The header as written: scanlines (a tiled part is written as scanlines of
 // its full-resolution level), windows at 1/factor, `compression` when named.
 Imf::Header outputHeader(Imf::Header header, int factor, const std::string& compression) {
@@ -309,7 +300,6 @@ PF_LRect downsampledWindow(const PF_LRect& window, int factor) {
 
 ImageFile readExrFile(const std::string& path, const std::string& layer) {
     try {
-        useAllCores();
         Imf::MultiPartInputFile file(path.c_str());
         // The first part with the channels to render; the first part's
         // problem is told when none has them.
@@ -417,7 +407,6 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
 
 void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout,
                   const ImageWriteOptions& options) {
-    useAllCores();
     const int width = world.width();
     const int height = world.height();
     std::vector<float> samples(std::size_t(width) * std::size_t(height) * kChannels);
