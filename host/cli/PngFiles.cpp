@@ -177,6 +177,9 @@ void writePngFile(const std::string& path, const PixelWorld& world, const ImageW
         throw HostError("cannot write image '" + path + "': PNG compression level " +
                         std::to_string(options.png_level) + " is outside 0 to 9");
     }
+    if (world.width() < 1 || world.height() < 1) {
+        throw HostError("cannot write image '" + path + "': it has no pixels");
+    }
     for (const auto& text : options.text) {
         if (text.first.empty() || text.first.size() > 79 || text.first.find('\0') != std::string::npos) {
             throw HostError("cannot write image '" + path + "': text key '" + text.first +
