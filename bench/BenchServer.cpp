@@ -1,6 +1,9 @@
 // tev_bench_server: the minimal processing server of the benchmarks.
 //
-//   tev_bench_server --port N [--queued-ms M]
+//   tev_bench_server --port N [--queued-ms M] [--touch]
+//
+// --touch inverts the first pixel sample of every image it answers with, so
+// that frames come back processed (not unchanged) at no cost of its own.
 //
 // Without --queued-ms every "call_plugin" is answered at once with the image
 // it carried: {"result": {"result": {"image": <the received image>}}}, the
@@ -72,6 +75,7 @@ struct Stats {
 };
 
 int g_queued_ms = -1;  // -1: answer at once
+bool g_touch = false;   // --touch
 std::mutex g_jobs_mutex;
 std::map<std::string, Job> g_jobs;
 Stats g_stats;
@@ -153,6 +157,11 @@ bool answer(int fd, Body& body) {
     if (method == "call_plugin") {
         const Span image = mapValue(mapValue(message, "args"), "image");
         if (!image) return reply(fd, errorReply("the call carries no image"));
+        Span pixels;
+        if (g_touch && readBin(mapValue(image, "pixels"), pixels) && pixels.size) {
+            char* first = const_cast<char*>(pixels.data);  // inside the connection's own body buffer
+            *first = static_cast<char>(~*first);
+        }
         if (g_queued_ms < 0) return reply(fd, imageResultHead(), image);
         Job job;
         job.arrived = Clock::now();
@@ -315,9 +324,11 @@ void serve(int fd) {
 
 int main(int argc, char** argv) {
     int port = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
-        if (std::strcmp(argv[i], "--queued-ms") == 0) g_queued_ms = std::atoi(argv[i + 1]);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--touch") == 0) g_touch = true;
+        if (i + 1 >= argc) continue;
+        if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--queued-ms") == 0) g_queued_ms = std::atoi(argv[++i]);
     }
     if (port <= 0) {
         std::fprintf(stderr, "usage: tev_bench_server --port N [--queued-ms M]\n");

@@ -12,6 +12,7 @@ PACKAGES=(
   libstb-dev                    # font rasterising, image files in tests
   libboost-dev                  # base64 archive iterators
   libpng-dev libopenexr-dev     # rendering front end: PNG and EXR files
+  libdeflate-dev pkg-config     # rendering front end: fast PNG compression
   libgtest-dev libgmock-dev     # unit tests
   libbenchmark-dev              # make bench
   clang libclang-rt-14-dev      # libFuzzer targets, sanitizer runtimes

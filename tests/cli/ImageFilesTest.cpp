@@ -7,12 +7,16 @@
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
 
+#include <png.h>
+
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <random>
 #include <fstream>
 
 #include "files/Downsample.h"
@@ -89,8 +93,10 @@ TEST(ImageFiles, PngAndExrRoundTripsAreExactAtTheirDepths) {
 
 TEST(ImageFiles, TheOverlayMarkIsKeptInPngAndExrHeaders) {
     PixelWorld w(4, 3, 8);
+    ImageWriteOptions marked;
+    marked.text.emplace_back(kVerdictTag, kOverlayVerdict);
     for (const char* name : {"marked.png", "marked.exr"}) {
-        writeImage(temp(name), w, 8, nullptr, {{kVerdictTag, kOverlayVerdict}});
+        writeImage(temp(name), w, marked);
         EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "overlay") << name;
         writeImage(temp(name), w, 8);  // rendered again: no mark
         EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "") << name;
@@ -156,6 +162,53 @@ TEST(ImageFiles, BadFilesFailWithTheFileNamed) {
     EXPECT_THROW(readImage(temp("picture.jpg")), HostError);
     EXPECT_THROW(writeImage("no_such_folder/x.png", w, 8), HostError);
     EXPECT_FALSE(fs::exists("no_such_folder/x.png"));
+}
+
+TEST(ImageFiles, EveryPngLevelKeepsThePixelsAndTextChunksAreWritten) {
+    // Smooth rows above noisy ones: the writer picks every kind of row filter.
+    std::mt19937 random(7);
+    PixelWorld w(97, 31, 8), w16(33, 9, 16);
+    w.fillGradient();
+    w16.fillGradient();
+    for (int y = 12; y < w.height(); ++y) {
+        for (int x = 0; x < w.width(); ++x) {
+            const auto sample = [&] { return float(random() % 256) / 255.0f; };
+            w.set(x, y, Rgba{sample(), sample(), sample(), sample()});
+            if (x < w16.width() && y - 12 < w16.height()) w16.set(x, y - 12, Rgba{sample(), sample(), 0.5f, 1.0f});
+        }
+    }
+    std::uintmax_t stored = 0, smallest = 0;
+    for (int level : {0, 9}) {
+        ImageWriteOptions options;
+        options.png_level = level;
+        options.png_bits = 16;
+        writeImage(temp("level16.png"), w16, options);
+        EXPECT_TRUE(sameWorld(readImage(temp("level16.png")).world, w16)) << level;
+        options.png_bits = 8;
+        options.text = {{"tev.note", "level " + std::to_string(level)}};
+        writeImage(temp("level.png"), w, options);
+        (level == 0 ? stored : smallest) = fs::file_size(temp("level.png"));
+        EXPECT_TRUE(sameWorld(readImage(temp("level.png")).world, w)) << level;
+        // The text chunk, read by libpng.
+        std::FILE* f = std::fopen(temp("level.png").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        png_init_io(png, f);
+        png_read_info(png, info);
+        png_textp text = nullptr;
+        int count = 0;
+        png_get_text(png, info, &text, &count);
+        ASSERT_EQ(count, 1);
+        EXPECT_STREQ(text[0].key, "tev.note");
+        EXPECT_EQ(std::string(text[0].text), "level " + std::to_string(level));
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+    }
+    EXPECT_GT(stored, smallest + smallest / 2);
+    ImageWriteOptions bad;
+    bad.png_level = 10;
+    EXPECT_THROW(writeImage(temp("level.png"), w, bad), HostError);
 }
 
 TEST(Downsample, AveragesBlocksAndKeepsTheRemainder) {

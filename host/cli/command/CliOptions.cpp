@@ -39,6 +39,8 @@ std::string usage() {
            "  --depth 8|16|32     bits per channel of the render (16: 0..32768, 32: float);\n"
            "                      default: each file's own (8-bit PNG 8, 16-bit PNG 16, EXR 32)\n"
            "  --png-bits 8|16     bits of written PNG files (default 8 for 8-bit renders, else 16)\n"
+           "  --png-level N       compression of written PNG files, 0 (none) to 9 (smallest);\n"
+           "                      default 1: the fastest; 3 to 9 save about 5 % on grainy plates\n"
            "  --set NAME=VALUE    a parameter by name: a number, on/off for a checkbox, a popup\n"
            "                      choice by its text or its number (1 is the first); repeatable\n"
            "  --frames RANGE      only these frame numbers: A, A-B, A- (A to the end), and a\n"
@@ -55,6 +57,9 @@ std::string usage() {
            "  --layer NAME        EXR input: read the channels NAME.R, NAME.G, ... of that layer\n"
            "  --exr-float         EXR outputs in 32-bit float; by default an EXR input's data and\n"
            "                      display windows, pixel aspect and half or float channels are kept\n"
+           "                      (with every other channel, layer and part of the file)\n"
+           "  --exr-compression NAME  compression of written EXR files: none, rle, zips, zip, piz,\n"
+           "                      pxr24, b44, b44a, dwaa, dwab (default: the input's; zip for PNG inputs)\n"
            "  --downsample N      render at 1/N of the size, with the host's downsample 1/N, as a\n"
            "                      host renders a preview; outputs are 1/N of the size\n"
            "  --threads N         render N frames at once, 1 to 64 (multi-frame rendering);\n"
@@ -218,6 +223,7 @@ const std::map<std::string, OptionInfo>& knownOptions() {
         {"--chunk", {Takes::Value, kRender}},        {"--dry-run", {Takes::Nothing, kRender}},
         {"--number-by-name", {Takes::Nothing, kRender | kMerge}},
         {"--retries", {Takes::Value, kRender}},      {"--retry-pause", {Takes::Value, kRender}},
+        {"--png-level", {Takes::Value, kRender}},    {"--exr-compression", {Takes::Value, kRender}},
     };
     return options;
 }
@@ -237,6 +243,15 @@ void apply(CliOptions& o, const std::string& name, const std::string& v) {
     } else if (name == "--png-bits") {
         o.png_bits = wholeNumber(name, v, 1);
         if (o.png_bits != 8 && o.png_bits != 16) throw std::invalid_argument("--png-bits must be 8 or 16");
+    } else if (name == "--png-level") {
+        o.png_level = wholeNumber(name, v, 0);
+        if (o.png_level > 9) throw std::invalid_argument("--png-level must be 0 to 9");
+    } else if (name == "--exr-compression") {
+        if (!isExrCompressionName(v)) {
+            throw std::invalid_argument("--exr-compression must be one of none, rle, zips, zip, piz, pxr24, b44, "
+                                        "b44a, dwaa, dwab, not '" + v + "'");
+        }
+        o.exr_compression = v;
     } else if (name == "--frame") {
         o.frame = wholeNumber(name, v, 0);
     } else if (name == "--frames") {

@@ -29,6 +29,7 @@ struct CliOptions {
     std::string input, output;
     int depth = 0;              // render bits per channel; 0: each input file's own
     int png_bits = 0;           // bits of written PNG files; 0: 8 for 8-bit renders, else 16
+    int png_level = 1;          // compression level of written PNG files, 0 to 9
     int frame = -1;             // frame number of a single image; -1: the number in its name, else 0
     int first_frame = -1;       // --frames A-B: only numbers in [A, B]; -1: no bound
     int last_frame = -1;        // -1 with first_frame set: open range "A-"
@@ -49,6 +50,7 @@ struct CliOptions {
     bool skip_existing = false; // leave frames whose output file exists
     AlphaSource alpha = AlphaSource::Effect;
     bool exr_float = false;     // EXR outputs in 32-bit float even from half inputs
+    std::string exr_compression;  // EXR outputs: a compression name; "" keeps the input's
     std::string layer;          // EXR input: the layer whose channels are read ("" the unnamed one)
     std::string report_file;    // JSON Lines, one record per frame; "-" standard output
     std::vector<std::pair<std::string, std::string>> set;  // NAME=VALUE, in order

@@ -1,17 +1,24 @@
 // OpenEXR files: read into float worlds with their windows and pixel aspect,
-// written as RGBA half or 32-bit float.
+// written as RGBA half or 32-bit float beside everything else the input file
+// held (other channels, layers and parts), which passes through unchanged.
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
-#include <ImfInputFile.h>
+#include <ImfInputPart.h>
 #include <ImfIO.h>
-#include <Imath/half.h>
+#include <ImfMultiPartInputFile.h>
+#include <ImfMultiPartOutputFile.h>
 #include <ImfOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfStandardAttributes.h>
 #include <ImfStringAttribute.h>
+#include <Imath/half.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -161,12 +168,162 @@ ExrChannels findExrChannels(const Imf::ChannelList& channels, const std::string&
     return found;
 }
 
+// One channel's samples as the file holds them (half, float or unsigned
+// int), row after row over its part's data window.
+struct StoredChannel {
+    std::string name;
+    Imf::Channel channel;
+    std::vector<char> samples;
+};
+
+struct StoredPart {
+    Imf::Header header;
+    std::vector<StoredChannel> channels;  // all of them; the rendered part: those not rendered
+};
+
+std::size_t sampleSize(Imf::PixelType type) { return type == Imf::HALF ? sizeof(half) : sizeof(float); }
+
+Imath::Box2i boxOf(const PF_LRect& r) { return Imath::Box2i(Imath::V2i(r.left, r.top), Imath::V2i(r.right, r.bottom)); }
+PF_LRect rectOf(const Imath::Box2i& b) { return PF_LRect{b.min.x, b.min.y, b.max.x, b.max.y}; }
+
+// A slice over samples laid out row after row over `window`, `size` bytes each.
+Imf::Slice storedSlice(Imf::PixelType type, char* samples, const Imath::Box2i& window) {
+    const std::size_t size = sampleSize(type);
+    const std::ptrdiff_t width = std::ptrdiff_t(window.max.x) - window.min.x + 1;
+    char* base = samples - (std::ptrdiff_t(window.min.y) * width + window.min.x) * std::ptrdiff_t(size);
+    return Imf::Slice(type, base, size, size * std::size_t(width));
+}
+
+double sampleAt(const StoredChannel& c, std::size_t i) {
+    const char* at = c.samples.data() + i * sampleSize(c.channel.type);
+    switch (c.channel.type) {
+    case Imf::HALF: {
+        half h;
+        std::memcpy(&h, at, sizeof h);
+        return double(float(h));
+    }
+    case Imf::UINT: {
+        unsigned int u;
+        std::memcpy(&u, at, sizeof u);
+        return double(u);
+    }
+    default: {
+        float f;
+        std::memcpy(&f, at, sizeof f);
+        return double(f);
+    }
+    }
+}
+
+void storeSample(StoredChannel& c, std::size_t i, double mean) {
+    char* at = c.samples.data() + i * sampleSize(c.channel.type);
+    switch (c.channel.type) {
+    case Imf::HALF: {
+        const half h(static_cast<float>(mean));
+        std::memcpy(at, &h, sizeof h);
+        break;
+    }
+    case Imf::UINT: {
+        const unsigned int u = static_cast<unsigned int>(mean + 0.5);  // ids and counts: nearest
+        std::memcpy(at, &u, sizeof u);
+        break;
+    }
+    default: {
+        const float f = static_cast<float>(mean);
+        std::memcpy(at, &f, sizeof f);
+        break;
+    }
+    }
+}
+
+// The channel at 1/factor of its width x height, each sample the mean of the
+// block it covers, clipped at the right and bottom edges (as downsampled()).
+StoredChannel downsampledChannel(const StoredChannel& c, int width, int height, int factor) {
+    if (factor == 1) return c;
+    const int w = (width + factor - 1) / factor, h = (height + factor - 1) / factor;
+    StoredChannel small{c.name, c.channel, std::vector<char>(std::size_t(w) * h * sampleSize(c.channel.type))};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double sum = 0;
+            int count = 0;
+            for (int sy = y * factor; sy < std::min(height, (y + 1) * factor); ++sy) {
+                for (int sx = x * factor; sx < std::min(width, (x + 1) * factor); ++sx, ++count) {
+                    sum += sampleAt(c, std::size_t(sy) * width + sx);
+                }
+            }
+            storeSample(small, std::size_t(y) * w + x, sum / count);
+        }
+    }
+    return small;
+}
+
+const std::map<std::string, Imf::Compression>& compressionNames() {
+    static const std::map<std::string, Imf::Compression> names = {
+        {"none", Imf::NO_COMPRESSION},       {"rle", Imf::RLE_COMPRESSION},   {"zips", Imf::ZIPS_COMPRESSION},
+        {"zip", Imf::ZIP_COMPRESSION},       {"piz", Imf::PIZ_COMPRESSION},   {"pxr24", Imf::PXR24_COMPRESSION},
+        {"b44", Imf::B44_COMPRESSION},       {"b44a", Imf::B44A_COMPRESSION}, {"dwaa", Imf::DWAA_COMPRESSION},
+        {"dwab", Imf::DWAB_COMPRESSION},
+    };
+    return names;
+}
+
+// The header as written: scanlines (a tiled part is written as scanlines of
+// its full-resolution level), windows at 1/factor, `compression` when named.
+Imf::Header outputHeader(Imf::Header header, int factor, const std::string& compression) {
+    if (header.hasTileDescription()) header.erase("tiles");
+    if (header.hasType()) header.setType(Imf::SCANLINEIMAGE);
+    if (factor > 1) {
+        header.dataWindow() = boxOf(downsampledWindow(rectOf(header.dataWindow()), factor));
+        header.displayWindow() = boxOf(downsampledWindow(rectOf(header.displayWindow()), factor));
+    }
+    if (!compression.empty()) header.compression() = compressionNames().at(compression);
+    return header;
+}
+
 }  // namespace
+
+struct ExrPassThrough {
+    std::vector<StoredPart> parts;
+    std::size_t rendered = 0;  // the part the world came from
+    std::string prefix;        // its rendered channels' layer: "" or "NAME."
+};
+
+bool isExrCompressionName(const std::string& name) { return compressionNames().count(name) != 0; }
+
+PF_LRect downsampledWindow(const PF_LRect& window, int factor) {
+    auto floorDiv = [factor](A_long v) { return v >= 0 ? v / factor : -((-v + factor - 1) / factor); };
+    const A_long left = floorDiv(window.left), top = floorDiv(window.top);
+    const A_long width = (window.right - window.left + 1 + factor - 1) / factor;
+    const A_long height = (window.bottom - window.top + 1 + factor - 1) / factor;
+    return PF_LRect{left, top, left + width - 1, top + height - 1};
+}
 
 ImageFile readExrFile(const std::string& path, const std::string& layer) {
     try {
-        Imf::InputFile file(path.c_str());
-        const Imf::Header& header = file.header();
+        Imf::MultiPartInputFile file(path.c_str());
+        // The first part with the channels to render; the first part's
+        // problem is told when none has them.
+        std::size_t rendered = 0;
+        ExrChannels found;
+        std::string problem;
+        bool have = false;
+        for (int p = 0; p < file.parts() && !have; ++p) {
+            const Imf::Header& h = file.header(p);
+            if (h.hasType() && Imf::isDeepData(h.type())) continue;
+            const ExrChannels here = findExrChannels(h.channels(), layer);
+            if (here.problem.empty()) {
+                found = here;
+                rendered = std::size_t(p);
+                have = true;
+            } else if (problem.empty()) {
+                problem = here.problem;
+            }
+        }
+        if (!have) {
+            throw HostError("cannot read image '" + path + "': " +
+                            (problem.empty() ? std::string("it has no part of flat pixels") : problem));
+        }
+        const Imf::Header& header = file.header(int(rendered));
         const Imath::Box2i window = header.dataWindow();
         const long width = long(window.max.x) - window.min.x + 1;
         const long height = long(window.max.y) - window.min.y + 1;
@@ -174,37 +331,71 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
             throw HostError("cannot read image '" + path + "': its size " + std::to_string(width) + " x " +
                             std::to_string(height) + " is outside the host's 1 to 30000 pixels");
         }
-        const ExrChannels found = findExrChannels(header.channels(), layer);
-        if (!found.problem.empty()) {
-            throw HostError("cannot read image '" + path + "': " + found.problem);
-        }
+        auto pass = std::make_shared<ExrPassThrough>();
+        pass->rendered = rendered;
+        pass->prefix = layer.empty() ? "" : layer + ".";
         std::vector<float> samples(std::size_t(width) * std::size_t(height) * kChannels);
         const int w = static_cast<int>(width);
-        Imf::FrameBuffer buffer;
-        if (found.grey) {
-            buffer.insert(found.names[0], floatSlice(samples, 0, w, window, 0.0));
-        } else {
-            for (std::size_t c = 0; c < 3; ++c) buffer.insert(found.names[c], floatSlice(samples, c, w, window, 0.0));
+        for (int p = 0; p < file.parts(); ++p) {
+            const Imf::Header& h = file.header(p);
+            if (h.hasType() && Imf::isDeepData(h.type())) {
+                throw HostError("cannot read image '" + path + "': part " + std::to_string(p) +
+                                (h.hasName() ? " '" + h.name() + "'" : std::string()) +
+                                " holds deep data, which the front end cannot pass through");
+            }
+            StoredPart part{h, {}};
+            const Imath::Box2i box = h.dataWindow();
+            const std::size_t pixels = (std::size_t(box.max.x) - box.min.x + 1) * (std::size_t(box.max.y) - box.min.y + 1);
+            Imf::FrameBuffer buffer;
+            for (Imf::ChannelList::ConstIterator c = h.channels().begin(); c != h.channels().end(); ++c) {
+                const std::string name = c.name();
+                if (std::size_t(p) == rendered &&
+                    (name == found.names[0] || name == found.names[1] || name == found.names[2] ||
+                     name == found.names[3])) {
+                    continue;
+                }
+                if (c.channel().xSampling != 1 || c.channel().ySampling != 1) {
+                    throw HostError("cannot read image '" + path + "': channel '" + name +
+                                    "' is subsampled, which the front end cannot pass through");
+                }
+                part.channels.push_back(
+                    StoredChannel{name, c.channel(), std::vector<char>(pixels * sampleSize(c.channel().type))});
+            }
+            for (StoredChannel& c : part.channels) {
+                buffer.insert(c.name, storedSlice(c.channel.type, c.samples.data(), box));
+            }
+            if (std::size_t(p) == rendered) {
+                if (found.grey) {
+                    buffer.insert(found.names[0], floatSlice(samples, 0, w, window, 0.0));
+                } else {
+                    for (std::size_t c = 0; c < 3; ++c) {
+                        buffer.insert(found.names[c], floatSlice(samples, c, w, window, 0.0));
+                    }
+                }
+                buffer.insert(found.names[3], floatSlice(samples, 3, w, window, 1.0));
+            }
+            Imf::InputPart in(file, p);
+            in.setFrameBuffer(buffer);
+            in.readPixels(box.min.y, box.max.y);
+            pass->parts.push_back(std::move(part));
         }
-        buffer.insert(found.names[3], floatSlice(samples, 3, w, window, 1.0));
-        file.setFrameBuffer(buffer);
-        file.readPixels(window.min.y, window.max.y);
 
         ImageFile image{PixelWorld(w, static_cast<int>(height), 32), 32, nullptr};
         const float* s = samples.data();
         for (int y = 0; y < height; ++y) {
+            PF_PixelFloat* row = &image.world.pixelFloat(0, y);
             for (int x = 0; x < w; ++x, s += kChannels) {
                 const float g = found.grey ? s[0] : s[1];
                 const float b = found.grey ? s[0] : s[2];
-                image.world.pixelFloat(x, y) = PF_PixelFloat{s[3], s[0], g, b};
+                row[x] = PF_PixelFloat{s[3], s[0], g, b};
             }
         }
         auto layout = std::make_shared<ExrLayout>();
-        const Imath::Box2i display = header.displayWindow();
-        layout->data_window = PF_LRect{window.min.x, window.min.y, window.max.x, window.max.y};
-        layout->display_window = PF_LRect{display.min.x, display.min.y, display.max.x, display.max.y};
+        layout->data_window = rectOf(window);
+        layout->display_window = rectOf(header.displayWindow());
         layout->pixel_aspect = header.pixelAspectRatio();
         layout->half = found.half;
+        layout->pass_through = std::move(pass);
         image.exr = std::move(layout);
         return image;
     } catch (const HostError&) {
@@ -224,54 +415,99 @@ std::string readExrTag(const std::string& path, const std::string& key) {
     }
 }
 
-void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout, const ImageTags& tags) {
+void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout,
+                  const ImageWriteOptions& options) {
     const int width = world.width();
     const int height = world.height();
     std::vector<float> samples(std::size_t(width) * std::size_t(height) * kChannels);
     float* s = samples.data();
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x, s += kChannels) {
-            if (world.depth() == 32) {
-                const PF_PixelFloat& p = world.pixelFloat(x, y);
-                s[0] = p.red, s[1] = p.green, s[2] = p.blue, s[3] = p.alpha;
-            } else {
-                const Rgba p = world.get(x, y);
-                s[0] = p.r, s[1] = p.g, s[2] = p.b, s[3] = p.a;
+        if (world.depth() == 32) {
+            const PF_PixelFloat* row = &world.pixelFloat(0, y);
+            for (int x = 0; x < width; ++x, s += kChannels) {
+                s[0] = row[x].red, s[1] = row[x].green, s[2] = row[x].blue, s[3] = row[x].alpha;
             }
+            continue;
+        }
+        for (int x = 0; x < width; ++x, s += kChannels) {
+            const Rgba p = world.get(x, y);
+            s[0] = p.r, s[1] = p.g, s[2] = p.b, s[3] = p.a;
         }
     }
     try {
-        Imf::Header header(width, height);
+        const ExrPassThrough* pass = layout ? layout->pass_through.get() : nullptr;
+        const int factor = layout ? std::max(1, layout->downsample) : 1;
+        const std::string compression = options.exr_compression;
+        if (!compression.empty() && !isExrCompressionName(compression)) {
+            throw HostError("cannot write image '" + path + "': no EXR compression is called '" + compression + "'");
+        }
+        // Every part's header and passed-through channels as written.
+        std::vector<Imf::Header> headers;
+        std::vector<std::vector<StoredChannel>> channels;
+        std::size_t rendered = 0;
+        if (pass) {
+            rendered = pass->rendered;
+            for (const StoredPart& part : pass->parts) {
+                const Imath::Box2i box = part.header.dataWindow();
+                const int w = box.max.x - box.min.x + 1, h = box.max.y - box.min.y + 1;
+                headers.push_back(outputHeader(part.header, factor, compression));
+                channels.emplace_back();
+                for (const StoredChannel& c : part.channels) channels.back().push_back(downsampledChannel(c, w, h, factor));
+            }
+        } else {
+            headers.push_back(Imf::Header(width, height));
+            channels.emplace_back();
+            if (!compression.empty()) headers[0].compression() = compressionNames().at(compression);
+        }
+        Imf::Header& header = headers[rendered];
         if (layout) {
-            // Written back where it was read from; a world of another size
-            // (a preview) keeps the data window's corner.
-            const PF_LRect& d = layout->data_window;
-            const PF_LRect& v = layout->display_window;
-            header.dataWindow() = Imath::Box2i(Imath::V2i(d.left, d.top), Imath::V2i(d.left + width - 1, d.top + height - 1));
-            header.displayWindow() = Imath::Box2i(Imath::V2i(v.left, v.top), Imath::V2i(v.right, v.bottom));
+            // Written back where it was read from, at the render's scale; a
+            // world of another size (a preview) keeps the data window's corner.
+            const PF_LRect d = downsampledWindow(layout->data_window, factor);
+            const PF_LRect v = downsampledWindow(layout->display_window, factor);
+            header.dataWindow() =
+                Imath::Box2i(Imath::V2i(d.left, d.top), Imath::V2i(d.left + width - 1, d.top + height - 1));
+            header.displayWindow() = boxOf(v);
             header.pixelAspectRatio() = layout->pixel_aspect;
         }
-        for (const auto& [key, value] : tags) header.insert(key, Imf::StringAttribute(value));
         const Imf::PixelType type = layout && layout->half ? Imf::HALF : Imf::FLOAT;
-        const char* names[kChannels] = {"R", "G", "B", "A"};
-        for (const char* name : names) {
-            header.channels().insert(name, Imf::Channel(type));
-        }
+        const std::string prefix = pass ? pass->prefix : "";
+        const std::string names[kChannels] = {prefix + "R", prefix + "G", prefix + "B", prefix + "A"};
+        header.channels() = Imf::ChannelList();
+        for (const std::string& name : names) header.channels().insert(name, Imf::Channel(type));
+        for (const StoredChannel& c : channels[rendered]) header.channels().insert(c.name, c.channel);
+        for (const auto& [key, value] : options.text) header.insert(key, Imf::StringAttribute(value));
         // The library converts between slice and channel types when it
         // reads, not when it writes: half channels need half samples.
         std::vector<half> halves;
         if (type == Imf::HALF) halves.assign(samples.begin(), samples.end());
-        ExrFileStream stream(path);
-        {
-            Imf::OutputFile file(stream, header);
+        auto frameBuffer = [&](std::size_t p) {
+            const Imath::Box2i window = headers[p].dataWindow();
             Imf::FrameBuffer buffer;
-            const Imath::Box2i window = header.dataWindow();
-            for (std::size_t c = 0; c < kChannels; ++c) {
-                buffer.insert(names[c], type == Imf::HALF ? halfSlice(halves, c, width, window)
-                                                          : floatSlice(samples, c, width, window, 0.0));
+            for (StoredChannel& c : channels[p]) {
+                buffer.insert(c.name, storedSlice(c.channel.type, c.samples.data(), window));
             }
-            file.setFrameBuffer(buffer);
-            file.writePixels(height);
+            if (p == rendered) {
+                for (std::size_t c = 0; c < kChannels; ++c) {
+                    buffer.insert(names[c], type == Imf::HALF ? halfSlice(halves, c, width, window)
+                                                              : floatSlice(samples, c, width, window, 0.0));
+                }
+            }
+            return buffer;
+        };
+        auto rows = [&](std::size_t p) { return headers[p].dataWindow().max.y - headers[p].dataWindow().min.y + 1; };
+        ExrFileStream stream(path);
+        if (headers.size() == 1) {
+            Imf::OutputFile file(stream, headers[0]);
+            file.setFrameBuffer(frameBuffer(0));
+            file.writePixels(rows(0));
+        } else {
+            Imf::MultiPartOutputFile file(stream, headers.data(), int(headers.size()));
+            for (std::size_t p = 0; p < headers.size(); ++p) {
+                Imf::OutputPart out(file, int(p));
+                out.setFrameBuffer(frameBuffer(p));
+                out.writePixels(rows(p));
+            }
         }
         stream.finish();
     } catch (const HostError&) {

@@ -55,15 +55,21 @@ std::string readImageTag(const std::string& path, const std::string& key) {
     return imageFormatOf(path) == ImageFormat::Png ? readPngTag(path, key) : readExrTag(path, key);
 }
 
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr,
-                const ImageTags& tags) {
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr) {
+    ImageWriteOptions options;
+    options.png_bits = png_bits;
+    writeImage(path, world, options, exr);
+}
+
+void writeImage(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options,
+                const ExrLayout* exr) {
     const ImageFormat format = imageFormatOf(path);
     replaceFile(path, [&](const std::string& temp) {
         try {
             if (format == ImageFormat::Png) {
-                writePngFile(temp, world, png_bits, tags);
+                writePngFile(temp, world, options);
             } else {
-                writeExrFile(temp, world, exr, tags);
+                writeExrFile(temp, world, exr, options);
             }
         } catch (const WriteError& e) {
             throw WriteError(withPath(e.what(), temp, path), e.errorNumber());

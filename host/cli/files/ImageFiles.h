@@ -1,5 +1,5 @@
 // Image files in and out of pixel worlds: PNG (8 and 16 bits per channel,
-// libpng) and OpenEXR (read from any pixel type, written as 32-bit float).
+// read by libpng, written by PngEncode.h) and OpenEXR (read from any pixel type, written as 32-bit float).
 //
 // Sample scales: an 8-bit PNG maps 0..255 onto an 8-bit world unchanged; a
 // 16-bit PNG's 0..65535 maps onto the host's 16-bit 0..32768 (rounded to
@@ -26,6 +26,11 @@ ImageFormat imageFormatOf(const std::string& path);
 // True for a name that imageFormatOf() accepts.
 bool isImageFileName(const std::string& path);
 
+// Everything else an EXR file holds: the rendered part's header and the
+// channels the effect does not render, and the file's other parts, with
+// their samples (defined in ExrFiles.cpp).
+struct ExrPassThrough;
+
 // What an EXR file holds beside its pixels, kept so that the output is
 // written back in the same place: the world is the data window's pixels.
 struct ExrLayout {
@@ -33,6 +38,35 @@ struct ExrLayout {
     PF_LRect display_window{};
     float pixel_aspect = 1.0f;
     bool half = false;          // the colour channels were half floats
+    // The world was rendered at 1/downsample of the file's size: windows and
+    // passed-through channels are scaled the same way (see downsampledWindow).
+    int downsample = 1;
+    // Set by readImage: written back beside the rendered channels.
+    std::shared_ptr<const ExrPassThrough> pass_through;
+};
+
+// True for the compression names an EXR file can be written with: none, rle,
+// zips, zip, piz, pxr24, b44, b44a, dwaa, dwab.
+bool isExrCompressionName(const std::string& name);
+
+// A window (inclusive bounds) at 1/factor of the size, as downsampled()
+// scales pixels: the corner at floor(corner / factor), the size rounded up.
+PF_LRect downsampledWindow(const PF_LRect& window, int factor);
+
+// How files are written beyond their pixels.
+struct ImageWriteOptions {
+    static constexpr int kDefaultPngLevel = 1;
+    int png_bits = 8;   // 8 or 16
+    // Compression level of PNG files, 0 (stored) to 9. Level 1 is the
+    // default: on grainy 1080p plates levels 3 to 9 make files 5 % smaller
+    // for 1.35 to 1.65 times the CPU (bench/README.md).
+    int png_level = kDefaultPngLevel;
+    // Compression of written EXR files: "" keeps each input part's (zip for
+    // a file without a layout); else a name isExrCompressionName() accepts.
+    std::string exr_compression;
+    // Text written into the file: PNG tEXt chunks, EXR string attributes of
+    // the rendered part. Keys must be 1 to 79 Latin-1 characters.
+    std::vector<std::pair<std::string, std::string>> text;
 };
 
 struct ImageFile {
@@ -63,20 +97,23 @@ std::string readImageTag(const std::string& path, const std::string& key);
 
 // Writes a world of any depth. png_bits (8 or 16) applies to PNG files; EXR
 // files are RGBA 32-bit float, or laid out as `exr` says (windows, pixel
-// aspect, half channels) when it is given. The file appears complete under its name or
-// not at all (replaceFile). HostError naming the file when it cannot be
-// written; WriteError, with the system's error number, when writing failed.
-// `tags` go into the file's header.
-void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr,
-                const ImageTags& tags = {});
+// aspect, half channels, compression, and what passes through: the input's
+// other channels and parts) when it is given. The file appears complete
+// under its name or not at all (replaceFile). HostError naming the file when
+// it cannot be written; WriteError, with the system's error number, when
+// writing failed.
+void writeImage(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options,
+                const ExrLayout* exr = nullptr);
+void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr);
 
 // The PNG and EXR halves of readImage/writeImage.
 ImageFile readPngFile(const std::string& path);
-void writePngFile(const std::string& path, const PixelWorld& world, int bits, const ImageTags& tags = {});
+void writePngFile(const std::string& path, const PixelWorld& world, int bits);
+void writePngFile(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options);
 std::string readPngTag(const std::string& path, const std::string& key);
 ImageFile readExrFile(const std::string& path, const std::string& layer = "");
 void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout = nullptr,
-                  const ImageTags& tags = {});
+                  const ImageWriteOptions& options = {});
 std::string readExrTag(const std::string& path, const std::string& key);
 
 }  // namespace TEV::Host::Cli

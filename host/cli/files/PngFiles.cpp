@@ -1,6 +1,7 @@
-// PNG files through libpng. libpng reports errors by longjmp, so every call
-// into it happens in the two C-style functions below, whose only C++ state
-// lives behind a pointer, and whose error text goes into a fixed buffer.
+// PNG files: read through libpng, written by PngEncode. libpng reports errors
+// by longjmp, so every call into it happens in the C-style function below,
+// whose only C++ state lives behind a pointer, and whose error text goes into
+// a fixed buffer.
 #include <png.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "files/ImageFiles.h"
+#include "files/PngEncode.h"
 #include "files/SafeFile.h"
 #include "files/SampleScale.h"
 #include "tevhost/HostError.h"
@@ -21,17 +23,18 @@ namespace TEV::Host::Cli {
 
 namespace {
 
-// Pixels as libpng reads or writes them: RGBA, 8 or 16 bits per sample,
-// 16-bit samples in the machine's byte order.
+// Pixels as libpng reads or writes them. 8-bit samples go straight between
+// the file and an 8-bit world's rows in the world's ARGB order (libpng swaps
+// the alpha); 16-bit ones through `bytes`, RGBA in the machine's byte order.
 struct PngPixels {
     int width = 0;
     int height = 0;
     int bits = 8;
-    std::vector<unsigned char> bytes;
+    PixelWorld world;                 // 8-bit reads: the rows libpng fills
+    std::vector<unsigned char> bytes; // 16-bit reads and writes
     std::vector<png_bytep> rows;
     char error[256] = {};
     int error_number = 0;  // errno when libpng's error came from a failed write
-    const ImageTags* tags = nullptr;  // written as tEXt chunks
 };
 
 extern "C" void onPngError(png_structp png, png_const_charp message) {
@@ -50,17 +53,23 @@ bool littleEndian() {
     return first == 1;
 }
 
-// Sizes the buffer and the row table; false (with the reason) when memory runs out.
-bool allocate(PngPixels* p) {
+// Sizes the pixels and the row table (8-bit reads: a world of the file's
+// size); false (with the reason) when memory runs out.
+bool allocate(PngPixels* p, bool into_world) {
     try {
+        p->rows.resize(std::size_t(p->height));
+        if (into_world) {
+            p->world = PixelWorld(p->width, p->height, 8);
+            for (int y = 0; y < p->height; ++y) p->rows[y] = reinterpret_cast<png_bytep>(&p->world.pixel8(0, y));
+            return true;
+        }
         const std::size_t row_bytes = std::size_t(p->width) * 4 * (p->bits / 8);
         p->bytes.assign(row_bytes * std::size_t(p->height), 0);
-        p->rows.resize(std::size_t(p->height));
         for (int y = 0; y < p->height; ++y) {
             p->rows[y] = p->bytes.data() + row_bytes * std::size_t(y);
         }
         return true;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         std::snprintf(p->error, sizeof p->error, "out of memory for %d x %d pixels", p->width, p->height);
         return false;
     }
@@ -82,15 +91,19 @@ bool decodePng(std::FILE* file, PngPixels* p) {
     png_set_user_limits(png, PF_MAX_WORLD_WIDTH, PF_MAX_WORLD_HEIGHT);
     png_read_info(png, info);
     const png_byte colour = png_get_color_type(png, info);
-    // Everything becomes RGBA at 8 or 16 bits.
+    const bool sixteen = png_get_bit_depth(png, info) == 16;
+    const bool has_alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    // Everything becomes RGBA at 16 bits, ARGB at 8 bits.
     png_set_expand(png);  // palette -> RGB, grey below 8 bits -> 8, tRNS -> alpha
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
         png_set_gray_to_rgb(png);
     }
-    if (!(colour & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS)) {
-        png_set_add_alpha(png, 0xffff, PNG_FILLER_AFTER);
+    if (!has_alpha) {
+        png_set_add_alpha(png, 0xffff, sixteen ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+    } else if (!sixteen) {
+        png_set_swap_alpha(png);
     }
-    if (png_get_bit_depth(png, info) == 16 && littleEndian()) {
+    if (sixteen && littleEndian()) {
         png_set_swap(png);
     }
     png_set_interlace_handling(png);
@@ -103,51 +116,13 @@ bool decodePng(std::FILE* file, PngPixels* p) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    if (!allocate(p)) {
+    if (!allocate(p, p->bits == 8)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
     png_read_image(png, p->rows.data());
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
-
-bool encodePng(std::FILE* file, PngPixels* p) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, p, onPngError, onPngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_write_struct(png ? &png : nullptr, nullptr);
-        std::snprintf(p->error, sizeof p->error, "out of memory");
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(p->width), static_cast<png_uint_32>(p->height), p->bits,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    std::vector<png_text> texts;
-    if (p->tags) {
-        for (const auto& [key, value] : *p->tags) {
-            png_text t{};
-            t.compression = PNG_TEXT_COMPRESSION_NONE;
-            t.key = const_cast<png_charp>(key.c_str());
-            t.text = const_cast<png_charp>(value.c_str());
-            t.text_length = value.size();
-            texts.push_back(t);
-        }
-        if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
-    }
-    png_write_info(png, info);
-    if (p->bits == 16 && littleEndian()) {
-        png_set_swap(png);
-    }
-    png_write_image(png, p->rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
     return true;
 }
 
@@ -200,18 +175,15 @@ ImageFile readPngFile(const std::string& path) {
     if (!decodePng(file.get(), &p)) {
         throw HostError("cannot read image '" + path + "': " + p.error);
     }
-    ImageFile image{PixelWorld(p.width, p.height, p.bits), p.bits, nullptr};
-    std::size_t i = 0;
+    if (p.bits == 8) return ImageFile{std::move(p.world), 8, nullptr};
+    ImageFile image{PixelWorld(p.width, p.height, 16), 16, nullptr};
     for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x, i += 4) {
-            if (p.bits == 8) {
-                const unsigned char* s = p.bytes.data() + i;
-                image.world.pixel8(x, y) = PF_Pixel{s[3], s[0], s[1], s[2]};
-            } else {
-                image.world.pixel16(x, y) =
-                    PF_Pixel16{fileToHost16(sample16(p, i + 3)), fileToHost16(sample16(p, i)),
-                               fileToHost16(sample16(p, i + 1)), fileToHost16(sample16(p, i + 2))};
-            }
+        PF_Pixel16* row = &image.world.pixel16(0, y);
+        const std::size_t first = std::size_t(y) * std::size_t(p.width) * 4;
+        for (int x = 0; x < p.width; ++x) {
+            const std::size_t i = first + std::size_t(x) * 4;
+            row[x] = PF_Pixel16{fileToHost16(sample16(p, i + 3)), fileToHost16(sample16(p, i)),
+                                fileToHost16(sample16(p, i + 1)), fileToHost16(sample16(p, i + 2))};
         }
     }
     return image;
@@ -225,28 +197,71 @@ std::string readPngTag(const std::string& path, const std::string& key) {
     return value;
 }
 
-void writePngFile(const std::string& path, const PixelWorld& world, int bits, const ImageTags& tags) {
+void writePngFile(const std::string& path, const PixelWorld& world, int bits) {
+    ImageWriteOptions options;
+    options.png_bits = bits;
+    writePngFile(path, world, options);
+}
+
+void writePngFile(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options) {
+    const int bits = options.png_bits;
     if (bits != 8 && bits != 16) {
         throw HostError("cannot write image '" + path + "': PNG files have 8 or 16 bits, not " + std::to_string(bits));
     }
-    PngPixels p;
-    p.width = world.width();
-    p.height = world.height();
-    p.bits = bits;
-    p.tags = &tags;
-    if (!allocate(&p)) {
-        throw HostError("cannot write image '" + path + "': " + p.error);
+    if (options.png_level < 0 || options.png_level > 9) {
+        throw HostError("cannot write image '" + path + "': PNG compression level " +
+                        std::to_string(options.png_level) + " is outside 0 to 9");
     }
-    std::size_t i = 0;
-    for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x, i += 4) {
-            std::uint16_t rgba[4];
-            worldToFileSamples(world, x, y, bits, rgba);
-            for (int c = 0; c < 4; ++c) {
-                if (bits == 8) {
-                    p.bytes[i + c] = static_cast<unsigned char>(rgba[c]);
-                } else {
-                    std::memcpy(p.bytes.data() + (i + c) * 2, &rgba[c], 2);
+    if (world.width() < 1 || world.height() < 1) {
+        throw HostError("cannot write image '" + path + "': it has no pixels");
+    }
+    for (const auto& text : options.text) {
+        if (text.first.empty() || text.first.size() > 79 || text.first.find('\0') != std::string::npos) {
+            throw HostError("cannot write image '" + path + "': text key '" + text.first +
+                            "' is not 1 to 79 characters");
+        }
+    }
+    PngImage image;
+    image.width = world.width();
+    image.height = world.height();
+    image.bits = bits;
+    image.level = options.png_level;
+    image.text = options.text;
+    image.rows.resize(std::size_t(image.height));
+    PixelWorld converted;
+    std::vector<unsigned char> bytes;
+    if (bits == 8) {
+        const PixelWorld* from = &world;
+        if (world.depth() != 8) {
+            // Rounded to nearest through 0..1, as worldToFileSamples does.
+            converted = PixelWorld(image.width, image.height, 8);
+            for (int y = 0; y < image.height; ++y) {
+                PF_Pixel* row = &converted.pixel8(0, y);
+                for (int x = 0; x < image.width; ++x) {
+                    std::uint16_t rgba[4];
+                    worldToFileSamples(world, x, y, 8, rgba);
+                    row[x] = PF_Pixel{static_cast<A_u_char>(rgba[3]), static_cast<A_u_char>(rgba[0]),
+                                      static_cast<A_u_char>(rgba[1]), static_cast<A_u_char>(rgba[2])};
+                }
+            }
+            from = &converted;
+        }
+        image.argb = true;  // the world's own rows, swapped while filtering
+        for (int y = 0; y < image.height; ++y) {
+            image.rows[std::size_t(y)] = reinterpret_cast<const unsigned char*>(&from->pixel8(0, y));
+        }
+    } else {
+        const std::size_t row_bytes = std::size_t(image.width) * 8;
+        bytes.resize(row_bytes * std::size_t(image.height));
+        for (int y = 0; y < image.height; ++y) {
+            unsigned char* out = bytes.data() + row_bytes * std::size_t(y);
+            image.rows[std::size_t(y)] = out;
+            for (int x = 0; x < image.width; ++x) {
+                std::uint16_t rgba[4];
+                worldToFileSamples(world, x, y, 16, rgba);
+                for (int c = 0; c < 4; ++c, out += 2) {
+                    out[0] = static_cast<unsigned char>(rgba[c] >> 8);  // big-endian
+                    out[1] = static_cast<unsigned char>(rgba[c]);
                 }
             }
         }
@@ -256,12 +271,12 @@ void writePngFile(const std::string& path, const PixelWorld& world, int bits, co
     if (!file) {
         throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);
     }
-    const bool ok = encodePng(file.get(), &p);
+    errno = 0;
+    const bool ok = encodePng(file.get(), image);
     if (!ok || std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-        const int error_number = ok ? errno : p.error_number;
-        const std::string why = ok || error_number ? std::string(std::strerror(error_number)) : std::string(p.error);
+        const int error_number = errno ? errno : EIO;
         file.reset();
-        throw WriteError("cannot write image '" + path + "': " + why, error_number);
+        throw WriteError("cannot write image '" + path + "': " + std::strerror(error_number), error_number);
     }
     if (std::fclose(file.release()) != 0) {
         throw WriteError("cannot write image '" + path + "': " + std::strerror(errno), errno);

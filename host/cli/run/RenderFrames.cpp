@@ -174,16 +174,22 @@ ImageFile inputImage(RenderRun& run, std::size_t k) {
     return std::move(*image);
 }
 
-// Each output pixel's alpha from the input's (same size and depth).
-void copyAlpha(const PixelWorld& from, PixelWorld& to) {
+// Each output pixel's alpha from the input's (same size and depth), row by
+// row; `row(world, y)` is the first pixel of a row.
+template <typename Row>
+void copyAlphaRows(const PixelWorld& from, PixelWorld& to, Row row) {
     for (int y = 0; y < to.height(); ++y) {
-        for (int x = 0; x < to.width(); ++x) {
-            switch (to.depth()) {
-            case 8: to.pixel8(x, y).alpha = from.pixel8(x, y).alpha; break;
-            case 16: to.pixel16(x, y).alpha = from.pixel16(x, y).alpha; break;
-            default: to.pixelFloat(x, y).alpha = from.pixelFloat(x, y).alpha; break;
-            }
-        }
+        const auto* in = row(from, y);
+        auto* out = row(to, y);
+        for (int x = 0; x < to.width(); ++x) out[x].alpha = in[x].alpha;
+    }
+}
+
+void copyAlpha(const PixelWorld& from, PixelWorld& to) {
+    switch (to.depth()) {
+    case 8: copyAlphaRows(from, to, [](auto& w, int y) { return &w.pixel8(0, y); }); break;
+    case 16: copyAlphaRows(from, to, [](auto& w, int y) { return &w.pixel16(0, y); }); break;
+    default: copyAlphaRows(from, to, [](auto& w, int y) { return &w.pixelFloat(0, y); }); break;
     }
 }
 
@@ -219,10 +225,14 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             std::optional<ExrLayout> layout;
             if (image.exr) layout = *image.exr;
             if (layout && run.options.exr_float) layout->half = false;
+            if (layout) layout->downsample = run.options.downsample;
+            ImageWriteOptions write_options;
+            write_options.png_bits = png_bits;
+            write_options.png_level = run.options.png_level;
+            write_options.exr_compression = run.options.exr_compression;
             // An overlay frame is marked, so that a resumed run renders it again.
-            ImageTags tags;
-            if (verdict.outcome == Outcome::Overlay) tags.emplace_back(kVerdictTag, kOverlayVerdict);
-            writeImage(job.output, result.output, png_bits, layout ? &*layout : nullptr, tags);
+            if (verdict.outcome == Outcome::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
+            writeImage(job.output, result.output, write_options, layout ? &*layout : nullptr);
             report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
                            : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
                                                                    : FrameState::Processed;
