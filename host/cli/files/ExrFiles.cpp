@@ -407,9 +407,13 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
 
 std::string readExrTag(const std::string& path, const std::string& key) {
     try {
-        Imf::InputFile file(path.c_str());
-        const auto* value = file.header().findTypedAttribute<Imf::StringAttribute>(key);
-        return value ? value->value() : std::string();
+        // The mark sits on the rendered part, which need not be the first.
+        Imf::MultiPartInputFile file(path.c_str());
+        for (int part = 0; part < file.parts(); ++part) {
+            const auto* value = file.header(part).findTypedAttribute<Imf::StringAttribute>(key);
+            if (value) return value->value();
+        }
+        return "";
     } catch (const std::exception&) {
         return "";
     }
