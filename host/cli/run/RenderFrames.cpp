@@ -630,7 +630,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         summary << std::flush;
         const int signal_number = StopSignals::received();
         if (signal_number) {
-            const int aborted = counts[static_cast<int>(FrameState::Aborted)];
+            const int aborted = counts.aborted;
             err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number);
             if (aborted) err << ": " << aborted << (aborted == 1 ? " frame in flight was" : " frames in flight were")
                              << " aborted";
