@@ -21,7 +21,7 @@ constexpr long kMostEnumerated = 10'000'000;  // frames a bounded --frames range
 std::set<int> expectedFrames(const CliOptions& o, const FrameRange& range) {
     std::set<int> expected;
     if (!o.input.empty()) {
-        for (const FrameJob& f : listInputFrames(o.input, range, o.frame)) expected.insert(f.number);
+        for (const FrameJob& f : listInputFrames(o.input, range, o.frame, o.numbering)) expected.insert(f.number);
     } else if (range.first >= 0 && range.last != INT_MAX) {
         const long step = std::max(1, range.step);
         if ((static_cast<long>(range.last) - range.first) / step >= kMostEnumerated) {

@@ -207,8 +207,8 @@ std::vector<FrameJob> listInputFrames(const std::string& input, const FrameRange
 }
 
 std::vector<FrameJob> listFrames(const std::string& input, const std::string& output, const FrameRange& range,
-                                 int single_number) {
-    std::vector<FrameJob> frames = listInputFrames(input, range, single_number);
+                                 int single_number, Numbering numbering) {
+    std::vector<FrameJob> frames = listInputFrames(input, range, single_number, numbering);
 
     std::optional<NumberPattern> out_pattern = NumberPattern::parse(output);
     const bool out_directory = !out_pattern && isDirectoryName(output);
