@@ -16,7 +16,7 @@ import queue
 import threading
 import time
 
-from .errors import RequestError, describe
+from .errors import RequestError, describe, one_line
 
 log = logging.getLogger("tevserver.jobs")
 
@@ -196,7 +196,7 @@ class JobBoard:
             failed = True
             log.error("job %s failed: %s", job.id, describe(e))
             log.debug("job %s failed", job.id, exc_info=True)
-            result = {"error": f"render failed: {describe(e)}"}
+            result = {"error": one_line(f"render failed: {describe(e)}")}  # the log has it whole
         self._release_input(job)
         with self._lock:
             self._running -= 1

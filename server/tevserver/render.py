@@ -18,7 +18,7 @@ import time
 
 import numpy as np
 
-from .errors import RequestError
+from .errors import RequestError, one_line
 from .image import frame_from_dict, frame_to_dict
 
 
@@ -57,8 +57,11 @@ class Renderer:
             if key not in args:
                 raise RequestError(f"render args lack '{key}'")
         frame = frame_from_dict(args["image"])
-        self.processing.check_frame(frame)
-        return frame, self.processing.check(args["params"])
+        try:
+            self.processing.check_frame(frame)
+            return frame, self.processing.check(args["params"])
+        except RequestError as e:  # the plug-in draws it as one line into the frame
+            raise RequestError(one_line(e)) from None
 
     def run(self, frame, params, job, loan=None):
         """Renders a frame as a job; loan is the pool's buffer the frame's pixels live in

@@ -86,7 +86,7 @@ class Stripes(Processing):
 
     def check(self, params):
         if params.get("brightness", 0) > 1.5:
-            raise RequestError("stripes: brightness above 1.5 is not served")
+            raise RequestError("stripes: brightness above 1.5 is not served;\n" + "stripes are " * 20)
         return params
 
     def rows(self, src, dst, top, bottom, params, bit_depth):
@@ -102,7 +102,10 @@ class ProcessingTest(unittest.TestCase):
                  (image(4, 4, 3, 16, [0] * 48), ADJUSTED, "stripes takes 8-bit frames, not 16-bit"),
                  (image(4, 4, 3, 8, [0] * 48), params(brightness=2.0), "stripes: brightness above 1.5")]
         for frame, p, text in cases:
-            self.assertIn(text, client.render("refused", frame, p)["error"])
+            error = client.render("refused", frame, p)["error"]
+            self.assertIn(text, error)
+            self.assertLessEqual(len(error), 94)
+        self.assertNotIn("\n", error)
         client.render("served", image(4, 9, 3, 8, [10] * 108), ADJUSTED)
         got = samples_of(client.wait_result("served")["result"]["result"]["image"])
         self.assertEqual(got, [5 + r for r in range(9) for _ in range(12)])
