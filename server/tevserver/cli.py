@@ -195,6 +195,9 @@ def serve(args):
     try:
         server.start()
         _say_ready(args.ready_fd, f"{server.address[1]}\n")
+        if args.log and sys.stderr.isatty():  # started by hand: say where it went
+            print(f"tevserver: listening on {settings.HOST}:{server.address[1]} (pid {os.getpid()}), "
+                  f"log {args.log}; Ctrl-C stops it", file=sys.stderr)
         while not server.wait(1.0):  # short waits keep signal handlers responsive
             pass
     finally:
