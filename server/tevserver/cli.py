@@ -229,6 +229,11 @@ def background(args):
     """Starts the server as a process of its own session, logging to a file, and returns
     once it listens (0) or has said why it cannot (1)."""
     log = args.log or f"/tmp/tevserver-{args.port}.log"
+    try:
+        open(log, "a").close()
+    except OSError as e:
+        print(f"tevserver: cannot write the log file {log}: {e.strerror or e}", file=sys.stderr)
+        return 1
     read, write = os.pipe()
     env = dict(os.environ)
     package_root = str(Path(__file__).resolve().parent.parent)
