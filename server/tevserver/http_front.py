@@ -10,9 +10,10 @@ beside a Transfer-Encoding, anything but digits in it). Every body is
 MessagePack, an error one being {"error": "..."} with a text that says why;
 after an HTTP error the connection is closed.
 
-A body is read as it arrives into buffers charged to the memory budget, never
-allocated from its announced length, and is answered only once it is complete. Between requests a connection may stay
-silent for the keep-alive time; once a request has begun, a pause of the stall
+A body is read as it arrives into a buffer charged to the memory budget, never
+allocated from its announced length, and is answered only once it is complete
+(a body cut short is dropped with its connection). Between requests a
+connection may stay silent for the keep-alive time; once a request has begun, a pause of the stall
 time in its line, headers, body or reply closes it.
 """
 from dataclasses import dataclass
@@ -298,7 +299,7 @@ class ApiHandler(BaseHTTPRequestHandler):
             self.send_error(503, str(e))
         except (TimeoutError, OSError) as e:
             self.close_connection = True
-            log.info("body closed before its end: %s",
+            log.info("a %d-byte body closed before its end: %s", length,
                      f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
         except _ClientLeft as e:
             self.close_connection = True
