@@ -23,6 +23,7 @@ from .pool import FramePool
 from .http_front import ApiHTTPServer
 from .adjust import ADJUSTMENT
 from .jobs import JobBoard
+from .processing import Processing
 from .protocol import Protocol
 from .render import RenderOptions, Renderer
 
@@ -49,6 +50,8 @@ class Server:
         process: the Processing of every render. threads: threads that run a frame's
         blocks of rows (default render_options.threads: one per core). workers: jobs
         run at once."""
+        if not isinstance(process, Processing):
+            raise TypeError(f"Server(process=...) takes a tevserver.Processing, not {type(process).__name__}")
         self._idle_timeout = idle_timeout
         map_large_blocks_alone()
         self.budget = MemoryBudget(memory_budget)
