@@ -76,16 +76,14 @@ class Protocol:
             handler = self._methods.get(method)
             if handler is None:
                 raise RequestError(f"unknown method '{method}'")
-            if handler == self._call_plugin:
-                return handler(request, received)
-            return handler(request, after_reply)
+            return handler(request, after_reply, received)
         except BudgetExceeded:
             raise
         except RequestError as e:
             return {"error": str(e)}
 
     # --- call_plugin ---------------------------------------------------------
-    def _call_plugin(self, request, received):
+    def _call_plugin(self, request, after_reply, received):
         name = _string_entry(request, "function_name", "call_plugin")
         function = self._functions.get(name)
         if function is None:
@@ -111,7 +109,7 @@ class Protocol:
         return {"result": {"ok": True}}
 
     # --- polling -------------------------------------------------------------
-    def _get_result(self, request, after_reply):
+    def _get_result(self, request, after_reply, received):
         job_id = _string_entry(request, "for_request_id", "get_result")
         found, done, result, release = self._board.take_result(job_id)
         if release is not None:
@@ -122,25 +120,25 @@ class Protocol:
             raise RequestError(f"get_result: no job with request id '{job_id}'")
         return {"result": result} if done else PENDING
 
-    def _get_progress(self, request, after_reply):
+    def _get_progress(self, request, after_reply, received):
         job_id = _string_entry(request, "for_request_id", "get_progress")
         progress = self._board.progress(job_id)
         if progress is None:
             raise RequestError(f"get_progress: no job with request id '{job_id}'")
         return {"result": {"progress": progress}}
 
-    def _abort_request(self, request, after_reply):
+    def _abort_request(self, request, after_reply, received):
         job_id = _string_entry(request, "request_id", "abort_request")
         return {"result": {"aborted": self._board.abort(job_id)}}
 
     # --- one-shot messages ---------------------------------------------------
-    def _ui(self, request, after_reply):
+    def _ui(self, request, after_reply, received):
         name = _string_entry(request, "function_name", "ui")
         raise RequestError(f"ui function '{name}' is not available: this server has no user interface")
 
-    def _unload_plugin(self, request, after_reply):
+    def _unload_plugin(self, request, after_reply, received):
         log.info("unload_plugin from %r", request.get("plugin_id"))
         return {"result": {"ok": True}}
 
-    def _open_tev_app(self, request, after_reply):
+    def _open_tev_app(self, request, after_reply, received):
         return {"result": {"ok": True}}
