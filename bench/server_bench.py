@@ -1,14 +1,18 @@
 """Throughput of the reference server beside the C++ bench server, on the same 1080p frames.
 
     server_bench.py --server-src DIR --bench-server EXE --port N [--frames K] [--python EXE]
+                    [--threads 1,2]
 
-For each server, bit depth (8, 16, 32) and number of concurrent clients (1, 4),
-client processes post render calls of one 1920x1080 RGB frame and poll until the
-result arrives, polling every 10 ms as the plug-in does (the bench server answers
-the call itself with the frame, the reference server queues a job and adjusts it). Reported per row:
-frames per second over the run, and the server process's CPU time per frame
-(user + system from /proc, all its threads), which is the server's own cost
-independent of the clients sharing the machine.
+For each server (the reference server once per thread count of --threads), bit
+depth (8, 16, 32) and number of concurrent clients (1, 4), client processes post
+render calls of one 1920x1080 RGB frame and poll until the result arrives,
+polling every 10 ms as the plug-in does (the bench server answers the call itself
+with the frame, the reference server queues a job and adjusts it). Reported per
+row: frames per second over the run; wall ms per frame (with one client, the
+whole round trip of a frame); the server process's CPU time per frame (user +
+system from /proc, all its threads), which is the server's own cost independent
+of the clients sharing the machine; and for the reference server the median wall
+time of a job (the adjustment of one frame), from its log.
 """
 import argparse
 import http.client
@@ -16,6 +20,8 @@ import multiprocessing
 import os
 import signal
 import socket
+import statistics
+import tempfile
 import subprocess
 import sys
 import time
@@ -106,7 +112,16 @@ def wait_listening(port, process):
     raise RuntimeError(f"nothing listens on port {port}")
 
 
-def run_rows(name, command, port, frames):
+def job_times(log, start):
+    """Milliseconds of the jobs the log reports done after byte offset start."""
+    if log is None:
+        return []
+    with open(log) as f:
+        f.seek(start)
+        return [float(line.split(" done in ")[1].split()[0]) for line in f if " done in " in line]
+
+
+def run_rows(name, command, port, frames, log=None):
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     rows = []
     try:
@@ -116,13 +131,17 @@ def run_rows(name, command, port, frames):
                 per_client = max(1, frames // clients)
                 # One warm-up frame per client, then the measured run.
                 run_clients(port, depth, 1, clients)
+                logged = os.path.getsize(log) if log else 0
                 cpu0, t0 = cpu_seconds(process.pid), time.monotonic()
                 run_clients(port, depth, per_client, clients)
                 wall, cpu = time.monotonic() - t0, cpu_seconds(process.pid) - cpu0
                 total = per_client * clients
-                rows.append((name, depth, clients, total / wall, cpu / total * 1e3))
-                print(f"  {name:<22} {depth:>2}-bit  {clients} client(s)  {total / wall:6.1f} fps  "
-                      f"{cpu / total * 1e3:6.1f} ms CPU/frame", file=sys.stderr, flush=True)
+                jobs = job_times(log, logged)
+                job = statistics.median(jobs) if jobs else None
+                rows.append((name, depth, clients, total / wall, wall / total * 1e3, cpu / total * 1e3, job))
+                print(f"  {name:<28} {depth:>2}-bit  {clients} client(s)  {total / wall:6.1f} fps  "
+                      f"{wall / total * 1e3:6.1f} ms wall/frame  {cpu / total * 1e3:6.1f} ms CPU/frame"
+                      + (f"  {job:6.1f} ms job" if job is not None else ""), file=sys.stderr, flush=True)
     finally:
         process.send_signal(signal.SIGTERM)
         try:
@@ -154,22 +173,31 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--frames", type=int, default=24, help="frames per row (shared by the clients)")
     parser.add_argument("--python", default=sys.executable)
+    parser.add_argument("--threads", default="1,2", help="thread counts of the reference server's rows")
     args = parser.parse_args()
 
-    reference = [args.python, "-I", "-c",
-                 f"import sys;sys.path.insert(0,{args.server_src!r});"
-                 f"from tevserver import Server;Server(port={args.port},idle_timeout=600).serve()"]
-    rows = run_rows("reference server", reference, args.port, args.frames)
+    rows = []
+    with tempfile.TemporaryDirectory() as folder:
+        for threads in [int(t) for t in args.threads.split(",")]:
+            log = os.path.join(folder, f"server-{threads}.log")
+            open(log, "w").close()
+            reference = [args.python, "-I", "-c",
+                         f"import sys;sys.path.insert(0,{args.server_src!r});from tevserver.cli import main;"
+                         f"sys.exit(main(['--foreground','--port','{args.port}','--threads','{threads}',"
+                         f"'--log',{log!r}]))"]
+            rows += run_rows(f"reference server, {threads} thread(s)", reference, args.port, args.frames, log)
     if args.bench_server:
         rows += run_rows("C++ bench server (echo)", [args.bench_server, "--port", str(args.port)],
                          args.port, args.frames)
 
     print(f"\nServer throughput, {WIDTH}x{HEIGHT} RGB frames, render + poll over loopback "
-          f"({os.cpu_count()} cores; CPU = the server process's user + system time):\n")
-    print("| server | bits | clients | frames/s | CPU ms/frame |")
-    print("|---|---:|---:|---:|---:|")
-    for name, depth, clients, fps, cpu in rows:
-        print(f"| {name} | {depth} | {clients} | {fps:.1f} | {cpu:.1f} |")
+          f"({os.cpu_count()} cores; CPU = the server process's user + system time; wall = the run's "
+          "time per frame; job = the median wall time of the server's adjustment of one frame):\n")
+    print("| server | bits | clients | frames/s | wall ms/frame | CPU ms/frame | job ms |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for name, depth, clients, fps, wall, cpu, job in rows:
+        print(f"| {name} | {depth} | {clients} | {fps:.1f} | {wall:.1f} | {cpu:.1f} | "
+              + (f"{job:.1f} |" if job is not None else "- |"))
 
 
 if __name__ == "__main__":

@@ -10,17 +10,21 @@ beside a Transfer-Encoding, anything but digits in it). Every body is
 MessagePack, an error one being {"error": "..."} with a text that says why;
 after an HTTP error the connection is closed.
 
-A body is read as it arrives, in pieces charged to the memory budget, never
-allocated from its announced length. Between requests a connection may stay
-silent for the keep-alive time; once a request has begun, a pause of the stall
+A body is read as it arrives into a buffer charged to the memory budget, never
+allocated from its announced length, and is answered only once it is complete
+(a body cut short is dropped with its connection). Between requests a
+connection may stay silent for the keep-alive time; once a request has begun, a pause of the stall
 time in its line, headers, body or reply closes it.
 """
+from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 import logging
 import socket
 import threading
 import time
 from urllib.parse import urlsplit
+
+import numpy as np
 
 from .budget import BudgetExceeded
 from .errors import RequestError, describe
@@ -32,14 +36,24 @@ API_PATH = "/api"
 CONTENT_TYPE = "application/x-msgpack"
 # Replies up to this size leave in one send, headers included.
 COALESCE_BYTES = 64 * 1024
-# A body is read in pieces of at most this size, each charged to the memory
-# budget before the read that fills it (so a waiting connection holds one piece).
+# A body of unknown size is read into a first buffer of this size (see _read_growing).
 READ_PIECE_BYTES = 256 * 1024
-_ZEROS = memoryview(bytes(READ_PIECE_BYTES))
 # After an error answered before the body was read, the connection reads and drops
 # what the client still sends for up to this long, so that closing it does not reset
 # the connection under the client before it has read the answer.
 LINGER_SECONDS = 1.0
+
+
+@dataclass(frozen=True)
+class Received:
+    """A request body as the protocol sees it: its size and the pool's Loan it is in (or None).
+    A job that keeps a view into the body holds the loan."""
+    nbytes: int
+    loan: object
+
+
+class _ClientLeft(Exception):
+    """The client closed its side before its body was complete."""
 
 
 class ApiHTTPServer(ThreadingHTTPServer):
@@ -50,7 +64,7 @@ class ApiHTTPServer(ThreadingHTTPServer):
     request_queue_size = 64
 
     def __init__(self, address, app, budget, pool, limits):
-        self.app = app            # app.handle(request object, after_reply list) -> reply map
+        self.app = app            # app.handle(request object, after_reply list, Received) -> reply map
         self.budget = budget      # MemoryBudget shared with the job board
         self.pool = pool          # FramePool: a body of a pooled size is read into a kept buffer
         self.max_body = limits.max_body
@@ -243,11 +257,12 @@ class ApiHandler(BaseHTTPRequestHandler):
         budget = self.server.budget
         charges = [0]       # bytes taken from the budget for this request
         after_reply = []    # callables that let go of what the reply holds
+        loan = None         # the pool's buffer the body was read into, if any
         try:
-            body = self._read_body(length, charges)
+            body, loan = self._read_body(length, charges)
             if body is None:
                 return
-            reply = self._dispatch(body, charges, after_reply)
+            reply = self._dispatch(body, Received(len(body), loan), charges, after_reply)
             if reply is None:
                 return
             try:
@@ -258,11 +273,10 @@ class ApiHandler(BaseHTTPRequestHandler):
         finally:
             for release in after_reply:
                 release()
+            if loan is not None:
+                loan.release()
             budget.give_back(charges[0])
             self.server.activity.end()
-        # Whatever this request lent (its body, a result it sent) is free by now.
-        del body, reply, after_reply
-        self.server.pool.collect()
 
     def do_GET(self):
         self._refuse_route()
@@ -271,72 +285,65 @@ class ApiHandler(BaseHTTPRequestHandler):
 
     # --- body in, reply out --------------------------------------------------
     def _read_body(self, length, charges):
-        """The body as it arrived, or None after a stall, the client's leaving or a full
-        budget (answered 503). Every piece is charged to the budget before it is read."""
-        budget = self.server.budget
-        pooled = self.server.pool.lend_pooled(length)
-        if pooled is not None:
-            return self._read_body_into(pooled, charges)
-        body = bytearray()
+        """(body, loan): the whole body and the pool's Loan it lives in (None for a buffer of
+        its own), or (None, None) after a stall, the client's leaving or a full budget
+        (answered 503). A body is never handed on unless every byte of it arrived."""
+        loan = self.server.pool.lend_pooled(length)
         try:
-            while len(body) < length:
-                got = len(body)
-                want = min(length - got, READ_PIECE_BYTES)
-                budget.take(want, f"a {length}-byte request body")
-                charges[0] += want
-                body += _ZEROS[:want]  # room the socket's bytes are read into
-                with memoryview(body) as view:
-                    n = self.rfile.readinto1(view[got:])
-                del body[got + n:]
-                budget.give_back(want - n)
-                charges[0] -= want - n
+            if loan is not None:
+                self.server.budget.take(length, f"a {length}-byte request body")
+                charges[0] += length
+                return self._read_into(loan.array), loan
+            return self._read_growing(length, charges), None
+        except BudgetExceeded as e:
+            self.send_error(503, str(e))
+        except (TimeoutError, OSError) as e:
+            self.close_connection = True
+            log.info("a %d-byte body closed before its end: %s", length,
+                     f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
+        except _ClientLeft as e:
+            self.close_connection = True
+            log.info("%s", e)
+        if loan is not None:
+            loan.release()
+        return None, None
+
+    def _read_into(self, body, start=0, stop=None):
+        """Fills body[start:stop] from the socket; _ClientLeft when the client leaves first."""
+        stop = len(body) if stop is None else stop
+        got = start
+        with memoryview(body) as view:
+            while got < stop:
+                n = self.rfile.readinto1(view[got:stop])
                 if not n:
-                    log.info("client left after %d of %d body bytes", got, length)
-                    break
-        except BudgetExceeded as e:
-            self.send_error(503, str(e))
-            return None
-        except (TimeoutError, OSError) as e:
-            log.info("body closed after %d of %d bytes: %s", len(body), length,
-                     f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
-        if len(body) != length:
-            self.close_connection = True
-            return None
+                    raise _ClientLeft(f"client left after {got} body bytes")
+                got += n
         return body
 
-    def _read_body_into(self, body, charges):
-        """_read_body into a buffer of the body's length, charged whole before reading."""
-        try:
-            self.server.budget.take(len(body), f"a {len(body)}-byte request body")
-        except BudgetExceeded as e:
-            self.send_error(503, str(e))
-            return None
-        charges[0] += len(body)
-        got = 0
-        try:
-            with memoryview(body) as view:
-                while got < len(body):
-                    n = self.rfile.readinto1(view[got:])
-                    if not n:
-                        log.info("client left after %d of %d body bytes", got, len(body))
-                        break
-                    got += n
-        except (TimeoutError, OSError) as e:
-            log.info("body closed after %d of %d bytes: %s", got, len(body),
-                     f"no byte for {self.server.stall:g} s" if isinstance(e, TimeoutError) else describe(e))
-        if got != len(body):
-            self.close_connection = True
-            return None
+    def _read_growing(self, length, charges):
+        """Reads a body into one buffer that grows to twice what has arrived (at most the
+        body's length), so a client holds no more than twice what it has sent. The buffer
+        is resized in place (realloc: a large block is remapped, not copied) to exact
+        sizes, each charged before it is allocated: the charge is what the buffer holds."""
+        budget = self.server.budget
+        body = np.empty(0, np.uint8)
+        while len(body) < length:
+            got = len(body)
+            size = min(length, max(READ_PIECE_BYTES, 2 * got))
+            budget.take(size - got, f"a {length}-byte request body")
+            charges[0] += size - got
+            body.resize(size, refcheck=False)  # no view of it is alive here
+            self._read_into(body, got, size)
         return body
 
-    def _dispatch(self, body, charges, after_reply):
+    def _dispatch(self, body, received, charges, after_reply):
         """The reply map of a body, or None once an HTTP error was answered. The request's
         frame is a view into body: a job that keeps it holds its own charge for it."""
         try:
             plan = scan(body)
             self.server.budget.take(plan.size, "decoding the request")
             charges[0] += plan.size
-            return self.server.app.handle(decode_request(body, plan), after_reply)
+            return self.server.app.handle(decode_request(body, plan), after_reply, received)
         except BudgetExceeded as e:
             self.send_error(503, str(e))
             return None

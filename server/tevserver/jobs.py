@@ -5,7 +5,10 @@ once (its result is never delivered) and the worker stops at its next check.
 A delivered result leaves the board; an uncollected one is dropped after a while.
 
 Each job holds bytes of the memory budget from its submission: its input frame
-until the work ends, its result until it is delivered, dropped or aborted.
+until the work ends, its result until it is delivered, dropped or aborted. The
+pool's buffers a job holds (Loans) are released at the same moments: those of
+its input (submit's holds) when the work ends, those its result lives in
+(job.keep) once the result is sent, dropped or never made.
 A job whose work raises ends with an error result that names the failure.
 """
 import logging
@@ -13,7 +16,7 @@ import queue
 import threading
 import time
 
-from .errors import RequestError, describe
+from .errors import RequestError, describe, one_line
 
 log = logging.getLogger("tevserver.jobs")
 
@@ -25,7 +28,7 @@ class JobAborted(Exception):
 
 
 class Job:
-    def __init__(self, job_id, work, input_bytes, result_bytes):
+    def __init__(self, job_id, work, input_bytes, result_bytes, holds=()):
         self.id = job_id
         self.work = work    # work(job) -> result map
         self.input_bytes = input_bytes    # budget held until the work ends
@@ -34,12 +37,19 @@ class Job:
         self.progress = 0
         self.result = None
         self.finished_at = None
+        self.holds = list(holds)  # Loans the input lives in
+        self.kept = []            # Loans the result lives in
         self.queued_at = time.monotonic()
         self._aborted = threading.Event()
 
     def report(self, percent):
         """Progress of the running work, 0..100; never goes back."""
         self.progress = max(self.progress, min(100, int(percent)))
+
+    def keep(self, loan):
+        """Ties a pool Loan to the job's result: released with it. Returns the loan."""
+        self.kept.append(loan)
+        return loan
 
     def check_abort(self):
         if self._aborted.is_set():
@@ -63,9 +73,10 @@ class JobBoard:
         for w in self._workers:
             w.start()
 
-    def submit(self, job_id, work, input_bytes=0, result_bytes=0):
+    def submit(self, job_id, work, input_bytes=0, result_bytes=0, hold=None):
         """Queues a job; False when a job with this id is already on the board
         (a repeated call, e.g. a client retrying after a lost reply, is not run twice).
+        hold: a pool Loan the input lives in, held by the job until its work ends.
         RequestError when too many jobs wait, BudgetExceeded when their bytes do not fit."""
         with self._lock:
             self._purge_locked()
@@ -75,7 +86,7 @@ class JobBoard:
             if pending >= self._max_jobs:
                 raise RequestError(f"server busy: {pending} jobs already queued or running")
             self._budget.take(input_bytes + result_bytes, f"a job of {input_bytes} bytes and its result")
-            job = Job(job_id, work, input_bytes, result_bytes)
+            job = Job(job_id, work, input_bytes, result_bytes, [hold.hold()] if hold is not None else ())
             self._jobs[job_id] = job
         self._queue.put(job)
         return True
@@ -92,8 +103,14 @@ class JobBoard:
                 return True, False, None, None
             del self._jobs[job_id]
             held, job.result_bytes = job.result_bytes, 0
+            kept, job.kept = job.kept, []
             result, job.result = job.result, None  # the reply holds it from here on
-            return True, True, result, lambda: self._budget.give_back(held)
+
+        def release():
+            self._budget.give_back(held)
+            for loan in kept:
+                loan.release()
+        return True, True, result, release
 
     def progress(self, job_id):
         """Percent done, or None for an unknown id."""
@@ -140,11 +157,17 @@ class JobBoard:
         job.result = None
         self._budget.give_back(job.result_bytes)
         job.result_bytes = 0
+        kept, job.kept = job.kept, []
+        for loan in kept:
+            loan.release()
 
     def _release_input(self, job):
         job.work = None  # lets the input frame go
         self._budget.give_back(job.input_bytes)
         job.input_bytes = 0
+        holds, job.holds = job.holds, []
+        for loan in holds:
+            loan.release()
 
     def _work_loop(self):
         while True:
@@ -173,7 +196,7 @@ class JobBoard:
             failed = True
             log.error("job %s failed: %s", job.id, describe(e))
             log.debug("job %s failed", job.id, exc_info=True)
-            result = {"error": f"render failed: {describe(e)}"}
+            result = {"error": one_line(f"render failed: {describe(e)}")}  # the log has it whole
         self._release_input(job)
         with self._lock:
             self._running -= 1
@@ -181,8 +204,7 @@ class JobBoard:
                 self._release_result_locked(job)
                 return
             if failed:  # an error text holds next to nothing
-                self._budget.give_back(job.result_bytes)
-                job.result_bytes = 0
+                self._release_result_locked(job)
             job.result = result
             job.progress = 100
             job.state = DONE

@@ -11,6 +11,7 @@ rotated one.
 import logging
 import logging.handlers
 import os
+import sys
 
 FORMAT = "%(asctime)s %(levelname)s %(name)s: %(message)s"
 
@@ -28,6 +29,17 @@ class RotatingLogHandler(logging.handlers.RotatingFileHandler):
         super().__init__(path, maxBytes=max_bytes, backupCount=backups, encoding="utf-8")
         # Only descriptors that write into this very file follow it (not a terminal).
         self._following = [fd for fd in standard_fds if _same_file(fd, path)]
+
+    def handleError(self, record):
+        # A full or failing disk: one line on standard error, not a traceback per record.
+        if not getattr(self, "_failed", False):
+            self._failed = True
+            error = sys.exc_info()[1]
+            try:
+                sys.stderr.write(f"tevserver: cannot write the log {self.baseFilename}: {error}; "
+                                 "further lines that fail are dropped\n")
+            except (OSError, ValueError):
+                pass
 
     def doRollover(self):
         super().doRollover()

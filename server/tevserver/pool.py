@@ -7,17 +7,17 @@ size, so the pool keeps a few frame buffers of the sizes last seen and lends
 them out again: a request body of that size is read into one, a render writes
 its output into one.
 
-    pool = FramePool(budget)
-    buf = pool.lend(n)          # flat uint8 array of n bytes, pooled or fresh
-    buf = pool.lend_pooled(n)   # only a pooled one (None when there is none)
-    pool.collect()              # takes back the lent buffers nothing uses any more
+    loan = pool.lend(n)          # a Loan: loan.array is a flat uint8 array of n bytes
+    loan = pool.lend_pooled(n)   # only from a kept buffer (None when there is none)
+    loan.hold()                  # one more holder (a job that keeps the body's frame)
+    loan.release()               # one holder less; the last one gives the buffer back
 
-A lent buffer (a view of the first nbytes of a kept array) is back once no array
-or memoryview over it is left (numpy views hold the kept array itself, so its
-reference count tells). A buffer in the pool is
-charged to the budget; lent out, it is the borrower's to account for.
+A buffer goes back to the pool only when every holder has released it (reply
+sent, job ended, result dropped), never by looking at who still refers to it.
+The borrower charges the n bytes it asked for to the budget; the pool charges
+what the buffer holds beyond them while it is lent, and the whole buffer while
+it is kept.
 """
-import sys
 import threading
 
 import numpy as np
@@ -31,61 +31,89 @@ SMALLEST_POOLED = 1 << 20
 HEADROOM = 64 * 1024
 
 
+class Loan:
+    """One lent buffer and the count of its holders."""
+
+    def __init__(self, pool, buffer, nbytes, excess):
+        self.array = buffer[:nbytes]
+        self._buffer = buffer
+        self._excess = excess  # bytes beyond nbytes, charged by the pool while lent
+        self._pool = pool
+        self._holders = 1
+        self._lock = threading.Lock()
+
+    def hold(self):
+        with self._lock:
+            if self._holders == 0:
+                raise RuntimeError("a returned buffer was held again")
+            self._holders += 1
+        return self
+
+    def release(self):
+        with self._lock:
+            if self._holders == 0:
+                raise RuntimeError("a buffer was released more often than held")
+            self._holders -= 1
+            last = self._holders == 0
+        if last:
+            buffer, self._buffer, self.array = self._buffer, None, None
+            self._pool._give_back(buffer, self._excess)
+
+
 class FramePool:
     def __init__(self, budget, buffers=POOL_BUFFERS):
         self._budget = budget
         self._buffers = buffers
-        self._lent = []  # buffers out on loan
         self._free = []  # buffers in the pool, the most recently returned last
         self._lock = threading.Lock()
 
     def lend(self, nbytes):
-        """A flat uint8 array of nbytes: a pooled one of that size, else a fresh one."""
-        buffer = self.lend_pooled(nbytes)
-        if buffer is not None:
-            return buffer
-        if nbytes < SMALLEST_POOLED:
-            return np.empty(nbytes, np.uint8)
-        buffer = np.empty(nbytes + HEADROOM, np.uint8)
-        with self._lock:
-            self._lent.append(buffer)
-        return buffer[:nbytes]
+        """A Loan of nbytes: from a kept buffer of that size, else a fresh one."""
+        loan = self.lend_pooled(nbytes)
+        if loan is not None:
+            return loan
+        # The headroom lets the buffer serve the other kind of use later; it is
+        # allocated only when the budget has room for it.
+        excess = HEADROOM if nbytes >= SMALLEST_POOLED and self._budget.try_take(HEADROOM) else 0
+        try:
+            buffer = np.empty(nbytes + excess, np.uint8)
+        except BaseException:
+            self._budget.give_back(excess)
+            raise
+        return Loan(self, buffer, nbytes, excess)
 
     def lend_pooled(self, nbytes):
         if nbytes < SMALLEST_POOLED:
             return None
-        self.collect()
         with self._lock:
             for i in range(len(self._free) - 1, -1, -1):
                 if nbytes <= self._free[i].nbytes <= nbytes + 2 * HEADROOM:
                     buffer = self._free.pop(i)
-                    self._lent.append(buffer)
                     break
             else:
                 return None
-        # Lent, its bytes are the borrower's to account for (up to 128 KiB beyond nbytes).
-        self._budget.give_back(buffer.nbytes)
-        return buffer[:nbytes]
+        # Kept, the whole buffer was charged; lent, the borrower charges nbytes.
+        self._budget.give_back(nbytes)
+        return Loan(self, buffer, nbytes, buffer.nbytes - nbytes)
 
-    def collect(self):
-        """Moves the lent buffers that nothing uses any more into the pool, as far as
-        the pool's size and the budget allow; the others are freed."""
+    def _give_back(self, buffer, excess):
+        """A buffer whose last holder let go: kept when the pool and budget have room, else freed."""
+        if buffer.nbytes < SMALLEST_POOLED:
+            self._budget.give_back(excess)
+            return
+        kept = self._budget.try_take(buffer.nbytes - excess)
+        if not kept:
+            self._budget.give_back(excess)
+            return
         with self._lock:
-            # References: the list's, the loop's and getrefcount's own argument.
-            back = [b for b in self._lent if sys.getrefcount(b) <= 3]
-            if not back:
-                return
-            self._lent = [b for b in self._lent if all(b is not r for r in back)]
-            kept = [b for b in back[-self._buffers:] if self._budget.try_take(b.nbytes)]
-            self._free += kept
+            self._free.append(buffer)
             dropped = self._free[:-self._buffers] if len(self._free) > self._buffers else []
             del self._free[:len(dropped)]
-        for buffer in dropped:
-            self._budget.give_back(buffer.nbytes)
+        for old in dropped:
+            self._budget.give_back(old.nbytes)
 
     def reclaim(self):
         """Frees every pooled buffer and gives its bytes back; True when there were any."""
-        self.collect()
         with self._lock:
             freed, self._free = self._free, []
         for buffer in freed:

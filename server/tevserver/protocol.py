@@ -22,7 +22,6 @@ that fails while it runs is delivered by get_result as {"result": {"error": ...}
 """
 import logging
 
-from . import render
 from .budget import BudgetExceeded
 from .errors import RequestError
 
@@ -41,10 +40,9 @@ def _string_entry(request, key, where):
 
 
 class Protocol:
-    def __init__(self, board, render_options=render.RenderOptions(), lend=None):
+    def __init__(self, board, renderer):
         self._board = board
-        self._render_options = render_options
-        self._lend = lend  # lend(nbytes) -> flat uint8 array for a render's output
+        self._renderer = renderer  # render.Renderer: the server's Processing on frames
         self._methods = {
             "call_plugin": self._call_plugin,
             "get_result": self._get_result,
@@ -59,14 +57,15 @@ class Protocol:
             "user_changed_param": self._user_changed_param,
         }
 
-    def handle(self, request, after_reply=None):
+    def handle(self, request, after_reply=None, received=None):
         """The reply map of one decoded request; never raises for a bad request, only
         BudgetExceeded when the request's bytes do not fit. Callables that let go of
-        what the reply holds are appended to after_reply, to be called once it is sent."""
+        what the reply holds are appended to after_reply, to be called once it is sent.
+        received (http_front.Received): the body the request's large values are views into."""
         if after_reply is None:  # nothing outlives this call: let go at once
             held = []
             try:
-                return self.handle(request, held)
+                return self.handle(request, held, received)
             finally:
                 for release in held:
                     release()
@@ -77,38 +76,40 @@ class Protocol:
             handler = self._methods.get(method)
             if handler is None:
                 raise RequestError(f"unknown method '{method}'")
-            return handler(request, after_reply)
+            return handler(request, after_reply, received)
         except BudgetExceeded:
             raise
         except RequestError as e:
             return {"error": str(e)}
 
     # --- call_plugin ---------------------------------------------------------
-    def _call_plugin(self, request, after_reply):
+    def _call_plugin(self, request, after_reply, received):
         name = _string_entry(request, "function_name", "call_plugin")
         function = self._functions.get(name)
         if function is None:
             raise RequestError(f"unknown function '{name}' for call_plugin")
-        return function(request, request.get("args"))
+        return function(request, request.get("args"), received)
 
-    def _render(self, request, args):
+    def _render(self, request, args, received):
         job_id = _string_entry(request, "request_id", "call_plugin 'render'")
-        frame, params = render.prepare(args)
-        options, lend = self._render_options, self._lend
+        renderer = self._renderer
+        frame, params = renderer.prepare(args)
         size = len(frame.pixels)
-        queued = self._board.submit(job_id, lambda job: render.run(frame, params, job, options, lend),
-                                    input_bytes=size, result_bytes=size)
+        # A large frame is a view into the body: the job holds the pool's buffer it is in.
+        loan = received.loan if received is not None else None
+        queued = self._board.submit(job_id, lambda job: renderer.run(frame, params, job, loan),
+                                    input_bytes=size, result_bytes=size, hold=loan)
         log.info("render %s: %dx%dx%d at %d bits, %s%s", job_id, frame.width, frame.height,
-                 frame.channels, frame.bit_depth, render.TYPE_NAMES[params.type],
+                 frame.channels, frame.bit_depth, renderer.processing.describe(params),
                  "" if queued else " (already queued)")
         return {"status": "queued"}
 
-    def _user_changed_param(self, request, args):
+    def _user_changed_param(self, request, args, received):
         log.info("user_changed_param from %s: %r", request.get("plugin_id"), args)
         return {"result": {"ok": True}}
 
     # --- polling -------------------------------------------------------------
-    def _get_result(self, request, after_reply):
+    def _get_result(self, request, after_reply, received):
         job_id = _string_entry(request, "for_request_id", "get_result")
         found, done, result, release = self._board.take_result(job_id)
         if release is not None:
@@ -119,25 +120,25 @@ class Protocol:
             raise RequestError(f"get_result: no job with request id '{job_id}'")
         return {"result": result} if done else PENDING
 
-    def _get_progress(self, request, after_reply):
+    def _get_progress(self, request, after_reply, received):
         job_id = _string_entry(request, "for_request_id", "get_progress")
         progress = self._board.progress(job_id)
         if progress is None:
             raise RequestError(f"get_progress: no job with request id '{job_id}'")
         return {"result": {"progress": progress}}
 
-    def _abort_request(self, request, after_reply):
+    def _abort_request(self, request, after_reply, received):
         job_id = _string_entry(request, "request_id", "abort_request")
         return {"result": {"aborted": self._board.abort(job_id)}}
 
     # --- one-shot messages ---------------------------------------------------
-    def _ui(self, request, after_reply):
+    def _ui(self, request, after_reply, received):
         name = _string_entry(request, "function_name", "ui")
         raise RequestError(f"ui function '{name}' is not available: this server has no user interface")
 
-    def _unload_plugin(self, request, after_reply):
+    def _unload_plugin(self, request, after_reply, received):
         log.info("unload_plugin from %r", request.get("plugin_id"))
         return {"result": {"ok": True}}
 
-    def _open_tev_app(self, request, after_reply):
+    def _open_tev_app(self, request, after_reply, received):
         return {"result": {"ok": True}}

@@ -1,207 +1,120 @@
-"""The "render" function: its parameters and the colour adjustment.
+"""The "render" function of any Processing: a frame cut into blocks of rows.
 
-Brightness, contrast and saturation together are one affine map of the colour
-channels, applied in one pass in float64 with these coefficients:
+    renderer = Renderer(processing, RenderOptions(threads=2), lend=pool.lend)
+    frame, params = renderer.prepare(args)          # RequestError before anything is queued
+    result = renderer.run(frame, params, job)       # on a job board's worker
 
-    k1 = brightness * contrast * saturation             (left to right)
-    k2 = brightness * contrast * (1 - saturation)
-    t  = S * 0.5 * (1 - contrast)                       S = 255 (8-bit), 32768 (16-bit), 1 (32-bit)
-
-and, per pixel, on the samples x as they are (not normalised):
-
-    L = 0.2126 * R + 0.7152 * G + 0.0722 * B            Rec. 709 luma, summed left to right
-    y = k1 * x + (k2 * L + t)                           for each of R, G and B
-
-which is the gain of brightness, contrast around mid-grey and saturation around
-the luma, multiplied out. With fewer than three channels the first one is grey
-and y = (brightness * contrast) * x + t; a fourth (alpha) channel, or a second
-beside grey, is copied unchanged.
-
-8 and 16 bits: y is clipped to [0, S] and rounded half to even.
-32 bits: y is rounded to the nearest float32 and not clipped: NaN and infinities
-pass, and results beyond the float32 range become infinities.
-Parameters for which (|k1| + |k2|) * 65535 + |t| overflows a float64 are refused
-before the job is queued, so integer frames never meet an infinity.
+The blocks of a frame run on a thread pool shared by all jobs (numpy releases
+the GIL in its loops); with one thread they run on the job's worker in order.
+Progress is the share of rows done; an abort stops the blocks not yet begun.
+Each block writes only its own rows, so the result is the same whatever the
+number of threads.
 """
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-import functools
-import math
+import os
+import threading
 import time
 
 import numpy as np
 
-from .errors import RequestError
+from .errors import RequestError, one_line
 from .image import frame_from_dict, frame_to_dict
-
-TYPE_NAMES = {
-    1: "Skip benchmarking",
-    2: "Return Image without modifying",
-    3: "OpenCV",
-    4: "Tensor(CPU)",
-    5: "Tensor(GPU)",
-    6: "Torch(MPS)",
-}
-PASS_THROUGH_TYPE = 2
-UNSERVED_TYPES = {5, 6}  # GPU and MPS backends: there is no such device here
-
-FULL_SCALE = {8: 255.0, 16: 32768.0, 32: 1.0}
-LUMA = (0.2126, 0.7152, 0.0722)
-MID_GREY = 0.5
-# The largest sample an integer frame holds (16-bit values are not checked against 32768).
-LARGEST_SAMPLE = 65535.0
-# Pixels adjusted at a time inside a block: their float64 scratch stays in the cache.
-PASS_PIXELS = 1 << 13
 
 
 @dataclass(frozen=True)
 class RenderOptions:
+    # Threads that run a frame's blocks; 0 means one per core.
+    threads: int = 0
     # Progress and abort are checked between blocks of rows of about this many
-    # samples: a few per HD frame.
-    block_samples: int = 1 << 20
+    # samples: a few dozen per HD frame, a few per thread.
+    block_samples: int = 1 << 18
     # A pause before each block; only tests that watch progress and abort
     # mid-frame set it.
     block_pause: float = 0.0
 
-
-@dataclass(frozen=True)
-class RenderParams:
-    brightness: float
-    contrast: float
-    saturation: float
-    enable_effect: bool
-    type: int
-
-    def changes_pixels(self):
-        return self.enable_effect and self.type != PASS_THROUGH_TYPE
-
-    def coefficients(self):
-        """(k1, k2, grey gain) of the affine map, in the documented order."""
-        gain = self.brightness * self.contrast
-        return gain * self.saturation, gain * (1.0 - self.saturation), gain
-
-    def offset(self, bit_depth):
-        return FULL_SCALE[bit_depth] * MID_GREY * (1.0 - self.contrast)
+    def thread_count(self):
+        return self.threads if self.threads > 0 else (os.cpu_count() or 1)
 
 
-def _slider(params, key):
-    value = params.get(key)
-    if value is None:
-        raise RequestError(f"render params lack '{key}'")
-    if type(value) not in (int, float):
-        raise RequestError(f"render param '{key}' must be a number, not {type(value).__name__}")
-    if not math.isfinite(value):
-        raise RequestError(f"render param '{key}' is {value}, not a finite number")
-    return float(value)
+class Renderer:
+    def __init__(self, processing, options=RenderOptions(), lend=None):
+        self.processing = processing
+        self.options = options
+        self._lend = lend  # lend(nbytes) -> pool Loan for a render's output
+        threads = options.thread_count()
+        self._pool = ThreadPoolExecutor(threads, thread_name_prefix="tev-rows") if threads > 1 else None
 
+    def close(self):
+        if self._pool is not None:
+            self._pool.shutdown(wait=False, cancel_futures=True)
 
-def parse_params(params):
-    """Checks the "params" map of a render; RequestError names what is missing or mistyped."""
-    if not isinstance(params, dict):
-        raise RequestError(f"render 'params' must be a map, not {type(params).__name__}")
-    enable = params.get("enable_effect")
-    if type(enable) is not bool:
-        raise RequestError("render param 'enable_effect' must be a boolean"
-                           if enable is not None else "render params lack 'enable_effect'")
-    kind = params.get("type")
-    if type(kind) is not int:
-        raise RequestError("render param 'type' must be an integer"
-                           if kind is not None else "render params lack 'type'")
-    if kind not in TYPE_NAMES:
-        raise RequestError(f"render param 'type' is {kind}; known types are 1 to {len(TYPE_NAMES)}")
-    if kind in UNSERVED_TYPES and enable:
-        raise RequestError(f"{TYPE_NAMES[kind]} is not available on this machine")
-    parsed = RenderParams(_slider(params, "brightness"), _slider(params, "contrast"),
-                          _slider(params, "saturation"), enable, kind)
-    if parsed.changes_pixels():
-        k1, k2, _ = parsed.coefficients()
-        if not math.isfinite((abs(k1) + abs(k2)) * LARGEST_SAMPLE + abs(parsed.offset(16))):
-            raise RequestError(f"render params brightness {parsed.brightness:g}, contrast {parsed.contrast:g} "
-                               f"and saturation {parsed.saturation:g} overflow the adjustment")
-    return parsed
+    def prepare(self, args):
+        """Checks a render's "args" and returns (frame, params) ready for a job."""
+        if not isinstance(args, dict):
+            raise RequestError(f"render 'args' must be a map, not {type(args).__name__}")
+        for key in ("image", "params"):
+            if key not in args:
+                raise RequestError(f"render args lack '{key}'")
+        frame = frame_from_dict(args["image"])
+        try:
+            self.processing.check_frame(frame)
+            return frame, self.processing.check(args["params"])
+        except RequestError as e:  # the plug-in draws it as one line into the frame
+            raise RequestError(one_line(e)) from None
 
+    def run(self, frame, params, job, loan=None):
+        """Renders a frame as a job; loan is the pool's buffer the frame's pixels live in
+        (held by the result when the frame goes back unchanged).
+        Returns the job's result: {"result": {"image": <canonical image dictionary>}}."""
+        if not self.processing.changes(params):
+            if loan is not None:
+                job.keep(loan.hold())
+            job.report(100)
+            return {"result": {"image": frame_to_dict(frame)}}
 
-def prepare(args):
-    """Checks a render's "args" and returns (frame, params) ready for a job."""
-    if not isinstance(args, dict):
-        raise RequestError(f"render 'args' must be a map, not {type(args).__name__}")
-    if "image" not in args:
-        raise RequestError("render args lack 'image'")
-    if "params" not in args:
-        raise RequestError("render args lack 'params'")
-    return frame_from_dict(args["image"]), parse_params(args["params"])
+        src = frame.samples()
+        if self._lend is None:
+            out = np.empty_like(src)
+        else:
+            out_loan = job.keep(self._lend(src.nbytes))
+            out = out_loan.array.view(src.dtype).reshape(src.shape)
+        rows = max(1, self.options.block_samples // max(1, frame.width * frame.channels))
+        blocks = [(top, min(frame.height, top + rows)) for top in range(0, frame.height, rows)]
+        done = _RowsDone(job, frame.height)
 
+        def block(top, bottom):
+            job.check_abort()
+            if self.options.block_pause:
+                time.sleep(self.options.block_pause)
+            self.processing.rows(src, out, top, bottom, params, frame.bit_depth)
+            done.add(bottom - top)
 
-@functools.lru_cache(maxsize=8)
-def _constants(pixels, colour, high):
-    """Read-only (pixels, colour) arrays of the luma weights, 0 and high: numpy's
-    element-wise loops run much faster against arrays than against scalars."""
-    arrays = (np.tile(np.array(LUMA[:colour]), (pixels, 1)), np.zeros((pixels, colour)),
-              np.full((pixels, colour), high))
-    for a in arrays:
-        a.flags.writeable = False
-    return arrays
-
-
-def adjust_block(src, dst, params, bit_depth):
-    """Writes the adjustment of one (rows, width, channels) block of src into dst."""
-    height, width, channels = src.shape
-    colour = 3 if channels >= 3 else 1
-    k1, k2, grey_gain = params.coefficients()
-    offset = params.offset(bit_depth)
-    scale = FULL_SCALE[bit_depth]
-    pixels_in = src.reshape(height * width, channels)
-    pixels_out = dst.reshape(height * width, channels)
-    step = min(PASS_PIXELS, height * width)
-    weights, low, high = _constants(PASS_PIXELS, colour, scale)
-    x = np.empty((step, colour))     # the pixels in hand, interleaved as they come
-    products = np.empty((step, colour))
-    shift = np.empty(step)
-    with np.errstate(all="ignore"):  # float frames: overflow to infinities is defined above
-        for first in range(0, height * width, step):
-            block_in = pixels_in[first:first + step, :colour]
-            n = block_in.shape[0]
-            xs = x[:n]
-            np.copyto(xs, block_in)
-            if colour == 3:
-                ps, ls = products[:n], shift[:n]
-                np.multiply(xs, weights[:n], out=ps)     # 0.2126 R, 0.7152 G, 0.0722 B
-                np.add(ps[:, 0], ps[:, 1], out=ls)      # summed left to right: the luma
-                ls += ps[:, 2]
-                ls *= k2
-                ls += offset                             # k2 * L + t
-                xs *= k1
-                for c in range(3):
-                    xs[:, c] += ls
-            else:
-                xs *= grey_gain
-                xs += offset
-            if bit_depth != 32:
-                np.minimum(xs, high[:n], out=xs)
-                np.maximum(xs, low[:n], out=xs)
-                np.rint(xs, out=xs)  # half to even; exact in the integer type
-            np.copyto(pixels_out[first:first + n, :colour], xs, casting="unsafe")
-    dst[:, :, colour:] = src[:, :, colour:]
-
-
-def run(frame, params, job, options=RenderOptions(), lend=None):
-    """Renders a frame as a job: reports progress per block, stops on abort. The output
-    goes into lend(nbytes) (a flat uint8 array) when given.
-
-    Returns the job's result: {"result": {"image": <canonical image dictionary>}}.
-    """
-    if not params.changes_pixels():
+        if self._pool is None or len(blocks) == 1:
+            for top, bottom in blocks:
+                block(top, bottom)
+        else:
+            futures = [self._pool.submit(block, top, bottom) for top, bottom in blocks]
+            # Every block has ended (or never begun) before the output is let go.
+            errors = [f.exception() for f in futures]
+            job.check_abort()
+            for e in errors:
+                if e is not None:
+                    raise e
         job.report(100)
-        return {"result": {"image": frame_to_dict(frame)}}
+        return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
 
-    src = frame.samples()
-    out = np.empty_like(src) if lend is None else lend(src.nbytes).view(src.dtype).reshape(src.shape)
-    rows = max(1, options.block_samples // max(1, frame.width * frame.channels))
-    for top in range(0, frame.height, rows):
-        job.check_abort()
-        if options.block_pause:
-            time.sleep(options.block_pause)
-        bottom = min(frame.height, top + rows)
-        adjust_block(src[top:bottom], out[top:bottom], params, frame.bit_depth)
-        job.report(100 * bottom // frame.height)
-    job.report(100)
-    return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
+
+class _RowsDone:
+    """Progress of a frame as rows finish, from any thread."""
+
+    def __init__(self, job, height):
+        self._job = job
+        self._height = height
+        self._rows = 0
+        self._lock = threading.Lock()
+
+    def add(self, rows):
+        with self._lock:
+            self._rows += rows
+            self._job.report(100 * self._rows // self._height)

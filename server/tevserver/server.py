@@ -1,6 +1,8 @@
 """The server as one object: listener, workers and the idle watchdog.
 
     server = Server(port=0, idle_timeout=2.0)   # binds at once; port 0 picks a free one
+    Server(port=8000, process=MyProcessing())   # any Processing (processing.py); the
+                                                # adjustment (adjust.py) by default
     server.start()                              # serves on background threads
     server.address                              # ("127.0.0.1", port)
     server.stop()                               # or let it exit when idle
@@ -9,6 +11,7 @@
 It exits by itself once no request has come for idle_timeout seconds and no
 job is waiting or running. Every limit is a keyword with its default in settings.
 """
+import dataclasses
 from dataclasses import dataclass
 import logging
 import os
@@ -18,9 +21,11 @@ from . import settings
 from .budget import MemoryBudget, map_large_blocks_alone
 from .pool import FramePool
 from .http_front import ApiHTTPServer
+from .adjust import ADJUSTMENT
 from .jobs import JobBoard
+from .processing import Processing
 from .protocol import Protocol
-from .render import RenderOptions
+from .render import RenderOptions, Renderer
 
 log = logging.getLogger("tevserver")
 
@@ -36,22 +41,32 @@ class Limits:
 
 class Server:
     def __init__(self, port, host=settings.HOST, idle_timeout=settings.IDLE_TIMEOUT_SECONDS,
-                 workers=None, render_options=RenderOptions(), max_jobs=settings.MAX_JOBS,
+                 process=ADJUSTMENT, threads=None, workers=None, render_options=RenderOptions(),
+                 max_jobs=settings.MAX_JOBS,
                  result_ttl=settings.RESULT_TTL_SECONDS, max_body=settings.MAX_BODY_BYTES,
                  memory_budget=settings.MEMORY_BUDGET_BYTES, max_connections=settings.MAX_CONNECTIONS,
                  stall=settings.STALL_SECONDS, keepalive=settings.KEEPALIVE_SECONDS):
-        """Binds host:port at once (OSError when taken); start() or serve() runs it."""
+        """Binds host:port at once (OSError when taken); start() or serve() runs it.
+        process: the Processing of every render. threads: threads that run a frame's
+        blocks of rows (default render_options.threads: one per core). workers: jobs
+        run at once."""
+        if not isinstance(process, Processing):
+            raise TypeError(f"Server(process=...) takes a tevserver.Processing, not {type(process).__name__}")
         self._idle_timeout = idle_timeout
         map_large_blocks_alone()
         self.budget = MemoryBudget(memory_budget)
         self.pool = FramePool(self.budget)
         self.budget.reclaim = self.pool.reclaim
+        if threads is not None:
+            render_options = dataclasses.replace(render_options, threads=threads)
+        self.renderer = Renderer(process, render_options, self.pool.lend)
         self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl, self.budget)
         try:
-            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, render_options, self.pool.lend),
+            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, self.renderer),
                                         self.budget, self.pool, Limits(max_body, keepalive, stall, max_connections))
         except BaseException:
             self._board.close()
+            self.renderer.close()
             raise
         self._exit = threading.Event()
         self._closed = threading.Event()
@@ -69,8 +84,9 @@ class Server:
         self._threads = [http, watchdog]
         for t in self._threads:
             t.start()
-        log.info("listening on %s:%d (pid %d), idle exit after %g s, memory budget %d MiB",
-                 *self.address, os.getpid(), self._idle_timeout, self.budget.cap >> 20)
+        log.info("listening on %s:%d (pid %d), %s on %d thread(s), idle exit after %g s, memory budget %d MiB",
+                 *self.address, os.getpid(), self.renderer.processing.name,
+                 self.renderer.options.thread_count(), self._idle_timeout, self.budget.cap >> 20)
 
     def request_stop(self, reason="stop requested"):
         """Asks the server to exit; safe from any thread and from a signal handler."""
@@ -82,6 +98,7 @@ class Server:
         self.request_stop()
         if not self._threads:  # never started: nothing runs that would close it
             self._board.close()
+            self.renderer.close()
             self._httpd.server_close()
             self._closed.set()
         return self.wait(timeout)
@@ -108,4 +125,5 @@ class Server:
         self._httpd.close_connections()
         self._httpd.server_close()
         self._board.close()
+        self.renderer.close()
         self._closed.set()

@@ -1,8 +1,13 @@
 """Constants of the server. The install step adds build_config.py with the build's
-port, idle time, memory budget and log switch (CMake cache variables); the others
-are fixed here. Server() takes each as a keyword, which is how the tests tune them."""
+port, idle time, memory budget, log switch and processing (CMake cache variables),
+the installed launcher's defaults; the others are fixed here. Server() takes each
+as a keyword, which is how the tests tune them."""
 
 HOST = "127.0.0.1"
+
+# The port of `python3 -m tevserver` without --port (the installed launcher
+# passes the build's, build_config.PORT).
+PORT = 7007
 
 # The server exits after this long without a request and without work in hand,
 # so that a server started by a plug-in does not linger once the host is gone.

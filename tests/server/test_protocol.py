@@ -10,7 +10,7 @@ from support import (PENDING, ApiClient, RenderOptions, expected_samples, image,
 ADJUSTED = params(brightness=1.1, contrast=0.9, saturation=1.2)
 # 4 rows of 8 pixels, one row per block: a slow render has several progress steps.
 SLOW_SAMPLES = [(i * 29) % 256 for i in range(8 * 4 * 3)]
-SLOW_OPTIONS = RenderOptions(block_samples=24, block_pause=0.15)
+SLOW_OPTIONS = RenderOptions(threads=1, block_samples=24, block_pause=0.15)
 
 
 def slow_image():
@@ -108,7 +108,7 @@ class JobProtocolTest(unittest.TestCase):
 
 class JobLimitsTest(unittest.TestCase):
     def test_a_failing_render_reports_its_error_and_the_worker_goes_on(self):
-        import tevserver.render as render
+        import tevserver.adjust as render
         server = start_server(self, workers=1)
         client = ApiClient(server.address)
         self.addCleanup(client.close)
@@ -136,7 +136,7 @@ class JobLimitsTest(unittest.TestCase):
         self.assertIn("image", client.wait_result("good")["result"]["result"])
 
     def test_with_debug_lines_on_a_failure_logs_its_traceback(self):
-        import tevserver.render as render
+        import tevserver.adjust as render
         server = start_server(self, workers=1)
         client = ApiClient(server.address)
         self.addCleanup(client.close)
@@ -200,7 +200,7 @@ class IdleExitTest(unittest.TestCase):
 
     def test_requests_and_running_jobs_keep_it_alive(self):
         server = start_server(self, idle_timeout=0.4,
-                              render_options=RenderOptions(block_samples=24, block_pause=0.3))
+                              render_options=RenderOptions(threads=1, block_samples=24, block_pause=0.3))
         client = ApiClient(server.address)
         self.addCleanup(client.close)
         client.render("long", slow_image(), ADJUSTED)  # about 1.2 s without a request

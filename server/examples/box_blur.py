@@ -1,0 +1,71 @@
+"""An example processing server: a separable box blur, numpy only.
+
+    python3 -m tevserver --foreground --process server/examples/box_blur.py:BLUR
+    python3 server/examples/box_blur.py --foreground --port 7100     # the same
+
+The plug-in's Brightness slider sets the radius: round(4 * brightness) pixels,
+so 0 to 8 over the slider's 0..2 (Contrast, Saturation and Type are not used).
+Every output sample is the mean of the (2r+1) x (2r+1) samples around it in its
+channel, the frame's edge rows and columns repeated beyond it; integer frames are
+rounded half to even, float frames keep NaN and infinities where they reach.
+"""
+import math
+import sys
+
+import numpy as np
+
+from tevserver import Processing, RequestError
+
+MAX_RADIUS = 32
+
+
+class BoxBlur(Processing):
+    name = "box blur"
+    depths = (8, 16, 32)
+    channels = (1, 2, 3, 4)
+
+    def check(self, params):
+        params = super().check(params)
+        brightness = params.get("brightness")
+        if type(brightness) not in (int, float) or not math.isfinite(brightness):
+            raise RequestError("box blur: 'brightness' (the radius / 4) must be a finite number")
+        radius = round(4 * brightness)
+        if not 0 <= radius <= MAX_RADIUS:
+            raise RequestError(f"box blur: radius {radius} (4 x brightness) is outside 0..{MAX_RADIUS}")
+        return {"radius": radius, "enabled": params.get("enable_effect") is not False}
+
+    def changes(self, params):
+        return params["enabled"] and params["radius"] > 0
+
+    def describe(self, params):
+        return f"box blur of radius {params['radius']}"
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        r = params["radius"]
+        height = src.shape[0]
+        # The block's rows with r rows of context each side (edge rows repeated).
+        lo, hi = max(0, top - r), min(height, bottom + r)
+        block = np.pad(src[lo:hi].astype(np.float64),
+                       ((r - (top - lo), r - (hi - bottom)), (r, r), (0, 0)), mode="edge")
+        width = src.shape[1]
+        across = block[:, 0:width].copy()  # sums in one fixed order: the same in any block
+        for k in range(1, 2 * r + 1):
+            across += block[:, k:k + width]
+        rows = bottom - top
+        total = across[0:rows].copy()
+        for k in range(1, 2 * r + 1):
+            total += across[k:k + rows]
+        total /= (2 * r + 1) ** 2
+        if bit_depth == 32:
+            with np.errstate(all="ignore"):
+                dst[top:bottom] = total.astype(np.float32)
+        else:
+            np.rint(total, out=total)  # a mean of integers stays within their range
+            dst[top:bottom] = total.astype(dst.dtype)
+
+
+BLUR = BoxBlur()
+
+if __name__ == "__main__":
+    from tevserver.cli import main
+    sys.exit(main(["--process", f"{__file__}:BLUR", *sys.argv[1:]]))

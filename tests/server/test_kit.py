@@ -1,0 +1,131 @@
+"""The kit's own guarantees: a body is rendered only when complete, a pooled buffer is
+lent again only after its release, the budget charges what a body holds, blocks on
+several threads give the single-threaded result, a Processing's declarations and
+refusals reach the client."""
+import socket
+import tracemalloc
+import unittest
+
+import msgpack
+import numpy as np
+
+from support import (ApiClient, RenderOptions, image, params, samples_of, start_server, wait_for)
+from tevserver import Processing, RequestError
+from tevserver.budget import MemoryBudget
+from tevserver.pool import HEADROOM, FramePool
+
+ADJUSTED = params(brightness=1.2, contrast=0.9, saturation=1.1)
+
+
+def render_body(job_id, frame):
+    return msgpack.packb({"method": "call_plugin", "function_name": "render", "request_id": job_id,
+                          "args": {"image": frame, "params": ADJUSTED}})
+
+
+def send_all_but(address, body, unsent):
+    """A connection that sent the POST of body except its last unsent bytes."""
+    sock = socket.create_connection(address, timeout=5)
+    sock.sendall(b"POST /api HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(body)
+                 + body[:len(body) - unsent])
+    return sock
+
+
+class BodyTest(unittest.TestCase):
+    def test_a_body_that_stalls_near_its_end_is_never_rendered(self):
+        server = start_server(self, stall=0.3)
+        body = render_body("stalled", image(64, 64, 3, 8, [200] * (64 * 64 * 3)))
+        with send_all_but(server.address, body, 1000) as sock:
+            sock.settimeout(5)
+            self.assertEqual(sock.recv(100), b"")  # closed after the stall, unanswered
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        self.assertIn("no job", client.call("get_progress", for_request_id="stalled")["error"])
+        self.assertTrue(wait_for(lambda: server.budget.held == 0))
+
+    def test_the_budget_charges_what_a_growing_body_holds(self):
+        tracemalloc.start(40)
+        self.addCleanup(tracemalloc.stop)
+        server = start_server(self, stall=5)
+        body = render_body("big", image(1024, 1024, 3, 8, [7] * (1024 * 1024 * 3)))
+        arrived = 9 * 256 * 1024 + 100
+        with send_all_but(server.address, body, len(body) - arrived):
+            self.assertTrue(wait_for(lambda: server.budget.held >= arrived))
+            snapshot = tracemalloc.take_snapshot()
+            held = server.budget.held
+        reader = snapshot.filter_traces([tracemalloc.Filter(True, "*http_front.py", all_frames=True)])
+        traced = sum(s.size for s in reader.statistics("filename"))
+        self.assertLessEqual(traced, held + 16 * 1024)
+
+
+class FramePoolTest(unittest.TestCase):
+    def test_a_buffer_is_lent_again_only_after_its_release_and_its_headroom_is_charged(self):
+        budget = MemoryBudget(64 << 20)
+        pool = FramePool(budget)
+        n = 2 << 20
+        loan = pool.lend(n)
+        self.assertEqual(budget.held, HEADROOM)  # the borrower charges n, the pool the rest
+        address = loan.array.ctypes.data
+        loan.hold()      # a second holder: a job keeps the frame the body holds
+        loan.release()   # the reply is sent; the job still holds it
+        self.assertIsNone(pool.lend_pooled(n))
+        loan.release()   # the job ended
+        self.assertEqual(budget.held, n + HEADROOM)  # kept whole
+        again = pool.lend_pooled(n)
+        self.assertEqual(again.array.ctypes.data, address)
+        self.assertRaises(RuntimeError, loan.release)
+        again.release()
+        self.assertTrue(pool.reclaim())
+        self.assertEqual(budget.held, 0)
+
+
+class Stripes(Processing):
+    """Half of every sample plus its row's index; takes 8-bit RGB only."""
+    name = "stripes"
+    depths = (8,)
+    channels = (3,)
+
+    def check(self, params):
+        if params.get("brightness", 0) > 1.5:
+            raise RequestError("stripes: brightness above 1.5 is not served;\n" + "stripes are " * 20)
+        return params
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        dst[top:bottom] = src[top:bottom] // 2 + np.arange(top, bottom, dtype=np.uint8)[:, None, None]
+
+
+class ProcessingTest(unittest.TestCase):
+    def test_declared_depths_channels_and_refusals_reach_the_client(self):
+        server = start_server(self, process=Stripes())
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        cases = [(image(4, 4, 4, 8, [0] * 64), ADJUSTED, "stripes takes frames of 3 channels, not 4"),
+                 (image(4, 4, 3, 16, [0] * 48), ADJUSTED, "stripes takes 8-bit frames, not 16-bit"),
+                 (image(4, 4, 3, 8, [0] * 48), params(brightness=2.0), "stripes: brightness above 1.5")]
+        for frame, p, text in cases:
+            error = client.render("refused", frame, p)["error"]
+            self.assertIn(text, error)
+            self.assertLessEqual(len(error), 94)
+        self.assertNotIn("\n", error)
+        client.render("served", image(4, 9, 3, 8, [10] * 108), ADJUSTED)
+        got = samples_of(client.wait_result("served")["result"]["result"]["image"])
+        self.assertEqual(got, [5 + r for r in range(9) for _ in range(12)])
+
+    def test_blocks_on_two_threads_give_the_single_threaded_result_exactly(self):
+        rng = np.random.default_rng(7)
+        frames = {8: rng.integers(0, 256, 300 * 97 * 4), 16: rng.integers(0, 65536, 300 * 97 * 4),
+                  32: np.concatenate([rng.normal(0.5, 2, 300 * 97 * 4 - 3), [np.inf, -np.inf, np.nan]])}
+        results = {}
+        for threads in (1, 2):
+            server = start_server(self, threads=threads, render_options=RenderOptions(block_samples=97 * 4 * 7))
+            client = ApiClient(server.address)
+            self.addCleanup(client.close)
+            for depth, samples in frames.items():
+                client.render(f"t{depth}", image(97, 300, 4, depth, samples.tolist()), ADJUSTED)
+                results.setdefault(depth, []).append(
+                    client.wait_result(f"t{depth}")["result"]["result"]["image"]["pixels"])
+        for depth, (one, two) in results.items():
+            self.assertEqual(one, two, f"{depth}-bit")
+
+
+if __name__ == "__main__":
+    unittest.main()
