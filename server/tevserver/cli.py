@@ -133,17 +133,17 @@ def options(argv, defaults=Defaults(), environ=os.environ):
     return args
 
 
-def load_process(spec):
+def load_process(target):
     """processing.load, also for "path/to/file.py:NAME" (the file's folder joins sys.path)."""
     from .processing import load
-    module, colon, name = spec.rpartition(":")
+    module, colon, name = target.rpartition(":")
     if colon and module.endswith(".py"):
         path = Path(module).resolve()
         if not path.is_file():
-            raise ValueError(f"--process {spec!r}: no file {path}")
+            raise ValueError(f"--process {target!r}: no file {path}")
         sys.path.insert(0, str(path.parent))
-        spec = f"{path.stem}:{name}"
-    return load(spec)
+        target = f"{path.stem}:{name}"
+    return load(target)
 
 
 def _log_to(args):

@@ -72,21 +72,21 @@ def _listed(values):
     return values[0] if len(values) == 1 else ", ".join(values[:-1]) + " or " + values[-1]
 
 
-def load(spec):
+def load(target):
     """The Processing named by "module:name": an instance, or a class or function that
     returns one when called without arguments. ValueError says what is wrong."""
-    module_name, _, attr = spec.partition(":")
+    module_name, _, attr = target.partition(":")
     if not module_name or not attr:
-        raise ValueError(f"--process {spec!r}: expected module:name, e.g. box_blur:BLUR")
+        raise ValueError(f"--process {target!r}: expected module:name, e.g. box_blur:BLUR")
     try:
         module = importlib.import_module(module_name)
     except ImportError as e:
-        raise ValueError(f"--process {spec!r}: cannot import {module_name}: {e}") from None
+        raise ValueError(f"--process {target!r}: cannot import {module_name}: {e}") from None
     found = getattr(module, attr, None)
     if found is None:
-        raise ValueError(f"--process {spec!r}: {module_name} has no {attr!r}")
+        raise ValueError(f"--process {target!r}: {module_name} has no {attr!r}")
     if not isinstance(found, Processing) and callable(found):
         found = found()
     if not isinstance(found, Processing):
-        raise ValueError(f"--process {spec!r}: {attr} is a {type(found).__name__}, not a tevserver.Processing")
+        raise ValueError(f"--process {target!r}: {attr} is a {type(found).__name__}, not a tevserver.Processing")
     return found
