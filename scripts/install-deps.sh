@@ -16,6 +16,7 @@ PACKAGES=(
   libbenchmark-dev              # make bench
   clang libclang-rt-14-dev      # libFuzzer targets, sanitizer runtimes
   python3 python3-msgpack python3-numpy   # reference processing server
+  dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
 )
 
 missing=()
