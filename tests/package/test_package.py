@@ -86,7 +86,7 @@ class DebianPackageTest(unittest.TestCase):
         scripts = self.scratch / "control"
         run("dpkg-deb", "-e", self.deb, scripts)
         postinst = (scripts / "postinst").read_text()
-        self.assertIn("addgroup --system \"$GROUP\"", postinst)
+        self.assertIn("addgroup --quiet --system \"$GROUP\"", postinst)
         self.assertIn(f"GROUP='{ARGS.group}'", postinst)
         self.assertIn('chmod 2775 "$LOGS"', postinst)
         for script in ("postinst", "prerm", "postrm"):
