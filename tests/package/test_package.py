@@ -67,7 +67,7 @@ class DebianPackageTest(unittest.TestCase):
         for program in ("usr/bin/tev-host", "usr/bin/tev-conform", "usr/bin/tev-server-service"):
             self.assertEqual(self.entries[program][:4], "-rwx", program)
         # The farm submission script goes wherever its sources are.
-        if any((Path(ARGS.source) / d / "tev-farm-submit").exists() for d in ("scripts", "host", "host/cli")):
+        if any((Path(ARGS.source) / d / "tev-farm-submit").exists() for d in ("scripts", "host", "host/cli", "farm")):
             self.assertIn("usr/bin/tev-farm-submit", self.entries)
         # Logs: group-writable and setgid, so files there stay the render group's.
         self.assertEqual(self.entries[f"{self.maker}/Logs"], "drwxrwsr-x")
