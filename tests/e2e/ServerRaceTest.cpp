@@ -56,9 +56,18 @@ struct FrontEndRun {
 
     FrontEndRun(const fs::path& run_dir, const std::string& input) : dir(run_dir) {
         fs::create_directories(dir);
-        std::vector<std::string> args = {frontEndPath(), "render", pluginPath(), "--in", input, "--out",
-                                         (dir / "out_%04d.png").string(), "--set", "Brightness=1.3",
-                                         "--threads", "1", "--no-progress"};
+        std::vector<std::string> args = {frontEndPath(),
+                                         "render",
+                                         pluginPath(),
+                                         "--in",
+                                         input,
+                                         "--out",
+                                         (dir / "out_%04d.png").string(),
+                                         "--set",
+                                         "Brightness=1.3",
+                                         "--threads",
+                                         "1",
+                                         "--no-progress"};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
