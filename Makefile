@@ -7,6 +7,7 @@
 #   make test-tsan  the test suite under ThreadSanitizer
 #   make bench      micro-benchmarks and end-to-end frame benchmarks
 #   make fuzz       run every libFuzzer target for FUZZ_SECONDS each
+#   make package    the Debian package of a render node, from the release tree
 #
 # Every build has its own folder under build/. The test, sanitizer and bench
 # builds use their own server port and a maker folder inside their build
@@ -23,7 +24,7 @@ FUZZ_SECONDS ?= 60
 CMAKE       := cmake
 DEPS        := scripts/install-deps.sh
 
-.PHONY: all deps run test test-asan test-tsan bench fuzz clean
+.PHONY: all deps run package test test-asan test-tsan bench fuzz clean
 
 all: run
 
@@ -38,6 +39,13 @@ run: deps $(BUILD)/release/CMakeCache.txt
 	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
 	@if [ -x scripts/run-demo.sh ]; then bash scripts/run-demo.sh $(BUILD)/release; \
 	 else echo "make run: the rendering demo is not built yet (see README)"; fi
+
+# The package of the release tree (its fixed locations: /opt/VRAL, port 7007),
+# build/release/tev-bridge_<version>_<arch>.deb.
+package: deps $(BUILD)/release/CMakeCache.txt
+	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
+	cd $(BUILD)/release && cpack -G DEB
+	@ls $(BUILD)/release/tev-bridge_*.deb
 
 # --- tests -----------------------------------------------------------------
 # The test and sanitizer trees fail on any compiler warning (-Werror); the

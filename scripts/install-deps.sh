@@ -18,6 +18,7 @@ PACKAGES=(
   clang libclang-rt-14-dev      # libFuzzer targets, sanitizer runtimes
   python3 python3-msgpack python3-numpy   # reference processing server
   slurmd slurmctld slurm-client munge     # farm test and bench: a one-node Slurm in a scratch folder
+  dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
 )
 
 missing=()

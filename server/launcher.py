@@ -8,6 +8,10 @@ package (python3 -m tevserver) in the foreground with the build's settings as
 defaults (tevserver/build_config.py: port, idle time, memory budget, debug log,
 processing, log and pid file); TEV_SERVER_* variables and arguments, where
 someone runs it by hand (python3 launcher.py --help), go over them.
+
+A node service starts it the same way with TEV_SERVER_IDLE_SECONDS=0 added: it
+then never exits for want of requests. A launch that finds a server answering
+on the port exits with status 0 and one log line.
 """
 import sys
 

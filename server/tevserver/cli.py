@@ -7,10 +7,12 @@ background, once the server listens; 1 when it cannot start (port taken,
 --process not found, log file unwritable); 2 for a bad option or variable.
 """
 import argparse
+import errno
 import logging
 import os
 import select
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -74,8 +76,9 @@ def parser(defaults=Defaults()):
     p.add_argument("--memory-mb", type=_ranged(int, 16), metavar="MB",
                    help="MiB that request bodies, frames in jobs and uncollected results may hold "
                         f"together (default {defaults.memory_mb})")
-    p.add_argument("--idle-seconds", type=_ranged(float, 0.1), metavar="S",
-                   help=f"exit after this long without a request or a job (default {defaults.idle_seconds:g})")
+    p.add_argument("--idle-seconds", type=_ranged(float, 0), metavar="S",
+                   help="exit after this long without a request or a job, 0 never, as a node service "
+                        f"(default {defaults.idle_seconds:g})")
     p.add_argument("--log", metavar="FILE",
                    help="log file, rotated at 3 MiB (default: "
                         + (defaults.log or "standard error in the foreground, "
@@ -184,6 +187,12 @@ def serve(args):
         server = Server(port=args.port, idle_timeout=args.idle_seconds, memory_budget=args.memory_mb << 20,
                         process=process, threads=args.threads)
     except OSError as e:
+        if e.errno == errno.EADDRINUSE and _answers(args.port):
+            # Two launches racing on one node: the one that lost the port has
+            # nothing to do, and its launch did what was asked.
+            log.info("a server already answers on port %d; this one (pid %d) exits", args.port, os.getpid())
+            _say_ready(args.ready_fd, f"{args.port}\n")
+            return 0
         text = f"cannot listen on {settings.HOST}:{args.port}: {e.strerror or e} (is a server already running?)"
         log.error("%s", text)
         _say_ready(args.ready_fd, f"error: {text}\n")
@@ -205,6 +214,14 @@ def serve(args):
             _remove_pid_file(args.pid_file)
     log.info("exited: %s", server.exit_reason)
     return 0
+
+
+def _answers(port):
+    try:
+        socket.create_connection((settings.HOST, port), timeout=2).close()
+        return True
+    except OSError:
+        return False
 
 
 def _write_pid_file(path, log):

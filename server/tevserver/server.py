@@ -9,7 +9,7 @@
     server.serve()                              # start() and block until it has exited
 
 It exits by itself once no request has come for idle_timeout seconds and no
-job is waiting or running. Every limit is a keyword with its default in settings.
+job is waiting or running; an idle_timeout of 0 (a node service) never does. Every limit is a keyword with its default in settings.
 """
 import dataclasses
 from dataclasses import dataclass
@@ -84,9 +84,10 @@ class Server:
         self._threads = [http, watchdog]
         for t in self._threads:
             t.start()
-        log.info("listening on %s:%d (pid %d), %s on %d thread(s), idle exit after %g s, memory budget %d MiB",
+        idle = f"idle exit after {self._idle_timeout:g} s" if self._idle_timeout else "no idle exit"
+        log.info("listening on %s:%d (pid %d), %s on %d thread(s), %s, memory budget %d MiB",
                  *self.address, os.getpid(), self.renderer.processing.name,
-                 self.renderer.options.thread_count(), self._idle_timeout, self.budget.cap >> 20)
+                 self.renderer.options.thread_count(), idle, self.budget.cap >> 20)
 
     def request_stop(self, reason="stop requested"):
         """Asks the server to exit; safe from any thread and from a signal handler."""
@@ -113,9 +114,10 @@ class Server:
             pass
 
     def _watch(self):
-        period = min(1.0, max(0.05, self._idle_timeout / 4))
+        period = min(1.0, max(0.05, self._idle_timeout / 4)) if self._idle_timeout else 1.0
         while not self._exit.wait(period):
-            if self._httpd.activity.idle_for() > self._idle_timeout and not self._board.busy():
+            if (self._idle_timeout and self._httpd.activity.idle_for() > self._idle_timeout
+                    and not self._board.busy()):
                 self.request_stop(f"no request for {self._idle_timeout:g} s")
         self._close()
 

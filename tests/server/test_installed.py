@@ -31,14 +31,14 @@ class InstalledServerTest(unittest.TestCase):
         self.log = self.maker / "Logs" / "launcher.log"
         self.pid_file = self.maker / "Logs" / "server.pid"
 
-    def launch(self):
+    def launch(self, env={"PYTHONUNBUFFERED": "1"}):
         """Spawns the server as the plug-in does: absolute executable, -I -c script,
         only PYTHONUNBUFFERED=1, cwd the server directory, output appended to launcher.log."""
         script = (f"import sys;sys.path.append('{self.server_dir}');"
                   "from launcher import launcher;launcher()")
         with open(self.log, "ab") as log, open(os.devnull, "rb") as null:
             child = subprocess.Popen([str(self.exe), "-I", "-c", script], executable=str(self.exe),
-                                     env={"PYTHONUNBUFFERED": "1"}, cwd=self.server_dir,
+                                     env=env, cwd=self.server_dir,
                                      stdin=null, stdout=log, stderr=log, process_group=0)
         self.addCleanup(self.stop, child)
         return child
@@ -61,16 +61,22 @@ class InstalledServerTest(unittest.TestCase):
         self.assertEqual(os.readlink(self.exe), "/usr/bin/python3")
         self.assertTrue((self.maker / "Logs").is_dir())
 
-    def test_launched_like_the_plug_in_it_serves_the_build_port_and_stops_cleanly(self):
-        self.assertFalse(port_answers(ARGS.port),
-                         f"port {ARGS.port} is already taken; a server left running blocks this test")
-        log_start = self.log.stat().st_size if self.log.exists() else 0
-        child = self.launch()
+    def wait_until_listening(self, child):
         deadline = time.monotonic() + 15
         while not port_answers(ARGS.port):
             self.assertIsNone(child.poll(), "the server exited at start; see launcher.log")
             self.assertLess(time.monotonic(), deadline, "the server did not start listening")
             time.sleep(0.05)
+
+    def log_since(self, start):
+        return self.log.read_bytes()[start:].decode()
+
+    def test_launched_like_the_plug_in_it_serves_the_build_port_and_stops_cleanly(self):
+        self.assertFalse(port_answers(ARGS.port),
+                         f"port {ARGS.port} is already taken; a server left running blocks this test")
+        log_start = self.log.stat().st_size if self.log.exists() else 0
+        child = self.launch()
+        self.wait_until_listening(child)
 
         client = ApiClient(("127.0.0.1", ARGS.port))
         self.addCleanup(client.close)
@@ -81,17 +87,36 @@ class InstalledServerTest(unittest.TestCase):
         self.assertEqual(samples_of(out), expected_samples(samples, 3, 8, p))
         self.assertEqual(self.pid_file.read_text().strip(), str(child.pid))
 
-        # A second launch while the first runs ends at once with a clear line.
+        # A second launch while the first runs (two launches racing on a node)
+        # ends at once, successfully, with one line; the first keeps its pid file.
         second = self.launch()
-        self.assertEqual(second.wait(15), 1)
+        self.assertEqual(second.wait(15), 0)
+        self.assertEqual(self.pid_file.read_text().strip(), str(child.pid))
 
         child.send_signal(signal.SIGTERM)
         self.assertEqual(child.wait(10), 0)
         self.assertFalse(self.pid_file.exists())
-        written = self.log.read_bytes()[log_start:].decode()
-        self.assertIn(f"listening on 127.0.0.1:{ARGS.port} (pid {child.pid})", written)
-        self.assertIn("is a server already running?", written)
+        written = self.log_since(log_start)
+        self.assertIn(f"listening on 127.0.0.1:{ARGS.port} (pid {child.pid}), idle exit after", written)
+        self.assertIn(f"a server already answers on port {ARGS.port}; this one (pid {second.pid}) exits", written)
+        self.assertNotIn("cannot listen", written)
         self.assertIn("signal", written)
+
+    def test_the_idle_variable_of_a_node_service_turns_the_idle_exit_off_and_a_bad_one_is_named(self):
+        self.assertFalse(port_answers(ARGS.port), f"port {ARGS.port} is already taken")
+        log_start = self.log.stat().st_size if self.log.exists() else 0
+        child = self.launch({"PYTHONUNBUFFERED": "1", "TEV_SERVER_IDLE_SECONDS": "0"})
+        self.wait_until_listening(child)
+        child.send_signal(signal.SIGTERM)
+        self.assertEqual(child.wait(10), 0)
+        self.assertIn(f"(pid {child.pid}), no idle exit,", self.log_since(log_start))
+
+        # A bad value is refused with its name, so a misconfigured service fails visibly.
+        log_start = self.log.stat().st_size
+        child = self.launch({"PYTHONUNBUFFERED": "1", "TEV_SERVER_IDLE_SECONDS": "soon"})
+        self.assertEqual(child.wait(15), 2)
+        self.assertIn("TEV_SERVER_IDLE_SECONDS: 'soon' is not a number", self.log_since(log_start))
+        self.assertFalse(port_answers(ARGS.port))
 
 
 if __name__ == "__main__":

@@ -50,6 +50,7 @@ Client::Client(std::int32_t server_port, bool launches)
 }
 
 Client::~Client() {
+    reapLaunchedServers();
     if (curl_handle != nullptr) {
         curl_easy_cleanup(curl_handle);
         curl_handle = nullptr;

@@ -206,6 +206,7 @@ Client::Attempt Client::attempt(const EncodedMessage& body, ReceivedMessage& rep
 
 void Client::exchange(const EncodedMessage& body, ReceivedMessage& reply) {
     const Clock::time_point exchange_start = Clock::now();
+    reapLaunchedServers();
     if (curl_handle == nullptr) throw TEVErr(ConnectionFailed, "Could not reach server.", "");
 
     for (int number = 1;; ++number) {

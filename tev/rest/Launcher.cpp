@@ -1,8 +1,10 @@
 // Starting the local server: its runtime is spawned in a process group of its
-// own, with its output appended to Logs/launcher.log, and left to run.
+// own, with its output appended to Logs/launcher.log, and left to run; the
+// client reaps it once it has exited.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,11 +180,27 @@ bool Client::start_server() {
             return false;
         }
         detail::say("Server launched with PID: " + std::to_string(pid));
+        {
+            std::lock_guard<std::mutex> lock(launched_mutex);
+            launched_pids.push_back(pid);
+        }
         std::this_thread::sleep_for(kPauseAfterLaunch);
         return true;
     } catch (...) {
         return false;
     }
+}
+
+void Client::reapLaunchedServers() {
+    std::lock_guard<std::mutex> lock(launched_mutex);
+    // ECHILD: the host reaps its children itself (or ignores SIGCHLD); the
+    // pid is no longer ours to wait for.
+    const auto reaped = [](int pid) {
+        int status = 0;
+        const pid_t rc = waitpid(pid, &status, WNOHANG);
+        return rc == pid || (rc < 0 && errno == ECHILD);
+    };
+    launched_pids.erase(std::remove_if(launched_pids.begin(), launched_pids.end(), reaped), launched_pids.end());
 }
 
 }  // namespace Rest

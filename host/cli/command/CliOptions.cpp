@@ -19,7 +19,8 @@ std::string usage() {
            "\n"
            "Loads an effect plug-in (a shared library exporting EffectMain) into a headless host.\n"
            "Options may come before or after PLUGIN, as --opt VALUE or --opt=VALUE; a PLUGIN\n"
-           "without a slash is taken from the current folder when such a file is there.\n"
+           "without a slash is taken from the current folder when such a file is there, else\n"
+           "from the installed plug-ins (../lib/tev-bridge beside tev-host's folder).\n"
            "\n"
            "  params   list the parameters as the plug-in registers them\n"
            "  render   render images through the plug-in, one instance for all frames\n"
@@ -402,9 +403,15 @@ CliOptions parseCommandLine(int argc, char** argv) {
 }
 
 std::string pluginLoadPath(const std::string& name) {
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (name.find('/') == std::string::npos && std::filesystem::is_regular_file(name, ec)) {
-        return "./" + name;
+    if (name.find('/') != std::string::npos || name.empty()) return name;
+    if (fs::is_regular_file(name, ec)) return "./" + name;
+    // Installed: <prefix>/bin/tev-host and <prefix>/lib/tev-bridge/<plug-in>.
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const fs::path installed = self.parent_path().parent_path() / "lib" / "tev-bridge" / name;
+        if (fs::is_regular_file(installed, ec)) return installed.string();
     }
     return name;
 }

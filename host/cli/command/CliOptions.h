@@ -70,8 +70,9 @@ std::string versionText();
 CliOptions parseCommandLine(int argc, char** argv);
 
 // The path to load for a plug-in named on the command line: a name without a
-// slash is taken from the current folder when such a file exists there
-// (dlopen would look only on the library path).
+// slash is taken from the current folder when such a file exists there, else
+// from the installed plug-ins, <prefix>/lib/tev-bridge beside tev-host's
+// <prefix>/bin, when it is there (dlopen would look only on the library path).
 std::string pluginLoadPath(const std::string& name);
 
 }  // namespace TEV::Host::Cli

@@ -148,7 +148,10 @@ public:
     // Starts the server once: spawns its runtime from the install folder with
     // its output appended to Logs/launcher.log. True when the process was
     // spawned; false without trying for a client of another port. Never
-    // throws; always leaves launch_attempted true.
+    // throws; always leaves launch_attempted true. The spawned process stays
+    // a child of the host: each later exchange, and the client's destruction,
+    // reaps it once it has exited (a launch that lost the port to another
+    // exits at once), so none lingers as a zombie.
     bool start_server();
 
 private:
@@ -175,6 +178,8 @@ private:
     void keepSpareBin(std::vector<char>&& block) noexcept;
     // Writes the envelope entries into `request`.
     void addEnvelope(Dict& request);
+    // Collects the launched servers that have exited, without waiting.
+    void reapLaunchedServers();
     // Polls a queued job until it ends.
     MessageDict pollJob(const std::string& job_id, const std::function<bool()>& abort,
                         const std::function<void(int)>& progress);
@@ -192,6 +197,8 @@ private:
     std::mutex identity_mutex;          // plugin_id and plugin_version; taken briefly
     std::vector<char> spare_bin;        // a recycled block for the next large reply
     std::mutex spare_mutex;             // guards spare_bin; taken briefly
+    std::vector<int> launched_pids;     // servers spawned and not yet reaped
+    std::mutex launched_mutex;          // guards launched_pids; taken briefly
 
     static std::atomic<std::int32_t> curl_init_count;
     static std::mutex curl_init_mutex;
