@@ -23,7 +23,7 @@ def launcher(argv=None):
     defaults = Defaults(port=build_config.PORT, memory_mb=build_config.MEMORY_BUDGET_MB,
                         idle_seconds=build_config.IDLE_TIMEOUT_SECONDS, log=build_config.LOG_FILE,
                         debug=build_config.DEBUG_LOG, process=build_config.PROCESS,
-                        pid_file=build_config.PID_FILE)
+                        pid_file=build_config.PID_FILE, port_served_is_done=True)
     argv = sys.argv[1:] if argv is None else argv
     status = main(["--foreground", *argv], defaults)
     if status:

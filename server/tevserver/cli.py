@@ -50,9 +50,12 @@ class Defaults:
 
     def __init__(self, port=settings.PORT, memory_mb=settings.MEMORY_BUDGET_BYTES >> 20,
                  idle_seconds=settings.IDLE_TIMEOUT_SECONDS, log=None, debug=False,
-                 process="tevserver.adjust:ADJUSTMENT", pid_file=None):
+                 process="tevserver.adjust:ADJUSTMENT", pid_file=None, port_served_is_done=False):
         self.port, self.memory_mb, self.idle_seconds = port, memory_mb, idle_seconds
         self.log, self.debug, self.process, self.pid_file = log, debug, process, pid_file
+        # A launch (the plug-in's, a node service's) that finds a server
+        # answering on its port has nothing to do: it exits 0 with one line.
+        self.port_served_is_done = port_served_is_done
 
 
 def _ranged(kind, low, high=None):
@@ -133,6 +136,7 @@ def options(argv, defaults=Defaults(), environ=os.environ):
                         ("pid_file", defaults.pid_file), ("foreground", False)):
         if getattr(args, dest) is None:
             setattr(args, dest, value)
+    args.port_served_is_done = defaults.port_served_is_done
     return args
 
 
@@ -187,7 +191,7 @@ def serve(args):
         server = Server(port=args.port, idle_timeout=args.idle_seconds, memory_budget=args.memory_mb << 20,
                         process=process, threads=args.threads)
     except OSError as e:
-        if e.errno == errno.EADDRINUSE and _answers(args.port):
+        if e.errno == errno.EADDRINUSE and args.port_served_is_done and _answers(args.port):
             # Two launches racing on one node: the one that lost the port has
             # nothing to do, and its launch did what was asked.
             log.info("a server already answers on port %d; this one (pid %d) exits", args.port, os.getpid())

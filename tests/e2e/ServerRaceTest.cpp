@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "EndToEndFixture.h"
-#include "ImageFiles.h"
+#include "files/ImageFiles.h"
 #include "SampleClip.h"
 
 extern char** environ;
