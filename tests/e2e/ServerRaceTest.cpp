@@ -88,7 +88,7 @@ TEST_F(EndToEnd, TwoFrontEndsStartingTogetherOnADownServerLeaveOneServerAndNoZom
         char name[32];
         std::snprintf(name, sizeof name, "in_%04d.png", n);
         fs::create_directories(dir / "in");
-        Host::Cli::writePng((dir / "in" / name).string(), Host::Cli::sampleFrame(160, 90, n, kFrames));
+        Host::Cli::writePngFile((dir / "in" / name).string(), Host::Cli::sampleFrame(160, 90, n, kFrames), 8);
     }
     const std::string input = (dir / "in" / "in_%04d.png").string();
 
