@@ -75,14 +75,19 @@ int ran(const std::vector<Outcome>& outcomes) {
     return n;
 }
 
-// What was run of the checker's checks: "every check (22)", "5 of 22 checks
-// (--only job), 17 not run".
+// Every check of the checker ran (none was left out or skipped).
+bool fullRun(const std::vector<Outcome>& outcomes, const Scope& scope) {
+    return scope.only.empty() && static_cast<std::size_t>(ran(outcomes)) == allChecks().size();
+}
+
+// What was run of the checker's checks: "all 22 checks", "19 of 22 checks,
+// 3 not run", "5 of 22 checks (--only job), 17 not run".
 std::string coverage(const std::vector<Outcome>& outcomes, const Scope& scope) {
     const std::size_t available = allChecks().size();
     const int run = ran(outcomes);
-    std::string out = scope.only.empty() && outcomes.size() == available
-                          ? "the full run of " + std::to_string(available) + " checks"
-                          : std::to_string(outcomes.size()) + " of " + std::to_string(available) + " checks";
+    std::string out = fullRun(outcomes, scope)
+                          ? "all " + std::to_string(available) + " checks"
+                          : std::to_string(run) + " of " + std::to_string(available) + " checks";
     if (!scope.only.empty()) out += " (" + selection(scope) + ")";
     const std::size_t not_run = available - static_cast<std::size_t>(run);
     if (not_run) out += ", " + std::to_string(not_run) + " not run";
@@ -94,8 +99,8 @@ std::string verdictLine(const std::vector<Outcome>& outcomes, const Scope& scope
     if (!scope.problem.empty()) return "The server was not checked: " + scope.problem + ".";
     if (outcomes.empty()) return "No check was selected; nothing was checked.";
     if (s.conforms()) {
-        if (scope.only.empty() && outcomes.size() == allChecks().size())
-            return "The server passes every required check of " + coverage(outcomes, scope) + ".";
+        if (fullRun(outcomes, scope))
+            return "The server passes every required check of a full run (" + coverage(outcomes, scope) + ").";
         return "The server passes every required check of the " + std::to_string(ran(outcomes)) + " run (" +
                (scope.only.empty() ? "a partial run" : selection(scope)) + "); " +
                std::to_string(allChecks().size() - static_cast<std::size_t>(ran(outcomes))) +
