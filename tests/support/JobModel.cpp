@@ -19,19 +19,6 @@ Dict unknownJob(const std::string& id) { return error("no job with request_id '"
 
 }  // namespace
 
-const char* name(JobFault f) {
-    switch (f) {
-        case JobFault::own_job_ids: return "own_job_ids";
-        case JobFault::bare_pending_marker: return "bare_pending_marker";
-        case JobFault::progress_backwards: return "progress_backwards";
-        case JobFault::abort_ignored: return "abort_ignored";
-        case JobFault::results_repeat: return "results_repeat";
-        case JobFault::results_crossed: return "results_crossed";
-        case JobFault::instant_jobs: return "instant_jobs";
-    }
-    return "unknown";
-}
-
 JobModel::JobModel(std::set<JobFault> faults) : faults_(std::move(faults)) {}
 
 Dict JobModel::queue(const Dict& call, JobSpec spec) {

@@ -31,9 +31,6 @@ enum class JobFault {
     instant_jobs,         // every job is done by its first poll, as behind a slow link
 };
 
-// The fault's name as written above.
-const char* name(JobFault f);
-
 // One job's script.
 struct JobSpec {
     Dict result;  // the job's result, sent as {"result": result}; an "error" entry makes it a failed job
