@@ -106,11 +106,13 @@ std::string verdictLine(const std::vector<Outcome>& outcomes, const Scope& scope
                std::to_string(allChecks().size() - static_cast<std::size_t>(ran(outcomes))) +
                " not run, so this is no verdict on the whole protocol.";
     }
-    std::string out = "The server does not conform.";
+    // Failures judge the server; skips only leave it unproven.
+    std::string out = s.required_failed || s.info_failed ? "The server does not conform."
+                                                         : "The server was not shown to conform.";
     if (s.required_failed) out += " Failed:" + names(outcomes, true, Status::Fail) + ".";
     if (s.required_skipped) out += " Not judged (a skipped required check fails the run):" +
                                    names(outcomes, true, Status::Skip) + ".";
-    if (s.info_failed) out += " Past the render time-out:" + names(outcomes, false, Status::Fail) + ".";
+    if (s.info_failed) out += " Informational, failed:" + names(outcomes, false, Status::Fail) + ".";
     if (s.checked() == 0 && !s.required_skipped) out += " No check could judge the server.";
     return out;
 }

@@ -24,8 +24,8 @@ struct Scope {
 
 // The closing lines: counts, what was run of the checker's checks, and the
 // verdict, which names the failed and the skipped required checks and the
-// informational checks past the time-out. A partial run's verdict says it is
-// one. Written for every outcome, an unreachable server included.
+// failed informational checks (they fail only past the render time-out). A
+// partial run's verdict says it is one. Written for every outcome, an unreachable server included.
 std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope = {});
 
 // The whole run as one JSON object, written for every outcome:

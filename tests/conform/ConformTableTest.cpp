@@ -140,8 +140,8 @@ TEST(ConformEvidence, AJobThatEndsBeforeItCanBeWatchedIsSkippedAndFailsTheRun) {
     EXPECT_FALSE(summarize(outcomes).conforms());
     Target target;
     target.port = server.port();
-    EXPECT_NE(summaryText(outcomes, target).find("The server does not conform. Not judged (a skipped required check "
-                                                 "fails the run): job.pending job.progress."),
+    EXPECT_NE(summaryText(outcomes, target).find("The server was not shown to conform. Not judged (a skipped required "
+                                                 "check fails the run): job.pending job.progress."),
               std::string::npos);
 }
 
@@ -153,8 +153,7 @@ TEST(ConformEvidence, AnInformationalCheckPastTheTimeOutFailsTheRun) {
     EXPECT_FALSE(summarize(outcomes).conforms());
     Target target;
     target.port = server.port();
-    EXPECT_NE(summaryText(outcomes, target).find("The server does not conform. Past the render time-out: "
-                                                 "timing.pickup."),
+    EXPECT_NE(summaryText(outcomes, target).find("The server does not conform. Informational, failed: timing.pickup."),
               std::string::npos);
 }
 
