@@ -18,6 +18,14 @@
 //
 // One thread per connection; HTTP/1.1 with keep-alive and Content-Length
 // bodies, which is all that libcurl's POSTs need.
+//
+// Why its own job model and not the tests' (tests/support/JobModel): this
+// server measures what the transport costs, so it must add nothing to it.
+// It links neither the client library nor gtest, never decodes a frame into a
+// tree (it scans the MessagePack for the few entries it needs and sends the
+// image's bytes from the received body), and its one scripted behaviour is a
+// fixed queue time. The tests' model keeps frames as trees, copies results and
+// carries faults; behind it the benchmark would time the fake, not the link.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>

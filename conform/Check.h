@@ -24,18 +24,24 @@ struct Target {
     std::unique_ptr<Rest::Client> connect() const;
 };
 
+// Pass and Fail judge the server; Skip says the check did not run or saw too
+// little to judge (a job that ended before it could be watched). A skipped
+// required check fails the run, as a check that cannot judge must not pass.
+enum class Status { Pass, Fail, Skip };
+
 // What one run of a check concluded.
 struct Verdict {
-    bool passed = false;
-    std::string got;  // what the server did, in a few words
+    Status status = Status::Fail;
+    std::string got;  // what the server did, in a few words; for Skip, why nothing was judged
 
-    static Verdict pass(std::string got) { return {true, std::move(got)}; }
-    static Verdict fail(std::string got) { return {false, std::move(got)}; }
+    static Verdict pass(std::string got) { return {Status::Pass, std::move(got)}; }
+    static Verdict fail(std::string got) { return {Status::Fail, std::move(got)}; }
+    static Verdict skip(std::string why) { return {Status::Skip, std::move(why)}; }
 };
 
 struct Check {
     std::string name;                // "group.name"
-    bool required = true;            // false: informational, never fails the run
+    bool required = true;            // false: informational (timing), fails the run only past the time-out
     std::vector<std::string> needs;  // checks that must pass first in a full run
     std::string meaning;             // one sentence for --list and the README
     std::string expected;            // what a conforming server does, for the report

@@ -24,8 +24,11 @@ Verdict identity(const Target& target) {
     JobDriver polled(*client);
     const MessageDict call = polled.start(renderCall(polled.id(), Dict(frame)));
     if (!errorText(call).empty()) return refused("the render call", call);
+    // A call answered at once leaves no poll, progress query or abort to send.
+    if (!isQueued(call)) return Verdict::skip("the render call was not queued (" + brief(call) +
+                                              "): no poll, progress query or abort to judge");
     int polls = 0;
-    if (isQueued(call)) {
+    {
         const MessageDict progress = polled.progress();
         if (!errorText(progress).empty()) return refused("get_progress", progress);
         const MessageDict last = polled.pollUntilDone(std::chrono::seconds(target.timeout_seconds), &polls);
@@ -36,7 +39,9 @@ Verdict identity(const Target& target) {
     JobDriver aborted(*client);
     const MessageDict second = aborted.start(renderCall(aborted.id(), Dict(frame)));
     if (!errorText(second).empty()) return refused("the second render call", second);
-    if (isQueued(second)) {
+    if (!isQueued(second)) return Verdict::skip("the second render call was not queued (" + brief(second) +
+                                                "): no abort to judge");
+    {
         const MessageDict abort = aborted.abort();
         if (!errorText(abort).empty()) return refused("abort_request under the job's own request_id", abort);
     }

@@ -20,6 +20,7 @@ struct ErrorText {
 struct ErrorTexts {
     std::vector<ErrorText> in_replies;  // "error" of a reply: the call's or a poll's
     std::vector<ErrorText> in_results;  // "error" inside a job's result
+    std::vector<std::string> unended;  // causes whose job was still pending at the time-out
 };
 
 // Follows a job that was started with `reply` and files every error text it brings.
@@ -35,6 +36,8 @@ void fileJobErrors(JobDriver& job, const MessageDict& reply, const std::string& 
         texts.in_replies.push_back({cause, errorText(answer)});
     else if (hasErrorEntry(answer.get("result")))
         texts.in_results.push_back({cause, errorText(answer.get("result"))});
+    else if (classifyPoll(answer) == PollAnswer::Pending)
+        texts.unended.push_back(cause);
 }
 
 // Asks for what every server must refuse and collects the texts of the
@@ -90,8 +93,14 @@ Verdict replyTexts(const Target& target) {
 
 Verdict resultTexts(const Target& target) {
     const ErrorTexts texts = provokeErrors(target, false);
-    if (texts.in_results.empty())
+    if (texts.in_results.empty()) {
+        // "No error in any result" is judged only when every job was seen to end.
+        if (!texts.unended.empty())
+            return Verdict::skip("no job result carried an error, and the job for " + texts.unended.front() +
+                                 " was still pending after " + std::to_string(target.timeout_seconds) +
+                                 " s: nothing to judge");
         return Verdict::pass("no job result carried an error: the server refused everything in its replies");
+    }
     return judge(texts.in_results);
 }
 

@@ -1,5 +1,6 @@
 // job.*: the queued job as the plug-in runs it: call, polls, progress,
 // abort, and a result handed out once.
+#include <optional>
 #include <thread>
 
 #include "Frames.h"
@@ -21,6 +22,21 @@ constexpr auto kAbortGrace = std::chrono::seconds(1);
 // A frame that most servers take a while over, so that its job can be
 // watched and aborted while it runs: 1920x1080 float.
 Image longJobFrame() { return makeFrame(1920, 1080, 3, 32); }
+
+// The frames of a check that must watch a job run, tried in turn until one
+// job runs long enough to judge: 1920x1080 float, then 3840x2160 float.
+struct WatchFrame {
+    unsigned short width, height;
+};
+constexpr WatchFrame kWatchFrames[] = {{1920, 1080}, {3840, 2160}};
+
+std::string watchFrameName(const WatchFrame& f) {
+    return std::to_string(f.width) + "x" + std::to_string(f.height) + " float";
+}
+
+// Progress answers a job must give before its result for the check to judge
+// that they never decrease.
+constexpr std::size_t kProgressAnswersToJudge = 3;
 Image smallFrame() { return makeFrame(64, 48, 3, 8); }
 
 std::string queuedExpectation(const Dict& reply) {
@@ -74,27 +90,42 @@ Verdict call(const Target& target) {
                          "request_id");
 }
 
-Verdict pending(const Target& target) {
+// One job polled to its end; sets `pending_answers`. A verdict only when
+// the job failed the check; a pass needs at least one pending answer.
+std::optional<Verdict> watchPending(const Target& target, const WatchFrame& size, int& pending_answers,
+                                    std::string& passed) {
     auto client = target.connect();
     JobDriver job(*client);
-    const MessageDict reply = job.start(renderCall(job.id(), Dict(longJobFrame())));
+    const MessageDict reply = job.start(renderCall(job.id(), Dict(makeFrame(size.width, size.height, 3, 32))));
     if (!isQueued(reply)) return Verdict::fail(queuedExpectation(reply));
     const auto start = Clock::now();
-    for (int pending_answers = 0;; ++pending_answers) {
+    for (pending_answers = 0;; ++pending_answers) {
         const auto cycle = Clock::now();
         const MessageDict answer = job.poll();
         const PollAnswer kind = classifyPoll(answer);
         if (kind == PollAnswer::Result) {
-            const std::string after = describeDuration(Clock::now() - start);
-            if (pending_answers == 0)
-                return Verdict::pass("the result at the first poll, after " + after + " (no pending answer seen)");
-            return Verdict::pass(std::to_string(pending_answers) + " pending answer(s), then the result after " + after);
+            passed = std::to_string(pending_answers) + " pending answer(s) for a " + watchFrameName(size) +
+                     " frame, then the result after " + describeDuration(Clock::now() - start);
+            return std::nullopt;
         }
         if (kind != PollAnswer::Pending) return Verdict::fail(describePoll(answer));
         if (Clock::now() - start > std::chrono::seconds(target.timeout_seconds))
             return Verdict::fail("still pending after " + std::to_string(target.timeout_seconds) + " s");
         pace(cycle);
     }
+}
+
+Verdict pending(const Target& target) {
+    std::string seen;
+    for (const WatchFrame& size : kWatchFrames) {
+        int pending_answers = 0;
+        std::string passed;
+        if (auto failed = watchPending(target, size, pending_answers, passed)) return *failed;
+        if (pending_answers > 0) return Verdict::pass(passed);
+        seen += (seen.empty() ? "" : ", ") + watchFrameName(size);
+    }
+    return Verdict::skip("the result came at the first poll for every frame (" + seen +
+                         "): no pending answer to judge");
 }
 
 // "0, 16, 33 (x2), 100": a run of equal values is written once with its count.
@@ -116,12 +147,13 @@ std::string listValues(const std::vector<long long>& values) {
     return out;
 }
 
-Verdict progress(const Target& target) {
+// One job's progress, asked before every poll until the result comes; the
+// answers go to `values`. A verdict only when the job failed the check.
+std::optional<Verdict> watchProgress(const Target& target, const WatchFrame& size, std::vector<long long>& values) {
     auto client = target.connect();
     JobDriver job(*client);
-    const MessageDict reply = job.start(renderCall(job.id(), Dict(longJobFrame())));
+    const MessageDict reply = job.start(renderCall(job.id(), Dict(makeFrame(size.width, size.height, 3, 32))));
     if (!isQueued(reply)) return Verdict::fail(queuedExpectation(reply));
-    std::vector<long long> values;
     const auto start = Clock::now();
     for (;;) {
         const auto cycle = Clock::now();
@@ -139,14 +171,30 @@ Verdict progress(const Target& target) {
             return Verdict::fail("progress went back: " + listValues(values) + ", " + std::to_string(percent));
         values.push_back(percent);
 
-        const MessageDict result = job.poll();
-        if (classifyPoll(result) != PollAnswer::Pending) break;
+        // The bare pending marker (job.pending's to judge) still means the job runs.
+        const PollAnswer polled = classifyPoll(job.poll());
+        if (polled != PollAnswer::Pending && polled != PollAnswer::BareMarker) return std::nullopt;
         if (Clock::now() - start > std::chrono::seconds(target.timeout_seconds))
             return Verdict::fail("no result after " + std::to_string(target.timeout_seconds) + " s; progress " +
                                  listValues(values));
         pace(cycle);
     }
-    return Verdict::pass(std::to_string(values.size()) + " answer(s): " + listValues(values));
+}
+
+Verdict progress(const Target& target) {
+    std::string seen;
+    for (const WatchFrame& size : kWatchFrames) {
+        std::vector<long long> values;
+        if (auto failed = watchProgress(target, size, values)) return *failed;
+        if (values.size() >= kProgressAnswersToJudge)
+            return Verdict::pass(std::to_string(values.size()) + " answer(s) for a " + watchFrameName(size) +
+                                 " frame: " + listValues(values));
+        seen += (seen.empty() ? "" : "; ") + std::to_string(values.size()) + " answer(s) (" + listValues(values) +
+                ") for " + watchFrameName(size);
+    }
+    return Verdict::skip("the job ended before " + std::to_string(kProgressAnswersToJudge) +
+                         " progress answers for every frame: " + seen + "; too few to judge that progress never "
+                         "decreases");
 }
 
 Verdict abort(const Target& target) {
@@ -199,11 +247,13 @@ std::vector<Check> jobChecks() {
          "{\"status\": \"queued\"}; the request_id is known to get_progress and get_result", call},
         {"job.pending", true, {"envelope.identity", "transport.no-expect"},
          "get_result answers {\"result\": {\"result\": \"no_result_found\"}} while the job runs, then its result, "
-         "within the render time-out.",
+         "within the render time-out. Needs one pending answer to judge (a 1920x1080 float frame, then a "
+         "3840x2160 one); SKIP when every job ended by its first poll.",
          "pending answers in the marker's map form, then the result", pending},
         {"job.progress", true, {"envelope.identity", "transport.no-expect"},
          "get_progress answers {\"result\": {\"progress\": N}} with an integer N from 0 to 100 that never "
-         "decreases, until the result is collected.",
+         "decreases, until the result is collected. Needs 3 answers before the result to judge (a 1920x1080 "
+         "float frame, then a 3840x2160 one); SKIP when every job ended sooner.",
          "integer percentages that never decrease", progress},
         {"job.abort", true, {"envelope.identity", "transport.no-expect"},
          "abort_request ends a running job: later polls do not answer pending (after at most 1 s) and never "

@@ -74,11 +74,16 @@ std::string usageText(int default_port) {
            "  --verbose    show the client library's diagnostic lines on standard error\n"
            "  --list       list the checks and what each one means\n"
            "\n"
-           "A full run skips a check whose prerequisites failed. Informational checks\n"
-           "(timing) never fail the run unless they exceed the plug-in's 30 s render time-out.\n"
+           "A full run skips a check whose prerequisites failed. A check that saw too little\n"
+           "to judge (a job that ended before it could be watched, even with a larger frame)\n"
+           "ends as SKIP with the reason. A skipped required check fails the run. Informational\n"
+           "checks (timing) fail only past the plug-in's 30 s render time-out, and then fail the\n"
+           "run. The summary (or the JSON document) is printed in every case and says which\n"
+           "checks ran.\n"
            "\n"
            "Exit status: 0 every required check passed; 1 a required check failed or was\n"
-           "skipped; 2 bad command line; 3 nothing answers on the port.\n";
+           "skipped, an informational check failed, or nothing was checked; 2 bad command line;\n"
+           "3 nothing answers on the port.\n";
 }
 
 }  // namespace Conform

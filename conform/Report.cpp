@@ -54,30 +54,96 @@ std::string reportLine(const Outcome& o) {
            "  got: " + printable(o.got);
 }
 
-std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target) {
+namespace {
+
+std::string names(const std::vector<Outcome>& outcomes, bool required, Status status) {
+    std::string out;
+    for (const Outcome& o : outcomes)
+        if (o.check->required == required && o.status == status) out += " " + o.check->name;
+    return out;
+}
+
+std::string selection(const Scope& scope) {
+    std::string out;
+    for (const std::string& name : scope.only) out += (out.empty() ? "--only " : " --only ") + name;
+    return out;
+}
+
+int ran(const std::vector<Outcome>& outcomes) {
+    int n = 0;
+    for (const Outcome& o : outcomes) n += o.status != Status::Skip;
+    return n;
+}
+
+// Every check of the checker ran (none was left out or skipped).
+bool fullRun(const std::vector<Outcome>& outcomes, const Scope& scope) {
+    return scope.only.empty() && static_cast<std::size_t>(ran(outcomes)) == allChecks().size();
+}
+
+// What was run of the checker's checks: "all 22 checks", "19 of 22 checks,
+// 3 not run", "5 of 22 checks (--only job), 17 not run".
+std::string coverage(const std::vector<Outcome>& outcomes, const Scope& scope) {
+    const std::size_t available = allChecks().size();
+    const int run = ran(outcomes);
+    std::string out = fullRun(outcomes, scope)
+                          ? "all " + std::to_string(available) + " checks"
+                          : std::to_string(run) + " of " + std::to_string(available) + " checks";
+    if (!scope.only.empty()) out += " (" + selection(scope) + ")";
+    const std::size_t not_run = available - static_cast<std::size_t>(run);
+    if (not_run) out += ", " + std::to_string(not_run) + " not run";
+    return out;
+}
+
+std::string verdictLine(const std::vector<Outcome>& outcomes, const Scope& scope) {
+    const Summary s = summarize(outcomes);
+    if (!scope.problem.empty()) return "The server was not checked: " + scope.problem + ".";
+    if (outcomes.empty()) return "No check was selected; nothing was checked.";
+    if (s.conforms()) {
+        if (fullRun(outcomes, scope))
+            return "The server passes every required check of a full run (" + coverage(outcomes, scope) + ").";
+        return "The server passes every required check of the " + std::to_string(ran(outcomes)) + " run (" +
+               (scope.only.empty() ? "a partial run" : selection(scope)) + "); " +
+               std::to_string(allChecks().size() - static_cast<std::size_t>(ran(outcomes))) +
+               " not run, so this is no verdict on the whole protocol.";
+    }
+    // Failures judge the server; skips only leave it unproven.
+    std::string out = s.required_failed || s.info_failed ? "The server does not conform."
+                                                         : "The server was not shown to conform.";
+    if (s.required_failed) out += " Failed:" + names(outcomes, true, Status::Fail) + ".";
+    if (s.required_skipped) out += " Not judged (a skipped required check fails the run):" +
+                                   names(outcomes, true, Status::Skip) + ".";
+    if (s.info_failed) out += " Informational, failed:" + names(outcomes, false, Status::Fail) + ".";
+    if (s.checked() == 0 && !s.required_skipped) out += " No check could judge the server.";
+    return out;
+}
+
+}  // namespace
+
+std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope) {
     const Summary s = summarize(outcomes);
     std::ostringstream out;
     out << outcomes.size() << " check(s) against " << endpoint(target) << ": required "
         << counts(s.required_passed, s.required_failed, s.required_skipped) << "; informational "
         << counts(s.info_passed, s.info_failed, s.info_skipped) << "\n";
-    if (s.conforms()) {
-        out << "The server passes every required check.\n";
-    } else {
-        out << "The server does not conform. Failed:";
-        for (const Outcome& o : outcomes)
-            if (o.check->required && o.status == Status::Fail) out << " " << o.check->name;
-        out << "\n";
-    }
+    out << "Ran " << coverage(outcomes, scope) << ".\n";
+    out << printable(verdictLine(outcomes, scope)) << "\n";
     return out.str();
 }
 
-std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target) {
+std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope) {
     const Summary s = summarize(outcomes);
+    const int run = ran(outcomes);
     std::ostringstream out;
-    out << "{\"server\": " << jsonString(endpoint(target)) << ", \"conforms\": " << (s.conforms() ? "true" : "false")
+    out << "{\"server\": " << (target.port > 0 ? jsonString(endpoint(target)) : std::string("null"))
+        << ", \"conforms\": " << (s.conforms() ? "true" : "false")
         << ", \"summary\": {\"required\": {\"passed\": " << s.required_passed << ", \"failed\": " << s.required_failed
         << ", \"skipped\": " << s.required_skipped << "}, \"informational\": {\"passed\": " << s.info_passed
-        << ", \"failed\": " << s.info_failed << ", \"skipped\": " << s.info_skipped << "}}, \"checks\": [";
+        << ", \"failed\": " << s.info_failed << ", \"skipped\": " << s.info_skipped << "}}, \"selection\": [";
+    for (std::size_t i = 0; i < scope.only.size(); ++i) out << (i ? ", " : "") << jsonString(scope.only[i]);
+    out << "], \"available\": " << allChecks().size() << ", \"ran\": " << run
+        << ", \"not_run\": " << allChecks().size() - static_cast<std::size_t>(run);
+    if (!scope.problem.empty()) out << ", \"problem\": " << jsonString(scope.problem);
+    out << ", \"verdict\": " << jsonString(verdictLine(outcomes, scope)) << ", \"checks\": [";
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const Outcome& o = outcomes[i];
         const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(o.took).count();
@@ -86,7 +152,7 @@ std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& targe
             << statusJson(o.status) << "\", \"expected\": " << jsonString(o.check->expected)
             << ", \"got\": " << jsonString(o.got) << ", \"milliseconds\": " << ms << "}";
     }
-    out << "\n]}\n";
+    out << (outcomes.empty() ? "]}\n" : "\n]}\n");
     return out.str();
 }
 

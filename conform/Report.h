@@ -15,14 +15,26 @@ namespace Conform {
 // terminal whatever the server sent.
 std::string reportLine(const Outcome& outcome);
 
-// The closing lines: counts, the verdict, and the failed required checks.
-std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target);
+// What a run covered, for its summary: the selection and, when nothing
+// could be checked, why.
+struct Scope {
+    std::vector<std::string> only;  // the --only names; empty: every check
+    std::string problem;            // non-empty: nothing was checked, for this reason
+};
 
-// The whole run as one JSON object:
-// {"server": "http://127.0.0.1:N/api", "conforms": bool,
+// The closing lines: counts, what was run of the checker's checks, and the
+// verdict, which names the failed and the skipped required checks and the
+// failed informational checks (they fail only past the render time-out). A
+// partial run's verdict says it is one. Written for every outcome, an unreachable server included.
+std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope = {});
+
+// The whole run as one JSON object, written for every outcome:
+// {"server": "http://127.0.0.1:N/api" (null without a port), "conforms": bool,
 //  "summary": {"required": {"passed", "failed", "skipped"}, "informational": {...}},
+//  "selection": [names] ([] for every check), "available": N, "ran": N, "not_run": N,
+//  "problem": text (only when nothing could be checked), "verdict": the summary's verdict line,
 //  "checks": [{"name", "required", "status": "pass"|"fail"|"skip", "expected", "got", "milliseconds"}]}
-std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target);
+std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope = {});
 
 // Every check with its kind, its needs and what it means, for --list.
 std::string checkList();

@@ -42,7 +42,7 @@ Outcome runOne(const Check& check, const Target& target) {
     const Clock::time_point start = Clock::now();
     try {
         const Verdict verdict = check.run(target);
-        outcome.status = verdict.passed ? Status::Pass : Status::Fail;
+        outcome.status = verdict.status;
         outcome.got = verdict.got;
     } catch (const TEVErr& e) {
         outcome.status = Status::Fail;

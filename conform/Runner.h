@@ -13,8 +13,6 @@
 namespace TEV {
 namespace Conform {
 
-enum class Status { Pass, Fail, Skip };
-
 struct Outcome {
     const Check* check = nullptr;
     Status status = Status::Skip;
@@ -47,8 +45,14 @@ struct Summary {
     int required_passed = 0, required_failed = 0, required_skipped = 0;
     int info_passed = 0, info_failed = 0, info_skipped = 0;
 
-    // Every required check that ran passed, and none was skipped.
-    bool conforms() const { return required_failed == 0 && required_skipped == 0; }
+    int checked() const { return required_passed + required_failed + info_passed + info_failed; }
+    // Something was judged and passed, no required check failed or was
+    // skipped, and no informational check failed (they fail only past the
+    // render time-out).
+    bool conforms() const {
+        return required_passed + info_passed > 0 && required_failed == 0 && required_skipped == 0 &&
+               info_failed == 0;
+    }
 };
 
 Summary summarize(const std::vector<Outcome>& outcomes);

@@ -26,17 +26,29 @@ std::vector<const Check*> chosenChecks(const std::vector<std::string>& only) {
     return chosen;
 }
 
+// The report's closing part: the summary, or the JSON document.
+void finish(std::ostream& report, const Options& options, const std::vector<Outcome>& outcomes, const Target& target,
+            const Scope& scope) {
+    report << (options.json ? jsonReport(outcomes, target, scope) : summaryText(outcomes, target, scope))
+           << std::flush;
+}
+
 int run(const Options& options) {
     Target target;
     target.port = options.port;
-    const std::string problem = unreachable(options.port);
-    if (!problem.empty()) {
-        std::cerr << "tev-conform: " << problem << "; start the server first, or give its port with --port\n";
-        return 3;
-    }
+    Scope scope;
+    scope.only = options.only;
     // The run takes std::cout over for the client library's lines; the
     // report keeps writing to standard output through its own stream.
     std::ostream report(std::cout.rdbuf());
+    const std::string problem = unreachable(options.port);
+    if (!problem.empty()) {
+        std::cerr << "tev-conform: " << problem << "; start the server first, or give its port with --port\n";
+        scope.problem = problem;
+        finish(report, options, {}, target, scope);
+        return 3;
+    }
+    const std::vector<const Check*> chosen = chosenChecks(options.only);
     RunSettings settings;
     settings.follow_needs = options.only.empty();
     settings.client_lines = options.verbose ? &std::cerr : nullptr;
@@ -44,9 +56,20 @@ int run(const Options& options) {
         report << "Checking the server at 127.0.0.1:" << options.port << "\n";
         settings.on_outcome = [&](const Outcome& o) { report << reportLine(o) << std::endl; };
     }
-    const std::vector<Outcome> outcomes = runChecks(target, chosenChecks(options.only), settings);
-    report << (options.json ? jsonReport(outcomes, target) : summaryText(outcomes, target)) << std::flush;
+    const std::vector<Outcome> outcomes = chosen.empty() ? std::vector<Outcome>{} : runChecks(target, chosen, settings);
+    finish(report, options, outcomes, target, scope);
     return summarize(outcomes).conforms() ? 0 : 1;
+}
+
+// For a run that ends before any check: with --json among the arguments,
+// the JSON document that says why, so that a caller always gets one.
+void reportEarlyEnd(const std::vector<std::string>& args, const std::string& why) {
+    bool json = false;
+    for (const std::string& arg : args) json = json || arg == "--json";
+    if (!json) return;
+    Scope scope;
+    scope.problem = why;
+    std::cout << jsonReport({}, Target{0, 0}, scope) << std::flush;
 }
 
 }  // namespace
@@ -66,9 +89,11 @@ int main(int argc, char** argv) {
         return run(options);
     } catch (const UsageError& e) {
         std::cerr << "tev-conform: " << e.what() << "\n";
+        reportEarlyEnd(args, e.what());
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "tev-conform: " << e.what() << "\n";
+        reportEarlyEnd(args, e.what());
         return 1;
     }
 }

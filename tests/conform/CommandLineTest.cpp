@@ -71,6 +71,17 @@ TEST(CommandLine, JsonForMachinesAndExitZeroWhenEverythingPasses) {
     EXPECT_EQ(run.out.find("PASS"), std::string::npos) << "no table in JSON mode";
 }
 
+TEST(CommandLine, APartialRunSaysWhatItChecked) {
+    ConformingFake server;
+    const Ran run = conform("--port " + std::to_string(server.port()) + " --only envelope");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Ran 2 of 22 checks (--only envelope), 20 not run.\nThe server passes every required "
+                           "check of the 2 run (--only envelope); 20 not run, so this is no verdict on the whole "
+                           "protocol.\n"),
+              std::string::npos)
+        << run.out;
+}
+
 TEST(CommandLine, ClientDiagnosticsStayOffTheReportUnlessVerbose) {
     ConformingFake server(Fault::unknown_method_drops);
     const std::string args = "--port " + std::to_string(server.port()) + " --only envelope.unknown-method";
@@ -87,8 +98,22 @@ TEST(CommandLine, NothingListeningAndBadArgumentsAreSaidPlainly) {
     const int port = freePort();
     const Ran none = conform("--port " + std::to_string(port));
     EXPECT_EQ(none.status, 3);
-    EXPECT_EQ(none.out, "tev-conform: nothing is listening on 127.0.0.1:" + std::to_string(port) +
-                            " (Connection refused); start the server first, or give its port with --port\n");
+    const std::string refused = "nothing is listening on 127.0.0.1:" + std::to_string(port) + " (Connection refused)";
+    // The diagnostic on standard error, then the summary, which every run prints.
+    EXPECT_EQ(none.out.rfind("tev-conform: " + refused + "; start the server first, or give its port with --port\n", 0),
+              0u)
+        << none.out;
+    EXPECT_NE(none.out.find("Ran 0 of 22 checks, 22 not run.\nThe server was not checked: " + refused + ".\n"),
+              std::string::npos)
+        << none.out;
+    const Ran none_json = conform("--json --port " + std::to_string(port));
+    EXPECT_EQ(none_json.status, 3);
+    EXPECT_NE(none_json.out.find("{\"server\": \"http://127.0.0.1:" + std::to_string(port) +
+                                 "/api\", \"conforms\": false"),
+              std::string::npos)
+        << none_json.out;
+    EXPECT_NE(none_json.out.find("\"ran\": 0, \"not_run\": 22, \"problem\": \"" + refused + "\""), std::string::npos)
+        << none_json.out;
 
     const Ran bad = conform("--port http://localhost");
     EXPECT_EQ(bad.status, 2);

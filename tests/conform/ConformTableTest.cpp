@@ -110,6 +110,53 @@ TEST(ConformTableRows, EveryCheckIsBrokenByOneRow) {
     EXPECT_EQ(broken, names);
 }
 
+// Runs the named checks against `server`, each regardless of the others.
+std::vector<Outcome> runOnly(const ConformingFake& server, std::vector<std::string> names, int timeout_seconds) {
+    std::vector<const Check*> checks;
+    for (const std::string& n : names) checks.push_back(selectChecks(n).at(0));
+    Target target;
+    target.port = server.port();
+    target.timeout_seconds = timeout_seconds;
+    RunSettings settings;
+    settings.follow_needs = false;
+    return runChecks(target, checks, settings);
+}
+
+// A server whose jobs end before a second poll (as behind a slow link) and
+// whose progress counts down: too little is seen to judge, and that fails
+// the run rather than passing it.
+TEST(ConformEvidence, AJobThatEndsBeforeItCanBeWatchedIsSkippedAndFailsTheRun) {
+    ConformingFake server(Fault::none, {JobFault::instant_jobs, JobFault::progress_backwards});
+    const std::vector<Outcome> outcomes = runOnly(server, {"job.pending", "job.progress"}, 5);
+    const std::string shown = table(outcomes);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].status, Status::Skip) << shown;
+    EXPECT_NE(outcomes[0].got.find("the result came at the first poll for every frame (1920x1080 float, "
+                                   "3840x2160 float)"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(outcomes[1].status, Status::Skip) << shown;
+    EXPECT_NE(outcomes[1].got.find("1 answer(s) (0) for 1920x1080 float"), std::string::npos) << shown;
+    EXPECT_FALSE(summarize(outcomes).conforms());
+    Target target;
+    target.port = server.port();
+    EXPECT_NE(summaryText(outcomes, target).find("The server was not shown to conform. Not judged (a skipped required "
+                                                 "check fails the run): job.pending job.progress."),
+              std::string::npos);
+}
+
+TEST(ConformEvidence, AnInformationalCheckPastTheTimeOutFailsTheRun) {
+    ConformingFake server(Fault::tiny_jobs_stall);
+    const std::vector<Outcome> outcomes = runOnly(server, {"timing.pickup"}, 1);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, Status::Fail) << table(outcomes);
+    EXPECT_FALSE(summarize(outcomes).conforms());
+    Target target;
+    target.port = server.port();
+    EXPECT_NE(summaryText(outcomes, target).find("The server does not conform. Informational, failed: timing.pickup."),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace Test
 }  // namespace TEV

@@ -1,5 +1,5 @@
-// The conforming fake: the protocol's job model on the fake server, and the
-// faults that each break one thing.
+// The conforming fake: the shared job model on the fake server, the frames
+// it renders, and the faults that each break one thing.
 #include "ConformingFake.h"
 
 #include <algorithm>
@@ -79,7 +79,26 @@ const char* name(Fault f) {
     return "unknown";
 }
 
-ConformingFake::ConformingFake(Fault fault) : fault_(fault), server_(0) {
+namespace {
+
+// The job model's faults for `fault` and `extra`.
+std::set<JobFault> jobFaults(Fault fault, std::set<JobFault> extra) {
+    switch (fault) {
+        case Fault::own_job_ids: extra.insert(JobFault::own_job_ids); break;
+        case Fault::bare_pending_marker: extra.insert(JobFault::bare_pending_marker); break;
+        case Fault::progress_backwards: extra.insert(JobFault::progress_backwards); break;
+        case Fault::abort_ignored: extra.insert(JobFault::abort_ignored); break;
+        case Fault::results_repeat: extra.insert(JobFault::results_repeat); break;
+        case Fault::results_crossed: extra.insert(JobFault::results_crossed); break;
+        default: break;
+    }
+    return extra;
+}
+
+}  // namespace
+
+ConformingFake::ConformingFake(Fault fault, std::set<JobFault> job_faults)
+    : fault_(fault), jobs_(jobFaults(fault, std::move(job_faults))), server_(0) {
     if (fault == Fault::http_404) server_.misbehave(Misbehaviour::http_404);
     if (fault == Fault::deep_nesting) server_.misbehave(Misbehaviour::deep_nesting);
     server_.setHandler("", [this](const ReceivedRequest& request) { return answer(request); });
@@ -106,11 +125,11 @@ Answer ConformingFake::answer(const ReceivedRequest& request) {
     if (method == "call_plugin") {
         a = callPlugin(message);
     } else if (method == "get_result") {
-        a = getResult(message);
+        a = reply(jobs_.poll(message), message);
     } else if (method == "get_progress") {
-        a = getProgress(message);
+        a = reply(jobs_.progress(message), message);
     } else if (method == "abort_request") {
-        a = abortRequest(message);
+        a = reply(jobs_.abort(message), message);
     } else if (method == "unload_plugin" || method == "open_tev_app") {
         a = Answer::result(map({{"ok", true}}));
     } else if (fault_ == Fault::unknown_method_drops) {
@@ -130,6 +149,13 @@ Answer ConformingFake::refuse(const std::string& text, const Dict& message) cons
                          message.getString("method", "") + ")");
 }
 
+Answer ConformingFake::reply(Dict body, const Dict& message) const {
+    if (body.contains("error")) return refuse(body.getString("error", ""), message);
+    Answer a;
+    a.body = std::move(body);
+    return a;
+}
+
 Answer ConformingFake::callPlugin(const Dict& message) {
     const std::string function = message.getString("function_name", "");
     if (function == "user_changed_param") return Answer::result(map({{"ok", true}}));
@@ -137,29 +163,24 @@ Answer ConformingFake::callPlugin(const Dict& message) {
         function == "render" ? frameProblem(message.path("args.image")) : "unknown function '" + function + "'";
     if (!problem.empty() && !(fault_ == Fault::malformed_rendered && function == "render")) {
         if (fault_ != Fault::multiline_result_errors) return refuse(problem, message);
-        Job failing;
-        failing.failure = "render failed:\nTraceback (most recent call last):\n  ValueError: " + problem;
-        return queue(message, std::move(failing));
+        JobSpec failing;
+        failing.result["error"] =
+            "render failed:\nTraceback (most recent call last):\n  ValueError: " + problem;
+        failing.progress_from_time = true;
+        return reply(jobs_.queue(message, std::move(failing)), message);
     }
     const Dict& frame = message.path("args.image");
-    Job job;
-    job.image = resultImage(frame);
+    JobSpec job;
+    job.result["result"]["image"] = resultImage(frame);
+    job.progress_from_time = true;
     const std::size_t bytes = pixelEntryBytes(frame);
-    job.run_time = kBaseRunTime + std::chrono::duration_cast<Clock::duration>(
+    job.run_time = kBaseRunTime + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                       std::chrono::duration<double>(static_cast<double>(bytes) / kBytesPerSecond));
     const long long pixels = frame.getInt("width", 0) * frame.getInt("height", 0);
     if (fault_ == Fault::tiny_jobs_stall && pixels < 32 * 32) job.never_finishes = true;
     if (fault_ == Fault::slow_hd_8bit && frame.getInt("bit_depth", 0) == 8 && pixels >= 2'000'000)
         job.run_time = std::chrono::seconds(10);
-    return queue(message, std::move(job));
-}
-
-Answer ConformingFake::queue(const Dict& message, Job job) {
-    const std::string id =
-        fault_ == Fault::own_job_ids ? "job-" + std::to_string(next_own_id_++) : message.getString("request_id", "");
-    job.started = Clock::now();
-    jobs_[id] = std::move(job);
-    return Answer::queued();
+    return reply(jobs_.queue(message, std::move(job)), message);
 }
 
 Dict ConformingFake::resultImage(const Dict& frame) const {
@@ -180,67 +201,6 @@ Dict ConformingFake::resultImage(const Dict& frame) const {
         bytes.resize(bytes.size() / 4 * 3);
     }
     return image;
-}
-
-bool ConformingFake::finished(const Job& job) const {
-    return !job.never_finishes && Clock::now() - job.started >= job.run_time;
-}
-
-Answer ConformingFake::getResult(const Dict& message) {
-    const std::string id = message.getString("for_request_id", "");
-    auto it = jobs_.find(id);
-    if (it == jobs_.end()) return refuse("no job '" + id + "'", message);
-    if (!finished(it->second)) {
-        if (fault_ == Fault::bare_pending_marker) return Answer::result("no_result_found");
-        return Answer::result(map({{"result", "no_result_found"}}));
-    }
-    if (fault_ == Fault::results_crossed) {
-        // Frames cross between jobs that were in flight together: the asker
-        // gets the other job's frame, and the other job will get this one's.
-        // (Any overlap counts, not only a finished other job: under a
-        // sanitizer each owner collects its frame before the next job ends.)
-        for (auto j = jobs_.begin(); j != jobs_.end(); ++j) {
-            Job& other = j->second;
-            if (j != it && !other.never_finishes && other.failure.empty() && it->second.failure.empty() &&
-                other.started + other.run_time >= it->second.started) {
-                std::swap(other.image, it->second.image);
-                break;
-            }
-        }
-    }
-    Job& job = it->second;
-    const bool keep = fault_ == Fault::results_repeat;
-    Dict result;
-    if (job.failure.empty()) {
-        // Frames are large: moved out when the job goes (an initializer list would copy).
-        result["result"]["image"] = keep ? job.image : std::move(job.image);
-    } else {
-        result["error"] = job.failure;
-    }
-    if (!keep) jobs_.erase(it);
-    return Answer::result(std::move(result));
-}
-
-Answer ConformingFake::getProgress(const Dict& message) {
-    const std::string id = message.getString("for_request_id", "");
-    auto it = jobs_.find(id);
-    if (it == jobs_.end()) return refuse("no job '" + id + "'", message);
-    const Job& job = it->second;
-    long long percent = 0;
-    if (!job.never_finishes) {
-        const double done = std::chrono::duration<double>(Clock::now() - job.started).count() /
-                            std::chrono::duration<double>(job.run_time).count();
-        percent = static_cast<long long>(std::min(1.0, done) * 100.0);
-    }
-    if (fault_ == Fault::progress_backwards) percent = 100 - percent;
-    return Answer::result(map({{"progress", percent}}));
-}
-
-Answer ConformingFake::abortRequest(const Dict& message) {
-    const std::string id = message.getString("request_id", "");
-    const bool known = jobs_.count(id) > 0;
-    if (fault_ != Fault::abort_ignored) jobs_.erase(id);
-    return Answer::result(map({{"aborted", known}}));
 }
 
 }  // namespace Test

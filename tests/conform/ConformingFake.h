@@ -1,15 +1,16 @@
 // A processing server that speaks the plug-in's protocol the way the
-// checker expects, built on the fake server, with at most one scripted fault:
-// the counterpart that shows every check able to pass and to fail.
+// checker expects, built on the fake server and its job model (JobModel),
+// with at most one scripted fault of the table, and any faults of the job
+// model besides: the counterpart that shows every check able to pass, to fail
+// and to be unable to judge.
 #pragma once
 
-#include <chrono>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
 
 #include "FakeServer.h"
+#include "JobModel.h"
 
 namespace TEV {
 namespace Test {
@@ -23,11 +24,13 @@ enum class Fault {
     body_limit,               // HTTP 413 for a body over 64 MiB
     repeated_id_refused,      // an error for any request_id seen before
     unknown_method_drops,     // an unknown method: the connection closes without an answer
+    // The job model's faults of the same names (JobFault):
     own_job_ids,              // jobs filed under identifiers of the server's own, not the call's request_id
     bare_pending_marker,      // pending answered {"result": "no_result_found"}
     progress_backwards,       // progress counts down
     abort_ignored,            // abort_request answered, the job goes on
     results_repeat,           // a finished job's result is handed out on every poll
+    // Faults of the frames and of the server around the job model:
     swapped_8bit,             // 8-bit RGB results with width and height swapped
     sixteen_as_eight,         // 16-bit RGB results marked 8-bit
     short_float_block,        // float RGB results four bytes short
@@ -37,15 +40,16 @@ enum class Fault {
     multiline_result_errors,  // refusals are queued; the job's result carries a multi-line error
     tiny_jobs_stall,          // jobs of frames under 32x32 pixels never finish
     slow_hd_8bit,             // 8-bit frames of 2 megapixels or more take 10 s
-    results_crossed,          // get_result hands out the oldest finished job's result, whoever asks
+    results_crossed,          // (JobFault) frames cross between jobs in flight together
 };
 
 const char* name(Fault f);
 
 class ConformingFake {
 public:
-    // Listens on a free port of 127.0.0.1.
-    explicit ConformingFake(Fault fault = Fault::none);
+    // Listens on a free port of 127.0.0.1. `job_faults` join the job model's
+    // fault that `fault` names, if any.
+    explicit ConformingFake(Fault fault = Fault::none, std::set<JobFault> job_faults = {});
     ~ConformingFake();
     ConformingFake(const ConformingFake&) = delete;
     ConformingFake& operator=(const ConformingFake&) = delete;
@@ -53,33 +57,18 @@ public:
     int port() const { return server_.port(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    struct Job {
-        Dict image;  // the result image (the frame, as the fault leaves it)
-        Clock::time_point started;
-        Clock::duration run_time{};
-        bool never_finishes = false;
-        std::string failure;  // non-empty: the job ends with this error in its result
-    };
-
     Answer answer(const ReceivedRequest& request);
     Answer callPlugin(const Dict& message);
-    Answer getResult(const Dict& message);
-    Answer getProgress(const Dict& message);
-    Answer abortRequest(const Dict& message);
     Answer refuse(const std::string& text, const Dict& message) const;
-    // Queues a job; the call's reply.
-    Answer queue(const Dict& message, Job job);
-    bool finished(const Job& job) const;
+    // A reply of the job model, its error told as refuse() tells it.
+    Answer reply(Dict body, const Dict& message) const;
     Dict resultImage(const Dict& frame) const;
 
     Fault fault_;
+    JobModel jobs_;
     FakeServer server_;
     std::mutex mutex_;
-    std::map<std::string, Job> jobs_;
     std::set<std::string> seen_ids_;
-    int next_own_id_ = 1;
 };
 
 }  // namespace Test

@@ -379,42 +379,35 @@ Answer FakeServer::decide(const ReceivedRequest& request) {
 Answer FakeServer::jobModel(const ReceivedRequest& request) {
     const Dict& message = request.message;
     const std::string& method = request.method;
-    std::lock_guard<std::mutex> lock(mutex_);
-
+    Answer answer;
     if (method == "call_plugin" || method == "ui") {
-        const JobScript& script = script_;
-        if (!script.call_error.empty()) return Answer::error(script.call_error);
-        if (!script.queued) return Answer::result(script.result ? script.result(message) : message.get("args"));
-        Job job;
-        job.call = message;
-        job.script = script;
-        job.created = Clock::now();
-        jobs_[message.getString("request_id", "")] = std::move(job);
-        return Answer::queued();
-    }
-    if (method == "get_result" || method == "get_progress") {
-        const std::string id = message.getString("for_request_id", "");
-        auto it = jobs_.find(id);
-        if (it == jobs_.end()) return Answer::error("no job with request_id '" + id + "'");
-        Job& job = it->second;
-        if (method == "get_progress") {
-            if (!job.script.progress_error.empty()) return Answer::error(job.script.progress_error);
-            if (job.script.progress.empty()) return Answer::result(Dict(std::map<std::string, Dict>()));
-            const std::size_t i = std::min(job.progress_index++, job.script.progress.size() - 1);
-            return Answer::result(map({{"progress", job.script.progress[i]}}));
+        JobScript script;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            script = script_;
         }
-        if (!job.script.poll_error.empty()) return Answer::error(job.script.poll_error);
-        ++job.polls;
-        const bool done = !job.script.never_finishes && job.polls > job.script.pending_polls &&
-                          Clock::now() - job.created >= job.script.run_time;
-        if (!done) return Answer::result(map({{"result", "no_result_found"}}));
-        return Answer::result(job.script.result ? job.script.result(job.call) : job.call.get("args"));
+        if (!script.call_error.empty()) return Answer::error(script.call_error);
+        Dict value = script.result ? script.result(message) : message.get("args");
+        if (!script.queued) return Answer::result(std::move(value));
+        JobSpec spec;
+        spec.result = std::move(value);
+        spec.run_time = script.run_time;
+        spec.pending_polls = script.pending_polls;
+        spec.never_finishes = script.never_finishes;
+        spec.progress = std::move(script.progress);
+        spec.progress_error = std::move(script.progress_error);
+        spec.poll_error = std::move(script.poll_error);
+        answer.body = jobs_.queue(message, std::move(spec));
+    } else if (method == "get_result") {
+        answer.body = jobs_.poll(message);
+    } else if (method == "get_progress") {
+        answer.body = jobs_.progress(message);
+    } else if (method == "abort_request") {
+        answer.body = jobs_.abort(message);
+    } else {
+        return Answer::result(map({{"ok", true}}));
     }
-    if (method == "abort_request") {
-        aborted_.push_back(message.getString("request_id", ""));
-        return Answer::result(map({{"aborted", true}}));
-    }
-    return Answer::result(map({{"ok", true}}));
+    return answer;
 }
 
 bool FakeServer::pause(std::chrono::milliseconds delay) {
@@ -580,15 +573,12 @@ int FakeServer::connectionsAccepted() const {
     return connections_;
 }
 
-std::vector<std::string> FakeServer::abortedJobs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return aborted_;
-}
+std::vector<std::string> FakeServer::abortedJobs() const { return jobs_.aborted(); }
 
 void FakeServer::clearRecords() {
     std::lock_guard<std::mutex> lock(mutex_);
     received_.clear();
-    aborted_.clear();
+    jobs_.forgetAborted();
 }
 
 void FakeServer::releaseStalled() {

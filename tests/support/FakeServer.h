@@ -6,9 +6,12 @@
 //   1. a one-shot answer queued with pushAnswer() for the request's method;
 //   2. a misbehaviour set with misbehave() for the next N requests;
 //   3. a handler set with setHandler() for the method (or for all methods);
-//   4. the built-in job model (JobScript): "call_plugin" / "ui" answered at
-//      once or queued, "get_result" / "get_progress" / "abort_request" on
-//      the queued jobs, anything else answered {"ok": true}.
+//   4. the built-in job model (JobScript on the shared JobModel):
+//      "call_plugin" / "ui" answered at once or queued, "get_result" /
+//      "get_progress" / "abort_request" on the queued jobs, anything else
+//      answered {"ok": true}. The model runs with the faults results_repeat
+//      and abort_ignored: a job stays known after its result and its abort,
+//      so that tests can poll it again and read the aborts it received.
 // Misbehaviours are named so that a test says which fault it exercises.
 #pragma once
 
@@ -26,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "JobModel.h"
 #include "TEV.h"
 
 namespace TEV {
@@ -168,14 +172,6 @@ public:
     void stop();
 
 private:
-    struct Job {
-        Dict call;
-        JobScript script;
-        std::chrono::steady_clock::time_point created;
-        int polls = 0;
-        std::size_t progress_index = 0;
-    };
-
     void acceptLoop();
     void serveConnection(int fd, int number);
     Answer decide(const ReceivedRequest& request);
@@ -199,13 +195,12 @@ private:
     int connections_ = 0;
 
     std::vector<ReceivedRequest> received_;
-    std::vector<std::string> aborted_;
     std::map<std::string, std::deque<Answer>> one_shot_;
     std::map<std::string, Handler> handlers_;
     Misbehaviour misbehaviour_ = Misbehaviour::none;
     int misbehaviour_count_ = 0;
     JobScript script_;
-    std::map<std::string, Job> jobs_;
+    JobModel jobs_{{JobFault::results_repeat, JobFault::abort_ignored}};
     std::chrono::milliseconds slow_delay_{1500};
     std::size_t oversize_bytes_ = 4 * 1024 * 1024;
     bool keep_bodies_ = false;
