@@ -13,11 +13,12 @@
 # step fails. Exits 77 (skipped) only where Slurm is not installed and cannot be.
 set -uo pipefail
 
-usage="usage: farm_test.sh --tev-host P --plugin P --sample-clip P --submit P --maker DIR --port N --work DIR"
+usage="usage: farm_test.sh --tev-host P --plugin P --sample-clip P --submit P --maker DIR --port N --work DIR --install-script S --cmake P"
 while [ $# -gt 0 ]; do
   case "$1" in
     --tev-host) TEV_HOST=$2 ;; --plugin) PLUGIN=$2 ;; --sample-clip) SAMPLE_CLIP=$2 ;;
     --submit) SUBMIT=$2 ;; --maker) MAKER=$2 ;; --port) PORT=$2 ;; --work) WORK=$2 ;;
+    --install-script) INSTALL_SCRIPT=$2 ;; --cmake) CMAKE=$2 ;;
     *) echo "$usage" >&2; exit 1 ;;
   esac
   shift 2
@@ -41,6 +42,13 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
+# Other tests of the tree replace the installed server with a fake runtime
+# (and restore nothing), so the server is laid out again before the jobs.
+if ! "$CMAKE" -P "$INSTALL_SCRIPT" >/dev/null; then
+  echo "FAIL: the server could not be installed into $MAKER"
+  exit 1
+fi
+
 stop_server() {
   local pid
   pid=$(cat "$MAKER/Logs/server.pid" 2>/dev/null) || return 0
@@ -51,6 +59,7 @@ stop_server() {
 }
 cleanup() {
   local jobs
+  kill "${watchdog:-}" 2>/dev/null
   jobs=$(squeue -h -o %i 2>/dev/null | tr '\n' ' ')
   if [ -n "$jobs" ]; then
     scancel $jobs 2>/dev/null
@@ -63,6 +72,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
+# ctest ends a test at its time-out (300 s) without letting it clean up, and
+# the jobs would then render on against the port of the tests that follow.
+# Stopping first (the script, then the command it waits on) runs the clean-up.
+( sleep 240; echo "FAIL: the test ran out of time"; kill -TERM $$; pkill -TERM -P $$ ) &
+watchdog=$!
 
 started=$SECONDS
 rm -rf "$WORK" && mkdir -p "$WORK" || exit 1
