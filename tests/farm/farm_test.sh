@@ -59,7 +59,8 @@ stop_server() {
 }
 cleanup() {
   local jobs
-  kill "${watchdog:-}" 2>/dev/null
+  # The watchdog's sleep too: it holds the test's output open, and ctest waits for it.
+  if [ -n "${watchdog:-}" ]; then pkill -P "$watchdog"; kill "$watchdog"; fi 2>/dev/null
   jobs=$(squeue -h -o %i 2>/dev/null | tr '\n' ' ')
   if [ -n "$jobs" ]; then
     scancel $jobs 2>/dev/null
