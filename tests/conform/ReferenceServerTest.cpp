@@ -90,7 +90,16 @@ TEST(ReferenceServer, PassesEveryCheck) {
     for (const Outcome& o : outcomes) table += reportLine(o) + "\n";
     std::printf("%s%s", table.c_str(), summaryText(outcomes, target).c_str());
     ASSERT_EQ(outcomes.size(), allChecks().size());
-    for (const Outcome& o : outcomes) EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+    for (const Outcome& o : outcomes) {
+#if defined(__SANITIZE_THREAD__)
+        // ThreadSanitizer slows the checker, not the server: a 4K job can end
+        // before the checker's third progress poll, and job.progress then
+        // (rightly) declines to judge. The plain and AddressSanitizer suites
+        // require it to pass.
+        if (o.check->name == std::string("job.progress") && o.status == Status::Skip) continue;
+#endif
+        EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+    }
 }
 
 }  // namespace
