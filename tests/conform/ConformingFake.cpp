@@ -163,14 +163,14 @@ Answer ConformingFake::callPlugin(const Dict& message) {
         function == "render" ? frameProblem(message.path("args.image")) : "unknown function '" + function + "'";
     if (!problem.empty() && !(fault_ == Fault::malformed_rendered && function == "render")) {
         if (fault_ != Fault::multiline_result_errors) return refuse(problem, message);
-        JobSpec failing;
+        JobPlan failing;
         failing.result["error"] =
             "render failed:\nTraceback (most recent call last):\n  ValueError: " + problem;
         failing.progress_from_time = true;
         return reply(jobs_.queue(message, std::move(failing)), message);
     }
     const Dict& frame = message.path("args.image");
-    JobSpec job;
+    JobPlan job;
     job.result["result"]["image"] = resultImage(frame);
     job.progress_from_time = true;
     const std::size_t bytes = pixelEntryBytes(frame);

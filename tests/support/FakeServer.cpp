@@ -389,15 +389,15 @@ Answer FakeServer::jobModel(const ReceivedRequest& request) {
         if (!script.call_error.empty()) return Answer::error(script.call_error);
         Dict value = script.result ? script.result(message) : message.get("args");
         if (!script.queued) return Answer::result(std::move(value));
-        JobSpec spec;
-        spec.result = std::move(value);
-        spec.run_time = script.run_time;
-        spec.pending_polls = script.pending_polls;
-        spec.never_finishes = script.never_finishes;
-        spec.progress = std::move(script.progress);
-        spec.progress_error = std::move(script.progress_error);
-        spec.poll_error = std::move(script.poll_error);
-        answer.body = jobs_.queue(message, std::move(spec));
+        JobPlan plan;
+        plan.result = std::move(value);
+        plan.run_time = script.run_time;
+        plan.pending_polls = script.pending_polls;
+        plan.never_finishes = script.never_finishes;
+        plan.progress = std::move(script.progress);
+        plan.progress_error = std::move(script.progress_error);
+        plan.poll_error = std::move(script.poll_error);
+        answer.body = jobs_.queue(message, std::move(plan));
     } else if (method == "get_result") {
         answer.body = jobs_.poll(message);
     } else if (method == "get_progress") {

@@ -1,7 +1,7 @@
 // The processing server's job model, as the tests' fake servers play it:
 // a call queues a job, "get_result" answers the pending marker until the job
 // is done and then its result, "get_progress" its percentage, and
-// "abort_request" ends it. Each job follows its own script (JobSpec); each
+// "abort_request" ends it. Each job follows its own script (JobPlan); each
 // way of breaking the protocol is a named fault (JobFault) of the model, so
 // that the plain fake server and the conformance fake run the same model.
 //
@@ -32,7 +32,7 @@ enum class JobFault {
 };
 
 // One job's script.
-struct JobSpec {
+struct JobPlan {
     Dict result;  // the job's result, sent as {"result": result}; an "error" entry makes it a failed job
     std::chrono::steady_clock::duration run_time{};  // pending until this long after the call ...
     int pending_polls = 0;                           // ... and for this many polls
@@ -52,7 +52,7 @@ public:
     bool has(JobFault f) const { return faults_.count(f) > 0; }
 
     // Queues a job for `call`; the reply {"status": "queued"}.
-    Dict queue(const Dict& call, JobSpec spec);
+    Dict queue(const Dict& call, JobPlan plan);
     // Replies to "get_result", "get_progress" and "abort_request" messages.
     Dict poll(const Dict& message);
     Dict progress(const Dict& message);
@@ -65,7 +65,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct Job {
-        JobSpec spec;
+        JobPlan plan;
         Clock::time_point started;
         int polls = 0;
         std::size_t progress_index = 0;
