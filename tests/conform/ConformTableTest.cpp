@@ -126,6 +126,11 @@ std::vector<Outcome> runOnly(const ConformingFake& server, std::vector<std::stri
 // whose progress counts down: too little is seen to judge, and that fails
 // the run rather than passing it.
 TEST(ConformEvidence, AJobThatEndsBeforeItCanBeWatchedIsSkippedAndFailsTheRun) {
+#if defined(__SANITIZE_THREAD__)
+    // As for the table's rows: under ThreadSanitizer the checker's polling is
+    // too slow for the timing this case sets up. The other suites run it.
+    GTEST_SKIP() << "depends on the checker polling a job while it runs";
+#endif
     ConformingFake server(Fault::none, {JobFault::instant_jobs, JobFault::progress_backwards});
     const std::vector<Outcome> outcomes = runOnly(server, {"job.pending", "job.progress"}, 5);
     const std::string shown = table(outcomes);
