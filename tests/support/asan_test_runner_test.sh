@@ -1,16 +1,19 @@
 #!/bin/sh
-# The AddressSanitizer tree's test wrapper reruns a test only for the leak
-# checker's tracer crash, and only once; every other failure stands.
-# usage: rerun_wrapper_test.sh <wrapper>
+# The AddressSanitizer tree's test runner turns dynamic-TLS tracking off, and
+# reruns a test only for the leak checker's tracer crash, and only once; every
+# other failure stands.
+# usage: asan_test_runner_test.sh <runner>
 set -u
-wrapper=$1
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/tev-wrapper-test.XXXXXX") || exit 1
+runner=$1
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tev-runner-test.XXXXXX") || exit 1
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 
-# A fake test: prints $2 on its first $1 runs and fails then, passes after.
+# A fake test: prints $2 on its first $1 runs and fails then, passes after;
+# it fails whenever the runner left dynamic-TLS tracking on.
 cat >"$scratch/fake" <<'FAKE'
 #!/bin/sh
+case ":${ASAN_OPTIONS:-}:" in *:intercept_tls_get_addr=0:*) ;; *) echo "ASAN_OPTIONS=${ASAN_OPTIONS:-}"; exit 1 ;; esac
 runs=$(cat "$0.runs" 2>/dev/null || echo 0); runs=$((runs + 1)); echo "$runs" >"$0.runs"
 if [ "$runs" -le "$1" ]; then printf '%b\n' "$2" >&2; exit 1; fi
 echo passed
@@ -19,9 +22,9 @@ chmod +x "$scratch/fake"
 
 expect() {  # expect <exit status> <runs> <failing runs> <text printed when failing>
     rm -f "$scratch/fake.runs"
-    "$wrapper" "$scratch/fake" "$3" "$4" >"$scratch/out" 2>&1
+    "$runner" "$scratch/fake" "$3" "$4" >"$scratch/out" 2>&1
     status=$?
-    runs=$(cat "$scratch/fake.runs")
+    runs=$(cat "$scratch/fake.runs" 2>/dev/null || echo 0)
     if [ "$status" -ne "$1" ] || [ "$runs" -ne "$2" ]; then
         echo "FAIL: '$4' failing $3 time(s): exit $status after $runs run(s), expected exit $1 after $2"
         cat "$scratch/out"
