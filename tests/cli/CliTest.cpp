@@ -19,20 +19,13 @@
 #include "run/ConsoleCapture.h"
 #include "run/FdStream.h"
 #include "files/ImageFiles.h"
+#include "ParseWords.h"
 
 namespace TEV::Host::Cli {
 namespace {
 
 PixelWorld readPng(const std::string& path) { return readImage(path).world; }
 void writePng(const std::string& path, const PixelWorld& world) { writePngFile(path, world, 8); }
-
-CliOptions parse(std::vector<std::string> words) {
-    std::vector<char*> argv{const_cast<char*>("tev-host")};
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
 
 TEST(TevHostCommandLine, ParsesRenderOptionsAndRejectsBadOnes) {
     CliOptions o = parse({"render", "fx.so", "--in", "a.png", "--out", "b.png", "--depth", "32", "--set",

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "ParseWords.h"
 #include "command/CliOptions.h"
 #include "command/Commands.h"
 #include "frames/FrameChunk.h"
@@ -22,12 +23,6 @@ namespace fs = std::filesystem;
 
 namespace TEV::Host::Cli {
 namespace {
-
-CliOptions parse(std::vector<std::string> words) {
-    std::vector<char*> argv{const_cast<char*>("tev-host")};
-    for (std::string& w : words) argv.push_back(w.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
 
 TEST(FrameChunk, PartsAreContiguousNearEqualAndCoverEveryFrameOnce) {
     for (std::size_t frames = 0; frames <= 40; ++frames) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ParseWords.h"
 #include "command/CliOptions.h"
 #include "frames/FrameList.h"
 #include "run/FrameRecord.h"
@@ -14,12 +15,6 @@ namespace fs = std::filesystem;
 
 namespace TEV::Host::Cli {
 namespace {
-
-CliOptions parse(std::vector<std::string> words) {
-    std::vector<char*> argv{const_cast<char*>("tev-host")};
-    for (std::string& w : words) argv.push_back(w.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
 
 TEST(FrontEndCommandLine, TakesEveryRenderOptionAndRefusesBadValues) {
     const CliOptions o = parse({"render", "fx.so", "--in", "in_%04d.exr", "--out", "out/", "--depth", "16",
