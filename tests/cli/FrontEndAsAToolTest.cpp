@@ -21,6 +21,7 @@
 
 #include "command/Commands.h"
 #include "EndToEndFixture.h"
+#include "FrontEndChild.h"
 #include "files/ImageFiles.h"
 #include "SampleClip.h"
 
@@ -30,18 +31,12 @@ namespace TEV::E2e {
 namespace {
 
 using namespace Host::Cli;
-using Clock = std::chrono::steady_clock;
 
 std::string scratch(const std::string& name) {
     const fs::path dir = fs::current_path() / "e2e_front_end_tool" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -59,70 +54,6 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
-// A tev-host child whose stdout and stderr go to files in `dir` (stdout to
-// `stdout_fd` when one is given).
-class FrontEnd {
-public:
-    FrontEnd(const std::string& dir, std::vector<std::string> args, const std::string& cwd = "", int stdout_fd = -1)
-        : out_(dir + "/stdout.txt"), err_(dir + "/stderr.txt") {
-        args.insert(args.begin(), frontEndPath());
-#if defined(__SANITIZE_ADDRESS__)
-        // These children are stopped by signals, closed pipes and full disks
-        // while the plug-in's threads wind down, and LeakSanitizer's exit-time
-        // scan has crashed on such a run ("Tracer caught signal 11"), turning
-        // the exit status into 1. The same code's leaks are checked in-process
-        // by the front end's other end-to-end tests. Set before fork(): the
-        // child only execs.
-        static const bool leak_check_off = [] {
-            const char* options = getenv("ASAN_OPTIONS");
-            return setenv("ASAN_OPTIONS", (std::string(options ? options : "") + ":detect_leaks=0").c_str(), 1) == 0;
-        }();
-        (void)leak_check_off;
-#endif
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int out = stdout_fd >= 0 ? stdout_fd : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    // Waits until stdout holds `text`; false after 60 s or when the child ended.
-    bool waitForOutput(const std::string& text) {
-        const auto deadline = Clock::now() + std::chrono::seconds(60);
-        while (Clock::now() < deadline) {
-            if (out().find(text) != std::string::npos) return true;
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-                done_ = true;
-                return out().find(text) != std::string::npos;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
-    void signal(int signal_number) { kill(pid_, signal_number); }
-    // The exit status; -1 when the child did not exit by itself (a crash or a signal).
-    int wait() {
-        if (!done_) waitpid(pid_, &status_, 0);
-        done_ = true;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-    }
-    std::string out() const { return fileText(out_); }
-    std::string err() const { return fileText(err_); }
-
-private:
-    std::string out_, err_;
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool done_ = false;
-};
-
 // Frames big enough that the server works on one for a while.
 std::string bigFrames(const std::string& dir, int count) {
     fs::create_directories(dir + "/in");
@@ -137,9 +68,9 @@ TEST_F(EndToEnd, FrontEndStoppedBySigtermOrSighupAbortsInFlightKeepsFinishedFram
         SCOPED_TRACE(strsignal(signal_number));
         const std::string dir = scratch(std::string("signal_") + sigabbrev_np(signal_number));
         const std::string in = bigFrames(dir, 4);
-        FrontEnd run(dir, {"render", pluginPath(), "--in", in, "--out", dir + "/out/big_%04d.exr", "--set",
+        FrontEndChild run(dir, {"render", pluginPath(), "--in", in, "--out", dir + "/out/big_%04d.exr", "--set",
                            "Brightness=1.1"});
-        ASSERT_TRUE(run.waitForOutput("\nframe 1 ")) << run.out() << run.err();
+        ASSERT_TRUE(run.waitForText("\nframe 1 ")) << run.out() << run.err();
         // Frame 2 (seconds of work) has surely started, even on a loaded machine.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         run.signal(signal_number);
@@ -163,7 +94,7 @@ TEST_F(EndToEnd, FrontEndWhoseOutputIsClosedStopsLikeASignalWithTheSummaryOnStde
     const std::string in = bigFrames(dir, 3);
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the child keeps only its descriptor 1 of it
-    FrontEnd run(dir, {"render", pluginPath(), "--in", in, "--out", dir + "/out/big_%04d.exr", "--set",
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", in, "--out", dir + "/out/big_%04d.exr", "--set",
                        "Brightness=1.1"},
                  "", ends[1]);
     close(ends[1]);
@@ -199,7 +130,7 @@ TEST_F(EndToEnd, FrontEndOnAFullDiskStopsAtTheFirstFailureAndNamesTheOutputsFrom
     } unmount{out};
     std::ofstream(out + "/o_0003.exr") << "an earlier run's frame";
 
-    FrontEnd run(dir, {"render", pluginPath(), "--in", dir + "/clip/exr/clip_%04d.exr", "--out", out + "/o_%04d.exr",
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", dir + "/clip/exr/clip_%04d.exr", "--out", out + "/o_%04d.exr",
                        "--threads", "2", "--set", "Brightness=1.1"});
     EXPECT_EQ(run.wait(), 2) << run.out() << run.err();
     const std::string text = run.out();
@@ -209,14 +140,14 @@ TEST_F(EndToEnd, FrontEndOnAFullDiskStopsAtTheFirstFailureAndNamesTheOutputsFrom
         << text;
     EXPECT_NE(run.err().find("(every further frame would fail the same way)"), std::string::npos) << run.err();
     EXPECT_EQ(namesIn(out), std::vector<std::string>{"o_0003.exr"}) << "no partial and no temporary file";
-    EXPECT_EQ(fileText(out + "/o_0003.exr"), "an earlier run's frame");
+    EXPECT_EQ(TEV::Test::readFile(out + "/o_0003.exr"), "an earlier run's frame");
 }
 
 TEST_F(EndToEnd, FrontEndKeepsThePluginsConsoleOutOfItsWholeLineReport) {
     const std::string dir = scratch("streams");
     writeSampleClip(dir + "/clip", 160, 90, 4);
     // Overlay frames on two threads: the case where lines ran into each other.
-    FrontEnd run(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_%04d.png", "--out",
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_%04d.png", "--out",
                        dir + "/out/o_%04d.png", "--threads", "2", "--set", "Type=Tensor(GPU)", "--report",
                        dir + "/report.jsonl"});
     EXPECT_EQ(run.wait(), kExitOverlay) << run.out() << run.err();
@@ -235,7 +166,7 @@ TEST_F(EndToEnd, FrontEndKeepsThePluginsConsoleOutOfItsWholeLineReport) {
     for (const std::string& line : linesOf(err)) {
         EXPECT_TRUE(line.rfind("plug-in: ", 0) == 0 || line.rfind("tev-host: ", 0) == 0) << line;
     }
-    std::vector<std::string> records = linesOf(fileText(dir + "/report.jsonl"));
+    std::vector<std::string> records = linesOf(TEV::Test::readFile(dir + "/report.jsonl"));
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records.back().rfind("{\"summary\":{\"frames\":4,\"processed\":0,\"unchanged\":0,\"overlay\":4,", 0), 0u)
         << records.back();
@@ -270,7 +201,7 @@ TEST_F(EndToEnd, FrontEndRendersMixedFilesAtTheirOwnDepthsNumberedByNameWithAlph
     writeImage(mixed + "/shot_0013.exr", exr.world, 16, layout.get());
     std::ofstream(mixed + "/.shot_0010.png") << "a hidden file, not an image";
 
-    FrontEnd run(dir, {"render", pluginPath(), "--in", mixed, "--out", dir + "/out/", "--alpha", "input", "--set",
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", mixed, "--out", dir + "/out/", "--alpha", "input", "--set",
                        "Brightness=1.25"});
     ASSERT_EQ(run.wait(), kExitOk) << run.out() << run.err();
     const std::string out = run.out();
@@ -302,7 +233,7 @@ TEST_F(EndToEnd, FrontEndRendersMixedFilesAtTheirOwnDepthsNumberedByNameWithAlph
     EXPECT_NEAR(out32.pixelFloat(40, 30).blue, expected32.pixelFloat(40, 30).blue, 2e-3);
 
     // A single file keeps the number in its name: clip_0002 -> o_0002.
-    FrontEnd single(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0002.png", "--out",
+    FrontEndChild single(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0002.png", "--out",
                           dir + "/single/o_%04d.png"});
     EXPECT_EQ(single.wait(), kExitOk) << single.out() << single.err();
     EXPECT_EQ(namesIn(dir + "/single"), std::vector<std::string>{"o_0002.png"});
@@ -312,28 +243,28 @@ TEST_F(EndToEnd, FrontEndCommandLineAsANewUserTypesIt) {
     const std::string dir = scratch("command_line");
     const fs::path plugin(pluginPath());
     // A bare file name from the plug-in's folder, options before the command's words.
-    FrontEnd params(dir, {"--premiere", "params", plugin.filename().string()}, plugin.parent_path().string());
+    FrontEndChild params(dir, {"--premiere", "params", plugin.filename().string()}, plugin.parent_path().string());
     EXPECT_EQ(params.wait(), kExitOk) << params.err();
     EXPECT_NE(params.out().find("\"Brightness\""), std::string::npos) << params.out();
     EXPECT_EQ(params.out().find("welcome!"), std::string::npos) << "the plug-in's text is not in the report";
 
-    FrontEnd help(dir, {"render", "--help"});
+    FrontEndChild help(dir, {"render", "--help"});
     EXPECT_EQ(help.wait(), kExitOk);
     EXPECT_NE(help.out().find("examples:"), std::string::npos) << help.out();
 
-    FrontEnd jpeg(dir, {"render", pluginPath(), "--in", dir + "/a.png", "--out", dir + "/x.jpg"});
+    FrontEndChild jpeg(dir, {"render", pluginPath(), "--in", dir + "/a.png", "--out", dir + "/x.jpg"});
     EXPECT_EQ(jpeg.wait(), kExitUsage) << jpeg.err();
     EXPECT_NE(jpeg.err().find("(try tev-host --help)"), std::string::npos) << jpeg.err();
 
     writeSampleClip(dir + "/clip", 16, 9, 1);
-    FrontEnd many(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0001.png", "--out", dir + "/o.png",
+    FrontEndChild many(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0001.png", "--out", dir + "/o.png",
                         "--threads=64"});
     EXPECT_EQ(many.wait(), kExitOk) << many.err();
     if (64 > 4 * std::thread::hardware_concurrency()) {
         EXPECT_NE(many.err().find("tev-host: warning: --threads 64 is more than 4 times the"), std::string::npos)
             << many.err();
     }
-    FrontEnd too_many(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0001.png", "--out",
+    FrontEndChild too_many(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0001.png", "--out",
                             dir + "/o.png", "--threads=1000"});
     EXPECT_EQ(too_many.wait(), kExitUsage);
     EXPECT_NE(too_many.err().find("--threads must be 1 to 64, not 1000"), std::string::npos) << too_many.err();

@@ -1,8 +1,6 @@
 // tev-host render with the real plug-in and server: sequences at every
 // depth, previews, the failure overlay's report and resume, outages that
 // heal, clear errors, Ctrl-C.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +12,7 @@
 #include "files/Downsample.h"
 #include "frames/FrameList.h"
 #include "EndToEndFixture.h"
+#include "FrontEndChild.h"
 #include "files/ImageFiles.h"
 #include "SampleClip.h"
 
@@ -166,39 +165,19 @@ TEST_F(EndToEnd, FrontEndTellsAnOverlayWithoutTheLogMarksItAndResumeRendersItAga
     EXPECT_NE(again.out.find("1 skipped"), std::string::npos) << again.out;
 }
 
-std::string textOf(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST_F(EndToEnd, FrontEndPressesReconnectAndRendersTheFrameAgainWhenTheServerCanStartAgain) {
     const std::string dir = scratch("outage");
     writeSampleClip(dir + "/clip", 96, 54, 3);
     HiddenRuntime hidden;  // the first frame can't start the server: "Can't connect"
-    const std::string log = dir + "/front_end.log", in = dir + "/clip/png8/clip_%04d.png",
-                      out = dir + "/out/f_%04d.png";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        const std::string host = frontEndPath(), plugin = pluginPath();
-        execl(host.c_str(), host.c_str(), "render", plugin.c_str(), "--in", in.c_str(), "--out", out.c_str(),
-              "--retry-pause", "0.5", "--set", "Brightness=1.25", "--set", "Contrast=1.3", "--set", "Saturation=0.6",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline && textOf(log).find("pressing Reconnect") == std::string::npos) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const std::string in = dir + "/clip/png8/clip_%04d.png", out = dir + "/out/f_%04d.png";
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", in, "--out", out, "--retry-pause", "0.5", "--set",
+                            "Brightness=1.25", "--set", "Contrast=1.3", "--set", "Saturation=0.6"});
+    const bool reconnected = run.waitForText("pressing Reconnect");
     hidden.restore();  // the outage ends
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    const std::string text = textOf(log);
-    ASSERT_TRUE(WIFEXITED(status)) << text;
-    EXPECT_EQ(WEXITSTATUS(status), kExitOk) << text;
+    const int status = run.wait();
+    const std::string text = run.out() + run.err();
+    ASSERT_TRUE(reconnected) << text;
+    EXPECT_EQ(status, kExitOk) << text;
     EXPECT_NE(text.find("frame 1 shows \"Can't connect"), std::string::npos) << text;
     EXPECT_NE(text.find("3 processed"), std::string::npos) << text;
     for (int n = 1; n <= 3; ++n) {
@@ -246,36 +225,14 @@ TEST_F(EndToEnd, FrontEndCtrlCAbortsTheFrameInFlightAndKeepsTheFinishedOnes) {
     for (int n = 1; n <= 4; ++n) {
         writeExrFile(dir + "/in/big_000" + std::to_string(n) + ".exr", sampleFrame(2400, 1350, n, 4));
     }
-    const std::string log = dir + "/front_end.log";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        const std::string host = frontEndPath(), plugin = pluginPath(), in = dir + "/in/big_%04d.exr",
-                          out = dir + "/out/big_%04d.exr";
-        execl(host.c_str(), host.c_str(), "render", plugin.c_str(), "--in", in.c_str(), "--out", out.c_str(),
-              "--set", "Brightness=1.1", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    FrontEndChild run(dir, {"render", pluginPath(), "--in", dir + "/in/big_%04d.exr", "--out",
+                            dir + "/out/big_%04d.exr", "--set", "Brightness=1.1"});
     // Interrupt once the first frame is written, while the second renders.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    std::string text;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream in(log);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (text.find("frame 1 ") != std::string::npos) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_NE(text.find("frame 1 "), std::string::npos) << text;
-    kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    std::ifstream in(log);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    ASSERT_TRUE(WIFEXITED(status)) << text;
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << text;
+    ASSERT_TRUE(run.waitForText("frame 1 ")) << run.out() << run.err();
+    run.signal(SIGINT);
+    const int status = run.wait();
+    const std::string text = run.out() + run.err();
+    EXPECT_EQ(status, 128 + SIGINT) << text;
     EXPECT_NE(text.find("aborted (not written)"), std::string::npos) << text;
     EXPECT_NE(text.find("not started"), std::string::npos) << text;
     // The finished frame is complete; the interrupted ones are not there.
