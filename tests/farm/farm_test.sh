@@ -59,8 +59,9 @@ stop_server() {
 }
 cleanup() {
   local jobs
-  # The watchdog's sleep too: it holds the test's output open, and ctest waits for it.
-  if [ -n "${watchdog:-}" ]; then pkill -P "$watchdog"; kill "$watchdog"; fi 2>/dev/null
+  # The watchdog stands down and takes its sleep with it (the sleep holds the
+  # test's output open, and ctest waits for it).
+  if [ -n "${watchdog:-}" ]; then kill "$watchdog"; wait "$watchdog"; fi 2>/dev/null
   jobs=$(squeue -h -o %i 2>/dev/null | tr '\n' ' ')
   if [ -n "$jobs" ]; then
     scancel $jobs 2>/dev/null
@@ -76,7 +77,15 @@ trap 'exit 143' TERM INT
 # ctest ends a test at its time-out (300 s) without letting it clean up, and
 # the jobs would then render on against the port of the tests that follow.
 # Stopping first (the script, then the command it waits on) runs the clean-up.
-( sleep 240; echo "FAIL: the test ran out of time"; kill -TERM $$; pkill -TERM -P $$ ) &
+# The clean-up's TERM ends the watchdog in its wait, before it can fire: killing
+# only the sleep would let it go on to stop the script it was guarding.
+(
+  trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+  sleep 240 &
+  sleeper=$!
+  wait "$sleeper" || exit 0
+  echo "FAIL: the test ran out of time"; kill -TERM $$; pkill -TERM -P $$
+) &
 watchdog=$!
 
 started=$SECONDS
