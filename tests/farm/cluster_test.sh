@@ -113,9 +113,9 @@ no_temporaries() { [ -z "$(find "$1" -name '.*' -type f)" ]; }
 task_record() { grep " ArrayJobId=$1 ArrayTaskId=$2 " "$cluster/log/jobcomp.txt" 2>/dev/null | tail -n 1; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<< "$2"; }
 # Frames that a task's report gives as rendered by it.
-processed_in() { grep -c '"verdict":"processed"' "$1" 2>/dev/null; }
+processed_in() { cat "$1" 2>/dev/null | grep -c '"verdict":"processed"'; }
 # Frames node $1's server rendered: its log's "render JOB: WxHxC ..." lines.
-served_by() { grep -cE ' render [^ ]+: [0-9]+x[0-9]+x[0-9]+ at ' "$(cluster_maker "$1")/Logs/launcher.log" 2>/dev/null; }
+served_by() { cat "$(cluster_maker "$1")/Logs/launcher.log" 2>/dev/null | grep -cE ' render [^ ]+: [0-9]+x[0-9]+x[0-9]+ at '; }
 
 "$SAMPLE_CLIP" "$WORK/clip" --frames 24 --size 960x540 > /dev/null || exit 1
 clip=(--in "$WORK/clip/png8/clip_%04d.png")

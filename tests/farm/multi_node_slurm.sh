@@ -16,7 +16,10 @@
 #                           Slurm commands reach the controller
 #   cluster_on K CMD...     runs CMD in node K's network namespace with its
 #                           maker folder (K = ctl: the controller's), outside
-#                           Slurm: a render there is a local render on the node
+#                           Slurm: a render there is a local render on the node;
+#                           with CLUSTER_CGROUP set to a cgroup's folder, CMD
+#                           joins that cgroup (the slurmds started meanwhile
+#                           too, and so everything they start), for its CPU time
 #   cluster_start_node K    starts node K's slurmd again (after a kill)
 #   cluster_node_pids K     the processes of node K
 #   cluster_kill_node K     kills every process of node K at once (SIGKILL):
@@ -56,7 +59,8 @@ cluster_on() {
   shift
   ns=$([ "$k" = ctl ] && echo ctl || echo "n$k")
   nsenter --net="$(cluster_netns "$ns")" unshare -m --propagation private \
-    sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$(cluster_maker "$k")" "$CLUSTER_MAKER" "$@"
+    sh -c '{ [ -z "$3" ] || echo $$ > "$3/cgroup.procs"; } && mount --bind "$1" "$2" && shift 3 && exec "$@"' \
+    sh "$(cluster_maker "$k")" "$CLUSTER_MAKER" "${CLUSTER_CGROUP:-}" "$@"
 }
 
 cluster_start_node() {
