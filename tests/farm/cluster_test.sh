@@ -50,11 +50,10 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 prefix=tevc$PORT
-if ! err=$(ip netns add "$prefix-probe" 2>&1); then
+if ! err=$(unshare --net true 2>&1); then
   echo "SKIP: network namespaces cannot be made here: $err"
   exit 77
 fi
-ip netns del "$prefix-probe"
 if ! err=$(unshare -m --propagation private true 2>&1); then
   echo "SKIP: mount namespaces cannot be made here: $err"
   exit 77
@@ -90,7 +89,7 @@ watchdog=$!
 
 started=$SECONDS
 rm -rf "$WORK" && mkdir -p "$WORK" || exit 1
-step "a cluster of $NODES nodes: slurmctld in $prefix-ctl (10.200.0.1:$((PORT + 1))), slurmd nK in $prefix-nK (10.200.0.1K:$((PORT + 2)))"
+step "a cluster of $NODES nodes: slurmctld at 10.200.0.1:$((PORT + 1)), slurmd nK at 10.200.0.1K:$((PORT + 2)), each in a network namespace of its own"
 # A short path: munge's socket name must fit a socket address (108 bytes).
 cluster=$(mktemp -d /tmp/tev-cluster.XXXXXX) || exit 1
 cluster_start "$cluster" "$prefix" $NODES 2 $((PORT + 1)) "$MAKER" || { echo "FAIL: the cluster did not start"; exit 1; }
