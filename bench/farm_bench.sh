@@ -5,7 +5,7 @@
 # its own processing server on its own loopback), beside one local tev-host
 # run: seconds from submission to the job's verdict and the nodes' CPU time
 # per frame, with one task on each of 1, 2 and 3 nodes, then what a further
-# task and a job cost on their own. Every node's server is started before the
+# task and a job cost on their own (4 frames in 1 and in 4 tasks, 1 frame). Every node's server is started before the
 # clock runs, as a node service would be.
 set -uo pipefail
 
@@ -19,7 +19,7 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 FRAMES=${FRAMES:-24} SIZE=${SIZE:-1920x1080}
-NODES=3 TASKS_ON_ONE=4
+NODES=3
 source "$(cd "$(dirname "$0")" && pwd)/../tests/farm/multi_node_slurm.sh"
 
 for tool in munged slurmctld slurmd sbatch squeue sinfo ip nsenter unshare; do
@@ -37,7 +37,9 @@ mkdir -p "$cg/nodes" "$cg/local" 2>/dev/null || cg=""
 cpu_ns() { if [ -n "$cg" ]; then cat "$cg/$1/cpuacct.usage"; else echo 0; fi; }
 
 cluster=""
-trap 'cluster_stop; [ -n "$cluster" ] && rm -rf "$cluster"; [ -n "$cg" ] && rmdir "$cg/nodes" "$cg/local" "$cg" 2>/dev/null' EXIT
+# The cluster's logs stay with the bench's files.
+trap 'cluster_stop; [ -n "$cluster" ] && cp -r "$cluster/log" "$WORK/slurm-log" 2>/dev/null && rm -rf "$cluster"
+      [ -n "$cg" ] && rmdir "$cg/nodes" "$cg/local" "$cg" 2>/dev/null' EXIT
 trap 'exit 143' INT TERM
 
 rm -rf "$WORK" && mkdir -p "$WORK" || exit 1
@@ -70,7 +72,7 @@ calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 row() {
   local cpu=-
   [ -n "$cg" ] && cpu=$(calc "$6 / 1e9 / $4")
-  printf '    %-40s %5s %5s %6s %8s %8s %11s\n' "$1" "$2" "$3" "$4" "$5" "$(calc "$4 / $5")" "$cpu"
+  printf '    %-46s %5s %5s %6s %8s %8s %11s\n' "$1" "$2" "$3" "$4" "$5" "$(calc "$4 / $5")" "$cpu"
 }
 # job NAME NODES TASKS [render options]: sets took (seconds from submission
 # to the verdict) and cpu (the nodes' CPU nanoseconds meanwhile).
@@ -92,7 +94,7 @@ echo
 echo "    Rendering on a Slurm cluster of $NODES one-CPU nodes sharing this machine's $(nproc) cores:"
 echo "    $FRAMES frames of $SIZE 8-bit PNG, each node through its own reference server; seconds"
 echo "    from submission to the job's verdict; CPU: the nodes' (tasks, servers, slurmd) per frame"
-printf '    %-40s %5s %5s %6s %8s %8s %11s\n' run nodes tasks frames seconds frames/s "CPU s/frame"
+printf '    %-46s %5s %5s %6s %8s %8s %11s\n' run nodes tasks frames seconds frames/s "CPU s/frame"
 t0=$(now) c0=$(cpu_ns local)
 CLUSTER_CGROUP=${cg:+$cg/local}
 cluster_on ctl "$TEV_HOST" render "$PLUGIN" "${clip[@]}" --out "$WORK/local/o_%04d.png" "${settings[@]}" --no-progress \
@@ -105,22 +107,25 @@ for nodes in $(seq $NODES); do
   took_on[$nodes]=$took cpu_on[$nodes]=$cpu
   row "tev-farm-submit, one task per node" "$nodes" "$nodes" "$FRAMES" "$took" "$cpu"
 done
-# The same frames in more tasks on one node, which runs them one after another:
-# what each further task adds.
-job "tasks$TASKS_ON_ONE" 1 $TASKS_ON_ONE
+# Four frames in one task, then in four tasks that one node runs one after
+# another: the same work, so the difference is three tasks' own cost.
+job one-task 1 1 --frames 1-4
+one=$took one_cpu=$cpu
+row "tev-farm-submit, 4 frames in 1 task" 1 1 4 "$took" "$cpu"
+job four-tasks 1 4 --frames 1-4
 many=$took many_cpu=$cpu
-row "tev-farm-submit, tasks in turn on 1 node" 1 $TASKS_ON_ONE "$FRAMES" "$took" "$cpu"
+row "tev-farm-submit, 4 frames in 4 tasks in turn" 1 4 4 "$took" "$cpu"
 # One frame: the job's own cost beside one frame's render.
 job single 1 1 --frames 1
 row "tev-farm-submit, a job of one frame" 1 1 1 "$took" "$cpu"
 echo
-job_cost="$(calc "$took - $local_s / $FRAMES") s" task_cost="$(calc "($many - ${took_on[1]}) / ($TASKS_ON_ONE - 1)") s"
+job_cost="$(calc "$took - $local_s / $FRAMES") s" task_cost="$(calc "($many - $one) / 3") s"
 if [ -n "$cg" ]; then
   job_cost+=", $(calc "($cpu - $local_cpu / $FRAMES) / 1e9") CPU s"
-  task_cost+=", $(calc "($many_cpu - ${cpu_on[1]}) / 1e9 / ($TASKS_ON_ONE - 1)") CPU s"
+  task_cost+=", $(calc "($many_cpu - $one_cpu) / 1e9 / 3") CPU s"
 fi
 echo "    a job's own cost (a job of one frame beside one local frame): $job_cost"
-echo "    each further task (tasks in turn on one node beside one task): $task_cost"
+echo "    each further task (4 frames in 4 tasks beside 1 task, over 3): $task_cost"
 echo "    speed-up over 1 node: 2 nodes $(calc "${took_on[1]} / ${took_on[2]}") x, 3 nodes $(calc "${took_on[1]} / ${took_on[3]}") x"
 [ -n "$cg" ] &&
   echo "    this machine's bound, its $(nproc) cores over the nodes' CPU per frame: $(calc "$(nproc) * 1e9 * $FRAMES / ${cpu_on[$NODES]}") frames/s"
