@@ -9,7 +9,8 @@
 #       on PORT (slurmctld) and PORT+1 (every slurmd); MAKER is the plug-in's
 #       fixed maker folder, which each node sees as a folder of its own
 #       (cluster_maker K, created empty: lay out what the node runs there
-#       before its first job, e.g. with DESTDIR=$(cluster_root K))
+#       before its first job, e.g. with DESTDIR=$(cluster_root K)); status
+#       2 when its namespaces or links cannot be made here, 1 for other failures
 #   cluster_root K          the folder that stands for / when node K's maker
 #                           folder is laid out (K = ctl: the controller's)
 #   cluster_maker K         node K's maker folder: cluster_root K + MAKER
@@ -183,20 +184,20 @@ cluster_start() {
   head -c 1024 /dev/urandom > "$dir/key/munge.key" && chmod 600 "$dir/key/munge.key"
   mkdir -p "$maker" || return 1
 
-  cluster_add_ns ctl || return 1
-  cluster_ip ctl link set lo up || return 1
-  cluster_ip ctl link add br0 type bridge || return 1
-  cluster_ip ctl addr add 10.200.0.1/24 dev br0 || return 1
-  cluster_ip ctl link set br0 up || return 1
+  cluster_add_ns ctl || return 2
+  cluster_ip ctl link set lo up || return 2
+  cluster_ip ctl link add br0 type bridge || return 2
+  cluster_ip ctl addr add 10.200.0.1/24 dev br0 || return 2
+  cluster_ip ctl link set br0 up || return 2
   for ((k = 1; k <= nodes; k++)); do
     mkdir -p "$dir/spool-n$k" "$(cluster_maker "$k")"
-    cluster_add_ns "n$k" || return 1
+    cluster_add_ns "n$k" || return 2
     # Made inside the controller's namespace, its peer moved straight into the node's.
-    cluster_ip ctl link add "v$k" type veth peer name eth0 netns "${CLUSTER_HOLDER[n$k]}" || return 1
-    cluster_ip ctl link set "v$k" master br0 up || return 1
-    cluster_ip "n$k" link set lo up || return 1
-    cluster_ip "n$k" addr add "10.200.0.$((10 + k))/24" dev eth0 || return 1
-    cluster_ip "n$k" link set eth0 up || return 1
+    cluster_ip ctl link add "v$k" type veth peer name eth0 netns "${CLUSTER_HOLDER[n$k]}" || return 2
+    cluster_ip ctl link set "v$k" master br0 up || return 2
+    cluster_ip "n$k" link set lo up || return 2
+    cluster_ip "n$k" addr add "10.200.0.$((10 + k))/24" dev eth0 || return 2
+    cluster_ip "n$k" link set eth0 up || return 2
   done
 
   local host node_list partitions=""
