@@ -17,7 +17,8 @@ PACKAGES=(
   libbenchmark-dev              # make bench
   clang libclang-rt-14-dev      # libFuzzer targets, sanitizer runtimes
   python3 python3-msgpack python3-numpy   # reference processing server
-  slurmd slurmctld slurm-client munge     # farm test and bench: a one-node Slurm in a scratch folder
+  slurmd slurmctld slurm-client munge     # farm tests and bench: Slurm clusters in a scratch folder
+  iproute2                                # the farm cluster's namespaces: bridge, veth links, addresses
   dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
 )
 

@@ -7,8 +7,11 @@
 #      tev-host run, and the merged summary says so;
 #   2. a job cancelled mid-run: no partial or temporary file; resubmitted with
 #      --skip-existing, it renders only the missing frames;
-#   3. a clip with one corrupt frame (parts of 3 frames, relative names): only
-#      that frame fails, the summary names it, the exit status says so.
+#   3. a clip with one corrupt frame (parts of 3 frames, relative names, a job
+#      folder with a % in its name): only that frame fails, the summary names
+#      it, the exit status says so, each task's log lands in the job folder;
+#   4. plates numbered by name (--number-by-name): the merge expects the
+#      frames the tasks numbered.
 # Every daemon and the server it started are stopped at the end, also when a
 # step fails. Exits 77 (skipped) only where Slurm is not installed and cannot be.
 set -uo pipefail
@@ -111,9 +114,10 @@ step "0. render arguments that tev-host refuses are not submitted"
   --out "$WORK/out0/o_%04d.png" > "$WORK/job0.txt" 2>&1
 status=$?
 cat "$WORK/job0.txt"
-check "the submission fails with 1 and names the input" \
-  [ $status = 1 ] && grep -q "none_%04d.png" "$WORK/job0.txt"
-check "no job was queued" [ -z "$(squeue -h -o %i)" ] && [ ! -e "$WORK/job0/jobs" ]
+check "the submission fails with 1" [ $status = 1 ]
+check "the refusal names the input" grep -q "none_%04d.png" "$WORK/job0.txt"
+check "no job was queued" [ -z "$(squeue -h -o %i)" ]
+check "no jobs file was written" [ ! -e "$WORK/job0/jobs" ]
 
 step "1. a 12-frame clip as a 4-task array"
 "$SAMPLE_CLIP" "$WORK/clip" --frames 12 --size 320x180 > /dev/null || exit 1
@@ -149,7 +153,8 @@ cat "$WORK/job2/summary.txt"
 written=$(ls "$WORK/out2" | wc -l)
 echo "  $written of 12 frames were written before the cancel"
 check "the cancelled job's verdict is 2" [ "$(cat "$WORK/job2/exit-status" 2>/dev/null)" = 2 ]
-check "the job was stopped mid-run" [ "$written" -ge 1 ] && [ "$written" -lt 12 ]
+check "the job had written frames when it was cancelled" [ "$written" -ge 1 ]
+check "the job was stopped before its end" [ "$written" -lt 12 ]
 check "no temporary file is left" [ -z "$(find "$WORK/out2" -name '.*' -type f)" ]
 whole() { local f; for f in "$WORK/out2"/*; do cmp -s "$f" "$WORK/bigref/$(basename "$f")" || return 1; done; }
 check "every file written is whole" whole
@@ -168,25 +173,45 @@ check "the frames written before were left alone" \
   [ "$(cd "$WORK/out2" && stat -c '%n %i %y' $files_before)" = "$stat_before" ]
 processed=$(cat "$WORK/job2/reports/$render_job2"-*.jsonl | grep -c '"verdict":"processed"')
 skipped=$(cat "$WORK/job2/reports/$render_job2"-*.jsonl | grep -c '"verdict":"skipped"')
-check "the resubmitted job rendered only the $((12 - written)) missing frames ($processed rendered, $skipped skipped)" \
-  [ "$processed" = $((12 - written)) ] && [ "$skipped" = "$written" ]
+check "the resubmitted job rendered only the $((12 - written)) missing frames ($processed)" \
+  [ "$processed" = $((12 - written)) ]
+check "the resubmitted job skipped the $written frames written before ($skipped)" [ "$skipped" = "$written" ]
 
 step "3. a clip with one corrupt frame"
 mkdir -p "$WORK/corrupt" && cp "$WORK/clip/png8/"*.png "$WORK/corrupt/"
 head -c 300 "$WORK/clip/png8/clip_0005.png" > "$WORK/corrupt/clip_0005.png"
 # Relative names, taken from the folder the job was submitted from.
-(cd "$WORK" && submit --chunk-size 3 --dir job3 -- "$PLUGIN" --in corrupt/clip_%04d.png --out out3/o_%04d.png \
+# % is a pattern character in sbatch's file names; this folder's name is taken as it is.
+job3="job3 at 100%j"
+(cd "$WORK" && submit --chunk-size 3 --dir "$job3" -- "$PLUGIN" --in corrupt/clip_%04d.png --out out3/o_%04d.png \
   "${settings[@]}" > "$WORK/job3.txt" 2>&1)
 status=$?
 cat "$WORK/job3.txt"
 check "the job's exit status is 2" [ $status = 2 ]
-check "the summary names frame 5 as failed" grep -q "^failed: frame 5 " "$WORK/job3/summary.txt"
+check "the summary names frame 5 as failed" grep -q "^failed: frame 5 " "$WORK/$job3/summary.txt"
 check "the summary counts 11 processed and 1 failed" \
   grep -q "^11 processed, 0 unchanged, 0 overlay, 1 failed, 0 aborted, 0 skipped, 0 not started, 0 missing" \
-  "$WORK/job3/summary.txt"
-check "--chunk-size 3 made four tasks" [ "$(ls "$WORK/job3/reports" | wc -l)" = 4 ]
+  "$WORK/$job3/summary.txt"
+check "--chunk-size 3 made four tasks" [ "$(ls "$WORK/$job3/reports" | wc -l)" = 4 ]
+read -r render_job3 _ < "$WORK/$job3/jobs"
+check "each task's output is in the job folder's logs" \
+  [ "$(ls "$WORK/$job3/logs/" | grep -c "^render-${render_job3}_[1-4].out$")" = 4 ]
 rm -f "$WORK/local/o_0005.png"
 check "the other frames arrive, byte-identical" same_files "$WORK/local" "$WORK/out3"
+
+step "4. plates numbered by name"
+mkdir -p "$WORK/plates"
+for ((i = 1; i <= 6; i++)); do cp "$WORK/clip/png8/clip_000$i.png" "$WORK/plates/plate_$((1000 + i)).png"; done
+submit --tasks 2 --dir "$WORK/job4" -- "$PLUGIN" --in "$WORK/plates" --out "$WORK/out4/" --number-by-name \
+  "${settings[@]}" > "$WORK/job4.txt" 2>&1
+status=$?
+cat "$WORK/job4.txt"
+check "the job's exit status is 0" [ $status = 0 ]
+check "the summary expects the 6 frames the tasks numbered 0 to 5" \
+  grep -q "^merged 2 reports (6 frame records): 6 frames, 6 expected" "$WORK/job4/summary.txt"
+check "the summary counts 6 processed, 0 missing" \
+  grep -q "^6 processed, 0 unchanged, 0 overlay, 0 failed, 0 aborted, 0 skipped, 0 not started, 0 missing" \
+  "$WORK/job4/summary.txt"
 
 echo
 echo "farm test: $failures failure(s) in $((SECONDS - started)) s"
