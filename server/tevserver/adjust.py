@@ -169,6 +169,7 @@ class Adjustment(Processing):
     name = "adjustment"
     depths = (8, 16, 32)
     channels = (1, 2, 3, 4)
+    fills_rows = True
 
     def check(self, params):
         return parse_params(params)

@@ -8,7 +8,8 @@ The blocks of a frame run on a thread pool shared by all jobs (numpy releases
 the GIL in its loops); with one thread they run on the job's worker in order.
 Progress is the share of rows done; an abort stops the blocks not yet begun.
 Each block writes only its own rows, so the result is the same whatever the
-number of threads.
+number of threads. The output is a reused buffer: a block's rows are cleared
+before the Processing writes them, unless it declares fills_rows.
 """
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
@@ -83,10 +84,14 @@ class Renderer:
         blocks = [(top, min(frame.height, top + rows)) for top in range(0, frame.height, rows)]
         done = _RowsDone(job, frame.height)
 
+        clear = not self.processing.fills_rows  # out is a reused buffer
+
         def block(top, bottom):
             job.check_abort()
             if self.options.block_pause:
                 time.sleep(self.options.block_pause)
+            if clear:
+                out[top:bottom] = 0
             self.processing.rows(src, out, top, bottom, params, frame.bit_depth)
             done.add(bottom - top)
 

@@ -93,7 +93,33 @@ class Stripes(Processing):
         dst[top:bottom] = src[top:bottom] // 2 + np.arange(top, bottom, dtype=np.uint8)[:, None, None]
 
 
+class HalfRows(Processing):
+    """Writes the first half of each block's rows (a faulty processing) and leaves the rest."""
+    name = "half rows"
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        middle = (top + bottom) // 2
+        dst[top:middle] = src[top:middle] + 1
+
+
 class ProcessingTest(unittest.TestCase):
+    def test_samples_a_processing_leaves_are_zero_never_an_earlier_frame(self):
+        server = start_server(self, process=HalfRows(), threads=1,
+                              render_options=RenderOptions(block_samples=700 * 3 * 10))
+        client = ApiClient(server.address)
+        self.addCleanup(client.close)
+        written = np.zeros(500, bool)
+        for top in range(0, 500, 10):
+            written[top:top + 5] = True
+        for n in range(5):  # bodies and outputs go round the pool's buffers
+            frame = image(700, 500, 3, 8, [40 * n + 10] * (700 * 500 * 3))  # 1 MB: pooled buffers
+            client.render(f"f{n}", frame, ADJUSTED)
+            out = client.wait_result(f"f{n}")["result"]["result"]["image"]["pixels"]
+            rows = np.frombuffer(out, np.uint8).reshape(500, -1)
+            self.assertTrue((rows[written] == 40 * n + 11).all(), n)
+            self.assertTrue((rows[~written] == 0).all(), f"frame {n}: unwritten samples are not zero")
+
+
     def test_declared_depths_channels_and_refusals_reach_the_client(self):
         server = start_server(self, process=Stripes())
         client = ApiClient(server.address)
