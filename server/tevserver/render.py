@@ -33,6 +33,9 @@ class RenderOptions:
     # A pause before each block; only tests that watch progress and abort
     # mid-frame set it.
     block_pause: float = 0.0
+    # A frame of fewer samples than this per thread gets fewer threads (one at the
+    # least): handing blocks to other threads costs more than they save on it.
+    split_samples: int = 1 << 20
 
     def thread_count(self):
         return self.threads if self.threads > 0 else (os.cpu_count() or 1)
@@ -95,19 +98,44 @@ class Renderer:
             self.processing.rows(src, out, top, bottom, params, frame.bit_depth)
             done.add(bottom - top)
 
-        if self._pool is None or len(blocks) == 1:
+        samples = frame.width * frame.height * frame.channels
+        threads = min(self.options.thread_count(), len(blocks), max(1, samples // self.options.split_samples))
+        if self._pool is None or threads == 1:
             for top, bottom in blocks:
                 block(top, bottom)
         else:
-            futures = [self._pool.submit(block, top, bottom) for top, bottom in blocks]
-            # Every block has ended (or never begun) before the output is let go.
-            errors = [f.exception() for f in futures]
+            _on_threads(self._pool, threads, blocks, block)
             job.check_abort()
-            for e in errors:
-                if e is not None:
-                    raise e
         job.report(100)
         return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
+
+
+def _on_threads(pool, threads, blocks, block):
+    """Runs block(top, bottom) for every block on this thread and threads - 1 of the pool's,
+    each taking the next block not yet begun; returns once all have ended (or, after a
+    failure, once no more are begun) and raises the first failure."""
+    pending = iter(blocks)
+    lock = threading.Lock()
+    errors = []
+
+    def take_blocks():
+        while True:
+            with lock:
+                taken = None if errors else next(pending, None)
+            if taken is None:
+                return
+            try:
+                block(*taken)
+            except BaseException as e:
+                with lock:
+                    errors.append(e)
+
+    helpers = [pool.submit(take_blocks) for _ in range(threads - 1)]
+    take_blocks()
+    for helper in helpers:  # every block has ended before the output is let go
+        helper.result()
+    if errors:
+        raise errors[0]
 
 
 class _RowsDone:

@@ -142,7 +142,8 @@ class ProcessingTest(unittest.TestCase):
                   32: np.concatenate([rng.normal(0.5, 2, 300 * 97 * 4 - 3), [np.inf, -np.inf, np.nan]])}
         results = {}
         for threads in (1, 2):
-            server = start_server(self, threads=threads, render_options=RenderOptions(block_samples=97 * 4 * 7))
+            server = start_server(self, threads=threads,
+                                  render_options=RenderOptions(block_samples=97 * 4 * 7, split_samples=1))
             client = ApiClient(server.address)
             self.addCleanup(client.close)
             for depth, samples in frames.items():
