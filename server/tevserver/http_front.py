@@ -34,8 +34,8 @@ log = logging.getLogger("tevserver.http")
 
 API_PATH = "/api"
 CONTENT_TYPE = "application/x-msgpack"
-# Replies up to this size leave in one send, headers included.
-COALESCE_BYTES = 64 * 1024
+# Buffers handed to one sendmsg at most (the system's IOV_MAX is 1024).
+GATHER_MAX = 64
 # A body of unknown size is read into a first buffer of this size (see _read_growing).
 READ_PIECE_BYTES = 256 * 1024
 # After an error answered before the body was read, the connection reads and drops
@@ -50,6 +50,18 @@ class Received:
     A job that keeps a view into the body holds the loan."""
     nbytes: int
     loan: object
+
+
+def send_gathered(sock, buffers):
+    """Sends the buffers one after another with as few sendmsg calls as the socket takes."""
+    views = [memoryview(b).cast("B") for b in buffers if memoryview(b).nbytes]
+    while views:
+        sent = sock.sendmsg(views[:GATHER_MAX])
+        while sent:
+            if sent < views[0].nbytes:
+                views[0] = views[0][sent:]
+                break
+            sent -= views.pop(0).nbytes
 
 
 class _ClientLeft(Exception):
@@ -365,18 +377,11 @@ class ApiHandler(BaseHTTPRequestHandler):
         if close:
             lines.append("Connection: close")
             self.close_connection = True
-        head = bytearray(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
-        # Headers and small parts go out together; large pixel blocks in place.
-        pending = head
-        for chunk in chunks:
-            if memoryview(chunk).nbytes < COALESCE_BYTES:
-                pending += chunk
-            else:
-                self.wfile.write(pending)
-                self.wfile.write(chunk)
-                pending = bytearray()
-        if pending:
-            self.wfile.write(pending)
+        head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+        # The headers and every part in one gather write: a pixel block leaves from the
+        # result's own buffer, never copied into a reply.
+        send_gathered(self.connection, [head, *chunks])
+
 
     def send_error(self, code, message=None, explain=None, allow=None):
         """Error answers as MessagePack {"error": ...}; the connection is closed after
