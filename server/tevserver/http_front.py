@@ -24,9 +24,8 @@ import threading
 import time
 from urllib.parse import urlsplit
 
-import numpy as np
-
 from .budget import BudgetExceeded
+from .mapped import GrowingBuffer
 from .errors import RequestError, describe
 from .wire import decode_request, encode_reply, scan
 
@@ -335,18 +334,22 @@ class ApiHandler(BaseHTTPRequestHandler):
     def _read_growing(self, length, charges):
         """Reads a body into one buffer that grows to twice what has arrived (at most the
         body's length), so a client holds no more than twice what it has sent. The buffer
-        is resized in place (realloc: a large block is remapped, not copied) to exact
-        sizes, each charged before it is allocated: the charge is what the buffer holds."""
+        is a mapping of its own, moved (mremap: not copied) to exact sizes, each charged
+        before it is taken: the charge is what the buffer holds."""
         budget = self.server.budget
-        body = np.empty(0, np.uint8)
-        while len(body) < length:
-            got = len(body)
-            size = min(length, max(READ_PIECE_BYTES, 2 * got))
+        got, size = 0, min(length, READ_PIECE_BYTES)
+        budget.take(size, f"a {length}-byte request body")
+        charges[0] += size
+        body = GrowingBuffer(size)
+        while True:
+            with body.view(got, size) as view:
+                self._read_into(view)
+            if size == length:
+                return body.array()
+            got, size = size, min(length, 2 * size)
             budget.take(size - got, f"a {length}-byte request body")
             charges[0] += size - got
-            body.resize(size, refcheck=False)  # no view of it is alive here
-            self._read_into(body, got, size)
-        return body
+            body.resize(size)
 
     def _dispatch(self, body, received, charges, after_reply):
         """The reply map of a body, or None once an HTTP error was answered. The request's

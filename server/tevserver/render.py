@@ -135,7 +135,16 @@ def _on_threads(pool, threads, blocks, block):
     for helper in helpers:  # every block has ended before the output is let go
         helper.result()
     if errors:
-        raise errors[0]
+        raise _first(errors)
+
+
+def _first(errors):
+    """The first error, the list emptied: a failure's traceback holds the frames that hold
+    the list, and a list that held the failure would keep them (and the frame's buffers in
+    them) alive until the cycle collector ran."""
+    first = errors[0]
+    errors.clear()
+    return first
 
 
 class _RowsDone:

@@ -18,7 +18,7 @@ import os
 import threading
 
 from . import settings
-from .budget import MemoryBudget, map_large_blocks_alone
+from .budget import MemoryBudget
 from .pool import FramePool
 from .http_front import ApiHTTPServer
 from .adjust import ADJUSTMENT
@@ -54,7 +54,6 @@ class Server:
         if not isinstance(process, Processing):
             raise TypeError(f"Server(process=...) takes a tevserver.Processing, not {type(process).__name__}")
         self._idle_timeout = idle_timeout
-        map_large_blocks_alone()
         self.budget = MemoryBudget(memory_budget)
         self.pool = FramePool(self.budget)
         self.budget.reclaim = self.pool.reclaim
