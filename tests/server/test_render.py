@@ -1,12 +1,14 @@
 """The render function: the adjustment at 8, 16 and 32 bits against values computed
 here independently, the unchanged paths, the unserved backends and the reply's form."""
 import math
+import sys
 import time
 import unittest
 
 import msgpack
+import numpy as np
 
-from support import (ApiClient, RenderOptions, expected_samples, image, params, samples_of,
+from support import (SERVER_SRC, ApiClient, RenderOptions, expected_samples, image, params, samples_of,
                      start_server)
 
 # Covers black, white, mid-grey, saturated colours and values that clip at both ends.
@@ -127,6 +129,29 @@ class RenderTest(unittest.TestCase):
         samples = [(i * 7919) % 256 for i in range(width * height * 3)]
         out = self.render(image(width, height, 3, 8, samples), ADJUSTED)
         self.assertEqual(samples_of(out), expected_samples(samples, 3, 8, ADJUSTED))
+
+
+class BoxBlurTest(unittest.TestCase):
+    """The example's blur (server/examples/box_blur.py): its integer windows summed by
+    doubling equal the plain mean of every (2r+1)^2 neighbourhood, edges repeated, in
+    blocks of any height."""
+
+    def test_integer_frames_get_the_plain_mean_in_blocks_of_any_height(self):
+        sys.path.insert(0, str(SERVER_SRC / "examples"))
+        self.addCleanup(sys.path.remove, str(SERVER_SRC / "examples"))
+        from box_blur import BLUR
+        rng = np.random.default_rng(11)
+        for depth, kind, high in ((8, np.uint8, 256), (16, np.uint16, 65536)):
+            for radius in (1, 3, 8, 13):
+                src = rng.integers(0, high, (9, 14, 3)).astype(kind)
+                padded = np.pad(src.astype(np.float64), ((radius,) * 2, (radius,) * 2, (0, 0)), mode="edge")
+                sums = sum(padded[i:i + 9, j:j + 14] for i in range(2 * radius + 1) for j in range(2 * radius + 1))
+                want = np.rint(sums / (2 * radius + 1) ** 2).astype(kind)
+                for rows in (1, 4, 9):
+                    got = np.empty_like(src)
+                    for top in range(0, 9, rows):
+                        BLUR.rows(src, got, top, min(9, top + rows), {"radius": radius}, depth)
+                    self.assertTrue(np.array_equal(got, want), (depth, radius, rows))
 
 
 if __name__ == "__main__":
