@@ -63,6 +63,17 @@ class RenderTest(unittest.TestCase):
         self.assertGreater(max(got), 1.0)
         self.assertLess(min(got), 0.0)
 
+    def test_frames_whose_channels_do_not_mix_get_the_same_adjustment(self):
+        # Saturation 1: every sample value by itself, through the server's per-value tables.
+        for depth, values in ((8, list(range(256))), (16, list(range(0, 65536, 97)) + [32768, 65535])):
+            for channels in (3, 4):
+                samples = (values * channels)[:len(values) // channels * channels + channels]
+                if len(samples) // channels % 2 == 0:
+                    samples += samples[:channels]  # an odd count of samples in all
+                for p in (params(brightness=1.3, contrast=1.4), params(brightness=0.7, contrast=0.6)):
+                    with self.subTest(depth=depth, channels=channels, params=p):
+                        self.assert_adjusted(len(samples) // channels, 1, channels, depth, samples, p)
+
     def test_every_cpu_type_gives_the_same_adjustment(self):
         for kind in (1, 3, 4):
             with self.subTest(type=kind):
