@@ -130,8 +130,8 @@ _kept = threading.local()
 
 
 def _scratch(name, shape, dtype=np.float64):
-    """This thread's scratch array of that name and shape, made once and reused: a fresh
-    one per block would be mapped, faulted in and unmapped every time."""
+    """This thread's scratch array of that name and shape, made once and reused by every
+    block that this thread adjusts."""
     arrays = getattr(_kept, "arrays", None)
     if arrays is None:
         arrays = _kept.arrays = {}

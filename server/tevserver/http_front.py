@@ -25,8 +25,8 @@ import time
 from urllib.parse import urlsplit
 
 from .budget import BudgetExceeded
-from .mapped import GrowingBuffer
 from .errors import RequestError, describe
+from .mapped import GrowingBuffer
 from .wire import decode_request, encode_reply, scan
 
 log = logging.getLogger("tevserver.http")
@@ -384,7 +384,6 @@ class ApiHandler(BaseHTTPRequestHandler):
         # The headers and every part in one gather write: a pixel block leaves from the
         # result's own buffer, never copied into a reply.
         send_gathered(self.connection, [head, *chunks])
-
 
     def send_error(self, code, message=None, explain=None, allow=None):
         """Error answers as MessagePack {"error": ...}; the connection is closed after
