@@ -9,9 +9,10 @@ for an earlier kit (a folder holding tevserver/ and examples/, or a git revision
 of the repository the script is in, extracted to a temporary folder), in the
 same run so that the two meet the same machine:
 
-round-trip  A server process per kit and thread count (--threads), then the echo
-            server (tev_bench_server: answers the call at once with the frame it
-            received, the transport's floor). 1 or 4 client processes (--clients)
+round-trip  A server process per kit and thread count (--threads), one per kit
+            with a processing that only copies the frame (the kit's own cost,
+            one client), then the echo server (tev_bench_server: answers the call
+            at once with the frame it received, the transport's floor). 1 or 4 client processes (--clients)
             render 1920x1080 RGB frames at 8, 16 and 32 bits the way the plug-in
             does: the call, a get_result at once, then a cycle every 10 ms (a
             get_progress with each once 21 ms have passed). Per row: frames/s;
@@ -204,11 +205,24 @@ def round_trip_rows(name, command, port, frames, depths, clients_list, log=None)
     return rows
 
 
-def reference_command(python, source, port, threads, log):
+COPY_PROCESSING = """from tevserver import Processing
+
+class Copy(Processing):
+    name, fills_rows = "copy", True
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        dst[top:bottom] = src[top:bottom]
+
+COPY = Copy()
+"""
+
+
+def reference_command(python, source, port, threads, log, process=None):
+    extra = f",'--process',{process!r}" if process else ""
     return [python, "-I", "-c",
             f"import sys;sys.path.insert(0,{str(source)!r});from tevserver.cli import main;"
             f"sys.exit(main(['--foreground','--port','{port}','--threads','{threads}','--log',{log!r},"
-            f"'--idle-seconds','600']))"]
+            f"'--idle-seconds','600'{extra}]))"]
 
 
 def with_outside(rows):
@@ -508,6 +522,8 @@ def main():
                                           BLUR_RADIUS)) for name, tree in kits])
         if "round-trip" in parts:
             rows = []
+            copy = Path(folder) / "copy_processing.py"
+            copy.write_text(COPY_PROCESSING)
             for name, tree in kits:
                 for threads in numbers["threads"]:
                     log = os.path.join(folder, f"{name}-{threads}.log")
@@ -515,6 +531,11 @@ def main():
                     rows += round_trip_rows(f"{name}: reference, {threads} thread(s)",
                                             reference_command(args.python, tree, args.port, threads, log),
                                             args.port, args.frames, numbers["depths"], numbers["clients"], log)
+                log = os.path.join(folder, f"{name}-copy.log")
+                open(log, "w").close()
+                rows += round_trip_rows(f"{name}: copy, 1 thread",
+                                        reference_command(args.python, tree, args.port, 1, log, f"{copy}:COPY"),
+                                        args.port, args.frames, numbers["depths"], [1], log)
             if args.bench_server:
                 rows += round_trip_rows("echo (C++ bench server)", [args.bench_server, "--port", str(args.port)],
                                         args.port, args.frames, numbers["depths"], numbers["clients"])
