@@ -42,26 +42,56 @@ class BoxBlur(Processing):
 
     def rows(self, src, dst, top, bottom, params, bit_depth):
         r = params["radius"]
-        height = src.shape[0]
-        # The block's rows with r rows of context each side (edge rows repeated).
-        lo, hi = max(0, top - r), min(height, bottom + r)
-        block = np.pad(src[lo:hi].astype(np.float64),
-                       ((r - (top - lo), r - (hi - bottom)), (r, r), (0, 0)), mode="edge")
-        width = src.shape[1]
-        across = block[:, 0:width].copy()  # sums in one fixed order: the same in any block
-        for k in range(1, 2 * r + 1):
-            across += block[:, k:k + width]
-        rows = bottom - top
-        total = across[0:rows].copy()
-        for k in range(1, 2 * r + 1):
-            total += across[k:k + rows]
-        total /= (2 * r + 1) ** 2
-        if bit_depth == 32:
+        if bit_depth == 32:  # float sums depend on their order: one fixed order, the same in any block
+            block = padded(src, top, bottom, r, np.float64)
+            width, rows = src.shape[1], bottom - top
+            across = block[:, 0:width].copy()
+            for k in range(1, 2 * r + 1):
+                across += block[:, k:k + width]
+            total = across[0:rows].copy()
+            for k in range(1, 2 * r + 1):
+                total += across[k:k + rows]
+            total /= (2 * r + 1) ** 2
             with np.errstate(all="ignore"):
                 dst[top:bottom] = total.astype(np.float32)
-        else:
-            np.rint(total, out=total)  # a mean of integers stays within their range
-            dst[top:bottom] = total.astype(dst.dtype)
+        else:  # integer sums are exact in any order and fit 16 (8-bit, across) or 32 bits
+            block = padded(src, top, bottom, r, np.uint16 if bit_depth == 8 else np.int32)
+            total = window_sums(window_sums(block, 2 * r + 1, 1).astype(np.int32), 2 * r + 1, 0)
+            mean = total / (2 * r + 1) ** 2
+            np.rint(mean, out=mean)  # a mean of integers stays within their range
+            dst[top:bottom] = mean.astype(dst.dtype)
+
+
+def padded(src, top, bottom, r, kind):
+    """Rows top..bottom of src with r rows and columns of context around them, edges repeated."""
+    height, width, channels = src.shape
+    lo, hi = max(0, top - r), min(height, bottom + r)
+    first = r - (top - lo)  # rows above the frame's top
+    block = np.empty((bottom - top + 2 * r, width + 2 * r, channels), kind)
+    block[first:first + hi - lo, r:r + width] = src[lo:hi]
+    block[first:first + hi - lo, :r] = block[first:first + hi - lo, r:r + 1]
+    block[first:first + hi - lo, r + width:] = block[first:first + hi - lo, r + width - 1:r + width]
+    block[:first] = block[first]
+    block[first + hi - lo:] = block[first + hi - lo - 1]
+    return block
+
+
+def window_sums(a, n, axis):
+    """The sums of every n consecutive entries along axis, by doubling: sums of 2, 4, 8, ...
+    entries, those of n's binary digits added up (about 2 log2(n) additions, not n)."""
+    def span(x, start, length):
+        return x[(slice(None),) * axis + (slice(start, start + length),)]
+    count = a.shape[axis] - n + 1
+    total, at, size = None, 0, 1
+    while True:
+        if n & 1:
+            total = span(a, at, count).copy() if total is None else np.add(total, span(a, at, count), out=total)
+            at += size
+        n >>= 1
+        if not n:
+            return total
+        a = span(a, 0, a.shape[axis] - size) + span(a, size, a.shape[axis] - size)
+        size *= 2
 
 
 BLUR = BoxBlur()

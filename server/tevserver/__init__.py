@@ -11,6 +11,7 @@
     image         the canonical image dictionary <-> numpy samples
     wire          MessagePack decoding of requests and encoding of replies
     cli           the command line, `python3 -m tevserver --help`
+    logfile, logplace  the rotating log file; where a server in the background logs
 """
 from .errors import RequestError
 from .processing import Processing

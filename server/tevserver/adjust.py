@@ -28,10 +28,12 @@ before the job is queued, so integer frames never meet an infinity.
 from dataclasses import dataclass
 import functools
 import math
+import threading
 
 import numpy as np
 
 from .errors import RequestError
+from .image import SAMPLE_TYPES
 from .processing import Processing
 
 TYPE_NAMES = {
@@ -50,8 +52,10 @@ LUMA = (0.2126, 0.7152, 0.0722)
 MID_GREY = 0.5
 # The largest sample an integer frame holds (16-bit values are not checked against 32768).
 LARGEST_SAMPLE = 65535.0
-# Pixels adjusted at a time inside a block: their float64 scratch stays in the cache.
-PASS_PIXELS = 1 << 13
+# Pixels adjusted at a time inside a block: their float64 scratch stays near the core.
+PASS_PIXELS = 1 << 14
+# Samples looked up at a time in a table (their indices are converted first).
+TABLE_PASS = 1 << 15
 
 
 @dataclass(frozen=True)
@@ -122,23 +126,76 @@ def _constants(pixels, colour, high):
     return arrays
 
 
-def adjust_block(src, dst, params, bit_depth):
-    """Writes the adjustment of one (rows, width, channels) block of src into dst."""
+_kept = threading.local()
+
+
+def _scratch(name, shape, dtype=np.float64):
+    """This thread's scratch array of that name and shape, made once and reused by every
+    block that this thread adjusts."""
+    arrays = getattr(_kept, "arrays", None)
+    if arrays is None:
+        arrays = _kept.arrays = {}
+    key = (name, shape, dtype)
+    if key not in arrays:
+        arrays[key] = np.empty(shape, dtype)
+    return arrays[key]
+
+
+@functools.lru_cache(maxsize=8)
+def _table(gain, offset, bit_depth):
+    """The output of every possible sample value under y = gain * x + offset, clipped and
+    rounded as documented (the same operations, on each value once). For 8 bits, a table
+    of pairs: the output of two adjacent samples read as one native 16-bit value."""
+    values = np.arange(1 << bit_depth, dtype=np.float64)
+    values *= gain
+    values += offset
+    np.minimum(values, FULL_SCALE[bit_depth], out=values)
+    np.maximum(values, 0.0, out=values)
+    np.rint(values, out=values)
+    table = values.astype(SAMPLE_TYPES[bit_depth])
+    if bit_depth == 8:
+        table = table[np.arange(1 << 16, dtype=np.uint16).view(np.uint8)].view(np.uint16)
+    table.flags.writeable = False
+    return table
+
+
+def _look_up(table, src, dst):
+    """dst = table[src] over flat, contiguous arrays, a pass of TABLE_PASS at a time."""
+    index = _scratch("index", (TABLE_PASS,), np.intp)
+    for first in range(0, len(src), TABLE_PASS):
+        piece = src[first:first + TABLE_PASS]
+        n = len(piece)
+        np.copyto(index[:n], piece)
+        np.take(table, index[:n], out=dst[first:first + n], mode="clip")  # the indices are in range
+
+
+def _adjust_by_table(src, dst, gain, offset, bit_depth):
+    """Integer frames whose channels do not mix: every sample through one table."""
+    table = _table(gain, offset, bit_depth)
+    flat_in, flat_out = src.reshape(-1), dst.reshape(-1)
+    if bit_depth == 8:
+        even = len(flat_in) & ~1
+        _look_up(table, flat_in[:even].view(np.uint16), flat_out[:even].view(np.uint16))
+        if even < len(flat_in):  # the last sample: the pair of it with itself, in either byte order
+            flat_out[even:] = table[flat_in[even:].astype(np.intp) * 257].view(np.uint8)[::2]
+    else:
+        _look_up(table, flat_in, flat_out)
+
+
+def _adjust_by_passes(src, dst, params, bit_depth, colour):
+    """The affine map in float64, PASS_PIXELS pixels at a time."""
     height, width, channels = src.shape
-    colour = 3 if channels >= 3 else 1
     k1, k2, grey_gain = params.coefficients()
     offset = params.offset(bit_depth)
-    scale = FULL_SCALE[bit_depth]
     pixels_in = src.reshape(height * width, channels)
     pixels_out = dst.reshape(height * width, channels)
-    step = min(PASS_PIXELS, height * width)
-    weights, low, high = _constants(PASS_PIXELS, colour, scale)
-    x = np.empty((step, colour))     # the pixels in hand, interleaved as they come
-    products = np.empty((step, colour))
-    shift = np.empty(step)
+    weights, low, high = _constants(PASS_PIXELS, colour, FULL_SCALE[bit_depth])
+    x = _scratch("x", (PASS_PIXELS, colour))  # the pixels in hand, interleaved as they come
+    products = _scratch("products", (PASS_PIXELS, colour))
+    shift = _scratch("shift", (PASS_PIXELS,))
     with np.errstate(all="ignore"):  # float frames: overflow to infinities is defined above
-        for first in range(0, height * width, step):
-            block_in = pixels_in[first:first + step, :colour]
+        for first in range(0, height * width, PASS_PIXELS):
+            block_in = pixels_in[first:first + PASS_PIXELS, :colour]
             n = block_in.shape[0]
             xs = x[:n]
             np.copyto(xs, block_in)
@@ -160,6 +217,22 @@ def adjust_block(src, dst, params, bit_depth):
                 np.maximum(xs, low[:n], out=xs)
                 np.rint(xs, out=xs)  # half to even; exact in the integer type
             np.copyto(pixels_out[first:first + n, :colour], xs, casting="unsafe")
+
+
+def adjust_block(src, dst, params, bit_depth):
+    """Writes the adjustment of one (rows, width, channels) block of src into dst.
+
+    Integer frames whose colour channels do not mix (saturation 1, which makes k2 zero,
+    or a grey frame) go through a table of every sample value: k2 * L + t is then t
+    exactly for every pixel (L is finite), so each sample's result depends on its own
+    value alone, and the table holds the same results as the passes in float64."""
+    channels = src.shape[2]
+    colour = 3 if channels >= 3 else 1
+    k1, k2, grey_gain = params.coefficients()
+    if bit_depth != 32 and (colour == 1 or k2 == 0.0) and src.flags.c_contiguous and dst.flags.c_contiguous:
+        _adjust_by_table(src, dst, grey_gain if colour == 1 else k1, params.offset(bit_depth), bit_depth)
+    else:
+        _adjust_by_passes(src, dst, params, bit_depth, colour)
     dst[:, :, colour:] = src[:, :, colour:]
 
 
@@ -169,6 +242,7 @@ class Adjustment(Processing):
     name = "adjustment"
     depths = (8, 16, 32)
     channels = (1, 2, 3, 4)
+    fills_rows = True
 
     def check(self, params):
         return parse_params(params)

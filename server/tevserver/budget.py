@@ -5,11 +5,9 @@ finished results hold, against a fixed cap.
     budget.take(n, "a request body")    # BudgetExceeded when n more would pass the cap
     budget.give_back(n)
 
-The count bounds the process's size only when freed frames leave the process:
-map_large_blocks_alone() makes the C allocator map every large block on its own
-(unmapped when freed) instead of keeping freed frames in its heaps for reuse.
+The count bounds the process's size because freed frames leave the process:
+every frame buffer is a mapping of its own (mapped.py), unmapped when freed.
 """
-import ctypes
 import threading
 
 from .errors import RequestError
@@ -52,17 +50,3 @@ class MemoryBudget:
             self._held -= n
             assert self._held >= 0, "memory budget given back more than was taken"
 
-
-# glibc's mallopt parameter and the size from which blocks are mapped on their own
-# (its default start; left alone, it rises to 32 MiB after the first large block is
-# freed, and frame-sized blocks then stay in the heaps of every thread).
-_M_MMAP_THRESHOLD = -3
-LARGE_BLOCK_BYTES = 128 * 1024
-
-
-def map_large_blocks_alone():
-    """True when the C library took the setting (glibc); elsewhere nothing changes."""
-    try:
-        return bool(ctypes.CDLL(None).mallopt(_M_MMAP_THRESHOLD, LARGE_BLOCK_BYTES))
-    except (OSError, AttributeError):
-        return False

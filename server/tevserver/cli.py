@@ -84,8 +84,9 @@ def parser(defaults=Defaults()):
                         f"(default {defaults.idle_seconds:g})")
     p.add_argument("--log", metavar="FILE",
                    help="log file, rotated at 3 MiB (default: "
-                        + (defaults.log or "standard error in the foreground, "
-                                        "/tmp/tevserver-PORT.log in the background") + ")")
+                        + (defaults.log or "standard error in the foreground; in the background "
+                                        "tevserver-PORT.log in $XDG_RUNTIME_DIR, or else in a private "
+                                        "folder tevserver-UID of the temporary folder") + ")")
     p.add_argument("--debug", action="store_true", default=None,
                    help="log debug lines and the tracebacks of failed jobs")
     p.add_argument("--process", metavar="MODULE:NAME",
@@ -249,9 +250,15 @@ def _remove_pid_file(path):
 def background(args):
     """Starts the server as a process of its own session, logging to a file, and returns
     once it listens (0) or has said why it cannot (1)."""
-    log = args.log or f"/tmp/tevserver-{args.port}.log"
+    from .logplace import check_log_file, default_log_path
     try:
-        open(log, "a").close()
+        log = args.log or default_log_path(args.port)
+    except OSError as e:
+        print(f"tevserver: found no private folder for the log ({e}); name a file with --log",
+              file=sys.stderr)
+        return 1
+    try:
+        check_log_file(log, nofollow=not args.log)  # a link in a private folder is no one's wish
     except OSError as e:
         print(f"tevserver: cannot write the log file {log}: {e.strerror or e}", file=sys.stderr)
         return 1

@@ -24,18 +24,17 @@ import threading
 import time
 from urllib.parse import urlsplit
 
-import numpy as np
-
 from .budget import BudgetExceeded
 from .errors import RequestError, describe
+from .mapped import GrowingBuffer
 from .wire import decode_request, encode_reply, scan
 
 log = logging.getLogger("tevserver.http")
 
 API_PATH = "/api"
 CONTENT_TYPE = "application/x-msgpack"
-# Replies up to this size leave in one send, headers included.
-COALESCE_BYTES = 64 * 1024
+# Buffers handed to one sendmsg at most (the system's IOV_MAX is 1024).
+GATHER_MAX = 64
 # A body of unknown size is read into a first buffer of this size (see _read_growing).
 READ_PIECE_BYTES = 256 * 1024
 # After an error answered before the body was read, the connection reads and drops
@@ -50,6 +49,18 @@ class Received:
     A job that keeps a view into the body holds the loan."""
     nbytes: int
     loan: object
+
+
+def send_gathered(sock, buffers):
+    """Sends the buffers one after another with as few sendmsg calls as the socket takes."""
+    views = [memoryview(b).cast("B") for b in buffers if memoryview(b).nbytes]
+    while views:
+        sent = sock.sendmsg(views[:GATHER_MAX])
+        while sent:
+            if sent < views[0].nbytes:
+                views[0] = views[0][sent:]
+                break
+            sent -= views.pop(0).nbytes
 
 
 class _ClientLeft(Exception):
@@ -323,18 +334,22 @@ class ApiHandler(BaseHTTPRequestHandler):
     def _read_growing(self, length, charges):
         """Reads a body into one buffer that grows to twice what has arrived (at most the
         body's length), so a client holds no more than twice what it has sent. The buffer
-        is resized in place (realloc: a large block is remapped, not copied) to exact
-        sizes, each charged before it is allocated: the charge is what the buffer holds."""
+        is a mapping of its own, moved (mremap: not copied) to exact sizes, each charged
+        before it is taken: the charge is what the buffer holds."""
         budget = self.server.budget
-        body = np.empty(0, np.uint8)
-        while len(body) < length:
-            got = len(body)
-            size = min(length, max(READ_PIECE_BYTES, 2 * got))
+        got, size = 0, min(length, READ_PIECE_BYTES)
+        budget.take(size, f"a {length}-byte request body")
+        charges[0] += size
+        body = GrowingBuffer(size)
+        while True:
+            with body.view(got, size) as view:
+                self._read_into(view)
+            if size == length:
+                return body.array()
+            got, size = size, min(length, 2 * size)
             budget.take(size - got, f"a {length}-byte request body")
             charges[0] += size - got
-            body.resize(size, refcheck=False)  # no view of it is alive here
-            self._read_into(body, got, size)
-        return body
+            body.resize(size)
 
     def _dispatch(self, body, received, charges, after_reply):
         """The reply map of a body, or None once an HTTP error was answered. The request's
@@ -365,18 +380,10 @@ class ApiHandler(BaseHTTPRequestHandler):
         if close:
             lines.append("Connection: close")
             self.close_connection = True
-        head = bytearray(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
-        # Headers and small parts go out together; large pixel blocks in place.
-        pending = head
-        for chunk in chunks:
-            if memoryview(chunk).nbytes < COALESCE_BYTES:
-                pending += chunk
-            else:
-                self.wfile.write(pending)
-                self.wfile.write(chunk)
-                pending = bytearray()
-        if pending:
-            self.wfile.write(pending)
+        head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+        # The headers and every part in one gather write: a pixel block leaves from the
+        # result's own buffer, never copied into a reply.
+        send_gathered(self.connection, [head, *chunks])
 
     def send_error(self, code, message=None, explain=None, allow=None):
         """Error answers as MessagePack {"error": ...}; the connection is closed after

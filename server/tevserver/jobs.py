@@ -3,6 +3,8 @@
 A job moves queued -> running -> done; an abort removes it from the board at
 once (its result is never delivered) and the worker stops at its next check.
 A delivered result leaves the board; an uncollected one is dropped after a while.
+A request for the result of the only job on the board may wait a moment for it
+to end (take_result's wait), so that it is answered as soon as it is done.
 
 Each job holds bytes of the memory budget from its submission: its input frame
 until the work ends, its result until it is delivered, dropped or aborted. The
@@ -41,6 +43,7 @@ class Job:
         self.kept = []            # Loans the result lives in
         self.queued_at = time.monotonic()
         self._aborted = threading.Event()
+        self.ended = threading.Event()  # set once the work has ended, whatever its outcome
 
     def report(self, percent):
         """Progress of the running work, 0..100; never goes back."""
@@ -91,12 +94,20 @@ class JobBoard:
         self._queue.put(job)
         return True
 
-    def take_result(self, job_id):
+    def take_result(self, job_id, wait=0.0):
         """(found, done, result, release). A done job's result is handed out once and leaves
-        the board; release() gives its bytes back to the budget once the reply is sent."""
+        the board; release() gives its bytes back to the budget once the reply is sent.
+        wait: seconds to wait for the job to end when it is the only one on the board."""
         with self._lock:
             self._purge_locked()
             job = self._jobs.get(job_id)
+            if job is not None and job.state != DONE and wait > 0 and len(self._jobs) == 1:
+                self._lock.release()
+                try:
+                    job.ended.wait(wait)
+                finally:
+                    self._lock.acquire()
+                job = self._jobs.get(job_id)
             if job is None:
                 return False, False, None, None
             if job.state != DONE:
@@ -178,6 +189,12 @@ class JobBoard:
 
     def _run(self, job):
         """Runs one job from the queue; a job aborted meanwhile is only let go."""
+        try:
+            self._run_work(job)
+        finally:
+            job.ended.set()
+
+    def _run_work(self, job):
         with self._lock:
             if self._jobs.get(job.id) is not job:
                 self._release_input(job)

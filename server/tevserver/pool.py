@@ -1,8 +1,7 @@
 """Frame-sized buffers kept for reuse, within the memory budget.
 
-Every large block the server maps is handed back to the system when freed
-(see budget.map_large_blocks_alone), and a fresh one costs a page fault per
-page on first touch. Frames of a video come one after another at the same
+Every frame buffer is a mapping of its own, handed back to the system when
+freed (mapped.py), and a fresh one costs a page fault per page on first touch. Frames of a video come one after another at the same
 size, so the pool keeps a few frame buffers of the sizes last seen and lends
 them out again: a request body of that size is read into one, a render writes
 its output into one.
@@ -20,7 +19,7 @@ it is kept.
 """
 import threading
 
-import numpy as np
+from .mapped import mapped_array
 
 # Buffers the pool keeps at most, and the smallest size it lends.
 POOL_BUFFERS = 4
@@ -76,7 +75,7 @@ class FramePool:
         # allocated only when the budget has room for it.
         excess = HEADROOM if nbytes >= SMALLEST_POOLED and self._budget.try_take(HEADROOM) else 0
         try:
-            buffer = np.empty(nbytes + excess, np.uint8)
+            buffer = mapped_array(nbytes + excess)
         except BaseException:
             self._budget.give_back(excess)
             raise

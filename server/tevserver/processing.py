@@ -18,7 +18,9 @@ board, log, idle exit, all generic) plus one Processing:
 
     Server(port=8000, process=Invert()).serve()
 
-rows() writes output rows top..bottom-1 of dst from src. Both are numpy arrays
+rows() writes output rows top..bottom-1 of dst from src; they come cleared (zero),
+unless the Processing sets fills_rows = True to say that it writes every sample of
+them, which spares the kit the clearing. Both are numpy arrays
 of the whole frame, shape (height, width, channels), dtype uint8, uint16 or
 float32 by depth; src is read-only and may be read anywhere (a blur reads the
 rows around its block), dst only written in [top, bottom). The kit cuts a frame
@@ -40,6 +42,10 @@ class Processing:
     name = "processing"
     depths = (8, 16, 32)
     channels = (1, 2, 3, 4)
+    # dst is a reused buffer: the kit clears a block's rows before rows() unless the
+    # Processing declares that rows() writes every sample of them (as the adjustment
+    # does), so that no byte of an earlier frame can reach a reply.
+    fills_rows = False
 
     def check(self, params):
         """The parsed parameters of a render, or RequestError with a one-line reason."""

@@ -5,7 +5,9 @@ Every request carries the client's envelope ("request_id", "plugin_id",
 
     call_plugin "render"              {"status": "queued"}; the job's id is the request's "request_id"
     call_plugin "user_changed_param"  {"result": {"ok": True}}
-    get_result (for_request_id)       {"result": {"result": "no_result_found"}} while pending,
+    get_result (for_request_id)       {"result": {"result": "no_result_found"}} while pending
+                                      (for the only job on the board, after waiting up to
+                                      poll_hold seconds for it to end),
                                       then {"result": <job result>} once, where a render's job
                                       result is {"result": {"image": <image dictionary>}}: the
                                       client hands the reply's "result" to its caller, which
@@ -40,9 +42,10 @@ def _string_entry(request, key, where):
 
 
 class Protocol:
-    def __init__(self, board, renderer):
+    def __init__(self, board, renderer, poll_hold=0.0):
         self._board = board
         self._renderer = renderer  # render.Renderer: the server's Processing on frames
+        self._poll_hold = poll_hold  # seconds a get_result may wait for the only job to end
         self._methods = {
             "call_plugin": self._call_plugin,
             "get_result": self._get_result,
@@ -111,7 +114,7 @@ class Protocol:
     # --- polling -------------------------------------------------------------
     def _get_result(self, request, after_reply, received):
         job_id = _string_entry(request, "for_request_id", "get_result")
-        found, done, result, release = self._board.take_result(job_id)
+        found, done, result, release = self._board.take_result(job_id, self._poll_hold)
         if release is not None:
             after_reply.append(release)
         if not found:

@@ -8,7 +8,8 @@ The blocks of a frame run on a thread pool shared by all jobs (numpy releases
 the GIL in its loops); with one thread they run on the job's worker in order.
 Progress is the share of rows done; an abort stops the blocks not yet begun.
 Each block writes only its own rows, so the result is the same whatever the
-number of threads.
+number of threads. The output is a reused buffer: a block's rows are cleared
+before the Processing writes them, unless it declares fills_rows.
 """
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
@@ -32,6 +33,9 @@ class RenderOptions:
     # A pause before each block; only tests that watch progress and abort
     # mid-frame set it.
     block_pause: float = 0.0
+    # A frame of fewer samples than this per thread gets fewer threads (one at the
+    # least): handing blocks to other threads costs more than they save on it.
+    split_samples: int = 1 << 20
 
     def thread_count(self):
         return self.threads if self.threads > 0 else (os.cpu_count() or 1)
@@ -83,26 +87,64 @@ class Renderer:
         blocks = [(top, min(frame.height, top + rows)) for top in range(0, frame.height, rows)]
         done = _RowsDone(job, frame.height)
 
+        clear = not self.processing.fills_rows  # out is a reused buffer
+
         def block(top, bottom):
             job.check_abort()
             if self.options.block_pause:
                 time.sleep(self.options.block_pause)
+            if clear:
+                out[top:bottom] = 0
             self.processing.rows(src, out, top, bottom, params, frame.bit_depth)
             done.add(bottom - top)
 
-        if self._pool is None or len(blocks) == 1:
+        samples = frame.width * frame.height * frame.channels
+        threads = min(self.options.thread_count(), len(blocks), max(1, samples // self.options.split_samples))
+        if self._pool is None or threads == 1:
             for top, bottom in blocks:
                 block(top, bottom)
         else:
-            futures = [self._pool.submit(block, top, bottom) for top, bottom in blocks]
-            # Every block has ended (or never begun) before the output is let go.
-            errors = [f.exception() for f in futures]
+            _on_threads(self._pool, threads, blocks, block)
             job.check_abort()
-            for e in errors:
-                if e is not None:
-                    raise e
         job.report(100)
         return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
+
+
+def _on_threads(pool, threads, blocks, block):
+    """Runs block(top, bottom) for every block on this thread and threads - 1 of the pool's,
+    each taking the next block not yet begun; returns once all have ended (or, after a
+    failure, once no more are begun) and raises the first failure."""
+    pending = iter(blocks)
+    lock = threading.Lock()
+    errors = []
+
+    def take_blocks():
+        while True:
+            with lock:
+                taken = None if errors else next(pending, None)
+            if taken is None:
+                return
+            try:
+                block(*taken)
+            except BaseException as e:
+                with lock:
+                    errors.append(e)
+
+    helpers = [pool.submit(take_blocks) for _ in range(threads - 1)]
+    take_blocks()
+    for helper in helpers:  # every block has ended before the output is let go
+        helper.result()
+    if errors:
+        raise _first(errors)
+
+
+def _first(errors):
+    """The first error, the list emptied: a failure's traceback holds the frames that hold
+    the list, and a list that held the failure would keep them (and the frame's buffers in
+    them) alive until the cycle collector ran."""
+    first = errors[0]
+    errors.clear()
+    return first
 
 
 class _RowsDone:

@@ -18,7 +18,7 @@ import os
 import threading
 
 from . import settings
-from .budget import MemoryBudget, map_large_blocks_alone
+from .budget import MemoryBudget
 from .pool import FramePool
 from .http_front import ApiHTTPServer
 from .adjust import ADJUSTMENT
@@ -45,7 +45,8 @@ class Server:
                  max_jobs=settings.MAX_JOBS,
                  result_ttl=settings.RESULT_TTL_SECONDS, max_body=settings.MAX_BODY_BYTES,
                  memory_budget=settings.MEMORY_BUDGET_BYTES, max_connections=settings.MAX_CONNECTIONS,
-                 stall=settings.STALL_SECONDS, keepalive=settings.KEEPALIVE_SECONDS):
+                 stall=settings.STALL_SECONDS, keepalive=settings.KEEPALIVE_SECONDS,
+                 poll_hold=settings.POLL_HOLD_SECONDS):
         """Binds host:port at once (OSError when taken); start() or serve() runs it.
         process: the Processing of every render. threads: threads that run a frame's
         blocks of rows (default render_options.threads: one per core). workers: jobs
@@ -53,7 +54,6 @@ class Server:
         if not isinstance(process, Processing):
             raise TypeError(f"Server(process=...) takes a tevserver.Processing, not {type(process).__name__}")
         self._idle_timeout = idle_timeout
-        map_large_blocks_alone()
         self.budget = MemoryBudget(memory_budget)
         self.pool = FramePool(self.budget)
         self.budget.reclaim = self.pool.reclaim
@@ -62,7 +62,7 @@ class Server:
         self.renderer = Renderer(process, render_options, self.pool.lend)
         self._board = JobBoard(workers or max(2, os.cpu_count() or 2), max_jobs, result_ttl, self.budget)
         try:
-            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, self.renderer),
+            self._httpd = ApiHTTPServer((host, port), Protocol(self._board, self.renderer, poll_hold),
                                         self.budget, self.pool, Limits(max_body, keepalive, stall, max_connections))
         except BaseException:
             self._board.close()

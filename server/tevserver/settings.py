@@ -38,6 +38,14 @@ MAX_CONNECTIONS = 64
 # runaway client cannot fill the memory with frames.
 MAX_JOBS = 64
 
+# A get_result for a job that is still running waits up to this long for it to end
+# before it answers "pending", when that job is the only one on the board: the
+# result then leaves as soon as it is done, not at the client's next poll. It is
+# shorter than the plug-in's poll cycle (10 ms), so the client polls as often as
+# before, and it is not done when other jobs wait (a client whose render threads
+# share one connection would wait for each other's polls).
+POLL_HOLD_SECONDS = 0.008
+
 # A finished result that nobody collects is dropped after this long (the client
 # gave up, for instance after its own time-out).
 RESULT_TTL_SECONDS = 120.0

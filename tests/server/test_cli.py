@@ -47,6 +47,42 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn("box blur on 2 thread(s), idle exit after 30 s", text)
         self.assertIn("DEBUG tevserver: options: port=0, memory_mb=1024", text)
 
+    def test_the_default_log_is_in_a_private_folder_and_planted_links_are_not_followed(self):
+        tmp, victim = self.dir / "tmp", self.dir / "victim"
+        tmp.mkdir()
+        victim.mkdir()
+        planted = tmp / f"tevserver-{os.getuid()}"
+        planted.symlink_to(victim)  # another user's link at the predictable name
+        env = {"TMPDIR": str(tmp), "TEV_SERVER_PORT": "0", "TEV_SERVER_IDLE_SECONDS": "30"}
+
+        def start(pid_file, **more):
+            done = tevserver("--pid-file", str(pid_file), env=dict(env, **more))
+            if done.returncode == 0:
+                self.addCleanup(self.stop, pid_file)
+            return done
+
+        done = start(self.dir / "1.pid")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(f"not using {planted} for the log: it is a symbolic link", done.stderr)
+        log = Path(done.stdout.split(", log ")[1].strip())
+        self.assertEqual(log.parent.parent, tmp)
+        self.assertEqual(log.parent.stat().st_mode & 0o777, 0o700)
+        self.assertEqual(list(victim.iterdir()), [])
+
+        planted.unlink()  # the folder is private now, and a link at the file's name is refused
+        planted.mkdir(mode=0o700)
+        (planted / "tevserver-0.log").symlink_to(victim / "file")
+        done = start(self.dir / "2.pid")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("is a symbolic link, which is not followed", done.stderr)
+        self.assertEqual(list(victim.iterdir()), [])
+
+        runtime = self.dir / "runtime"
+        runtime.mkdir(mode=0o700)
+        done = start(self.dir / "3.pid", XDG_RUNTIME_DIR=str(runtime))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(f"log {runtime}/tevserver-0.log", done.stdout)
+
     def test_bad_settings_are_refused_with_what_is_wrong(self):
         taken = start_server(self).address[1]
         cases = [(("--foreground",), {"TEV_SERVER_MEMORY_MB": "lots"}, 2, "TEV_SERVER_MEMORY_MB: 'lots' is not"),

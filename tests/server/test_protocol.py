@@ -6,6 +6,7 @@ import unittest
 
 from support import (PENDING, ApiClient, RenderOptions, expected_samples, image, params,
                      samples_of, start_server, wait_for)
+from tevserver import Processing
 
 ADJUSTED = params(brightness=1.1, contrast=0.9, saturation=1.2)
 # 4 rows of 8 pixels, one row per block: a slow render has several progress steps.
@@ -104,6 +105,48 @@ class JobProtocolTest(unittest.TestCase):
         for t in threads:
             t.join(30)
         self.assertEqual(failures, [])
+
+
+class Gated(Processing):
+    """Copies the frame once the test opens its gate."""
+    name = "gated"
+
+    def __init__(self):
+        self.gate = threading.Event()
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        self.gate.wait(30)
+        dst[top:bottom] = src[top:bottom]
+
+
+class PromptResultTest(unittest.TestCase):
+    def setUp(self):
+        self.gated = Gated()
+        self.server = start_server(self, process=self.gated, workers=1, poll_hold=30.0)
+        self.client = ApiClient(self.server.address, timeout=20)
+        self.addCleanup(self.client.close)
+        self.addCleanup(self.gated.gate.set)
+
+    def test_a_poll_for_the_only_job_is_answered_when_it_ends(self):
+        board, asked = self.server._board, threading.Event()
+        real = board.take_result
+        board.take_result = lambda *args: (asked.set(), real(*args))[1]
+        self.client.render("only", slow_image(), ADJUSTED)
+        replies = []
+        poll = threading.Thread(target=lambda: replies.append(self.client.call("get_result", for_request_id="only")))
+        poll.start()
+        self.assertTrue(asked.wait(10))
+        self.gated.gate.set()  # the job ends while its poll waits
+        poll.join(20)
+        self.assertEqual(samples_of(replies[0]["result"]["result"]["image"]), SLOW_SAMPLES)
+
+    def test_with_other_jobs_on_the_board_a_poll_answers_pending_at_once(self):
+        self.client.render("first", slow_image(), ADJUSTED)
+        self.client.render("second", slow_image(), ADJUSTED)  # queued behind it: one worker
+        self.assertEqual(self.client.call("get_result", for_request_id="first"), PENDING)
+        self.assertEqual(self.client.call("get_result", for_request_id="second"), PENDING)
+        self.gated.gate.set()
+        self.assertIn("image", self.client.wait_result("first")["result"]["result"])
 
 
 class JobLimitsTest(unittest.TestCase):

@@ -1,12 +1,14 @@
 """The render function: the adjustment at 8, 16 and 32 bits against values computed
 here independently, the unchanged paths, the unserved backends and the reply's form."""
 import math
+import sys
 import time
 import unittest
 
 import msgpack
+import numpy as np
 
-from support import (ApiClient, RenderOptions, expected_samples, image, params, samples_of,
+from support import (SERVER_SRC, ApiClient, RenderOptions, expected_samples, image, params, samples_of,
                      start_server)
 
 # Covers black, white, mid-grey, saturated colours and values that clip at both ends.
@@ -60,6 +62,17 @@ class RenderTest(unittest.TestCase):
         got = samples_of(out)
         self.assertGreater(max(got), 1.0)
         self.assertLess(min(got), 0.0)
+
+    def test_frames_whose_channels_do_not_mix_get_the_same_adjustment(self):
+        # Saturation 1: every sample value by itself, through the server's per-value tables.
+        for depth, values in ((8, list(range(256))), (16, list(range(0, 65536, 97)) + [32768, 65535])):
+            for channels in (3, 4):
+                samples = (values * channels)[:len(values) // channels * channels + channels]
+                if len(samples) // channels % 2 == 0:
+                    samples += samples[:channels]  # an odd count of samples in all
+                for p in (params(brightness=1.3, contrast=1.4), params(brightness=0.7, contrast=0.6)):
+                    with self.subTest(depth=depth, channels=channels, params=p):
+                        self.assert_adjusted(len(samples) // channels, 1, channels, depth, samples, p)
 
     def test_every_cpu_type_gives_the_same_adjustment(self):
         for kind in (1, 3, 4):
@@ -127,6 +140,29 @@ class RenderTest(unittest.TestCase):
         samples = [(i * 7919) % 256 for i in range(width * height * 3)]
         out = self.render(image(width, height, 3, 8, samples), ADJUSTED)
         self.assertEqual(samples_of(out), expected_samples(samples, 3, 8, ADJUSTED))
+
+
+class BoxBlurTest(unittest.TestCase):
+    """The example's blur (server/examples/box_blur.py): its integer windows summed by
+    doubling equal the plain mean of every (2r+1)^2 neighbourhood, edges repeated, in
+    blocks of any height."""
+
+    def test_integer_frames_get_the_plain_mean_in_blocks_of_any_height(self):
+        sys.path.insert(0, str(SERVER_SRC / "examples"))
+        self.addCleanup(sys.path.remove, str(SERVER_SRC / "examples"))
+        from box_blur import BLUR
+        rng = np.random.default_rng(11)
+        for depth, kind, high in ((8, np.uint8, 256), (16, np.uint16, 65536)):
+            for radius in (1, 3, 8, 13):
+                src = rng.integers(0, high, (9, 14, 3)).astype(kind)
+                padded = np.pad(src.astype(np.float64), ((radius,) * 2, (radius,) * 2, (0, 0)), mode="edge")
+                sums = sum(padded[i:i + 9, j:j + 14] for i in range(2 * radius + 1) for j in range(2 * radius + 1))
+                want = np.rint(sums / (2 * radius + 1) ** 2).astype(kind)
+                for rows in (1, 4, 9):
+                    got = np.empty_like(src)
+                    for top in range(0, 9, rows):
+                        BLUR.rows(src, got, top, min(9, top + rows), {"radius": radius}, depth)
+                    self.assertTrue(np.array_equal(got, want), (depth, radius, rows))
 
 
 if __name__ == "__main__":
