@@ -206,9 +206,13 @@ std::optional<Verdict> watchProgress(const Target& target, const WatchAttempt& a
             return Verdict::fail("progress went back: " + listValues(values) + ", " + std::to_string(percent));
         values.push_back(percent);
 
-        // The bare pending marker (job.pending's to judge) still means the job runs.
-        const PollAnswer polled = classifyPoll(job.poll());
-        if (polled != PollAnswer::Pending && polled != PollAnswer::BareMarker) break;
+        // The bare pending marker (job.pending's to judge) still means the job
+        // runs; only a result ends the watch without a verdict.
+        const MessageDict poll = job.poll();
+        const PollAnswer polled = classifyPoll(poll);
+        if (polled == PollAnswer::Result) break;
+        if (polled != PollAnswer::Pending && polled != PollAnswer::BareMarker)
+            return Verdict::fail("get_result between the progress answers: " + describePoll(poll));
         if (Clock::now() - start > std::chrono::seconds(target.timeout_seconds))
             return Verdict::fail("no result after " + std::to_string(target.timeout_seconds) + " s; progress " +
                                  listValues(values));

@@ -88,10 +88,6 @@ TEST(CommandLine, AServerThatAnswersAtOnceExitsZeroAndParamsReachTheRenders) {
     const Ran run = conform("--port " + std::to_string(instant.port()) + " --only job");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("UNSEEN job.pending "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("required 2 passed, 0 failed, 0 skipped, 3 unseen;"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("; 17 not run, so this is no verdict on the whole protocol. Not seen, so not judged"),
-              std::string::npos)
-        << run.out;
 
     // Brightness 1.5 makes the server work from the first frame the check tries.
     ConformingFake lazy;
@@ -103,7 +99,6 @@ TEST(CommandLine, AServerThatAnswersAtOnceExitsZeroAndParamsReachTheRenders) {
               std::string::npos)
         << param.out;
     EXPECT_NE(param.out.find("pending answer(s) for a 1920x1080 float frame, then"), std::string::npos) << param.out;
-    EXPECT_EQ(conform("--param brightness").out, "tev-conform: --param needs NAME=VALUE, not 'brightness'\n");
 }
 
 TEST(CommandLine, ClientDiagnosticsStayOffTheReportUnlessVerbose) {

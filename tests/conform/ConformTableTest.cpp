@@ -150,23 +150,6 @@ TEST(ConformEvidence, AServerThatAnswersAtOnceConformsOnWhatItShowed) {
         << shown;
 }
 
-// A server that hands back the neutral parameters' frame without work shows
-// its running jobs once the parameters change the frame.
-TEST(ConformEvidence, ParametersThatChangeTheFrameShowARunningJob) {
-#if defined(__SANITIZE_THREAD__)
-    // As for the table's rows: under ThreadSanitizer the checker polls too
-    // late to see the fake's jobs run. The other suites run it.
-    GTEST_SKIP() << "depends on the checker polling a job while it runs";
-#endif
-    ConformingFake server;
-    server.skipNeutralWork();
-    const std::vector<Outcome> outcomes = runOnly(server, {"job.pending", "job.progress", "job.abort"}, 5);
-    for (const Outcome& o : outcomes) {
-        EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
-        EXPECT_NE(o.got.find(" float at brightness 1.15"), std::string::npos) << reportLine(o);
-    }
-}
-
 TEST(ConformEvidence, AnInformationalCheckPastTheTimeOutFailsTheRun) {
     ConformingFake server(Fault::tiny_jobs_stall);
     const std::vector<Outcome> outcomes = runOnly(server, {"timing.pickup"}, 1);
