@@ -123,8 +123,8 @@ std::string usageText(int default_port) {
            "       tev-conform --list | --help\n"
            "\n"
            "Checks that the processing server listening on 127.0.0.1:N speaks the plug-in's\n"
-           "protocol, using the plug-in's own client library: one line per check (PASS, FAIL\n"
-           "or SKIP, its name, its time, what was expected and what came), then a summary.\n"
+           "protocol, using the plug-in's own client library: one line per check (PASS, FAIL,\n"
+           "SKIP or UNSEEN, its name, its time, what was expected and what came), then a summary.\n"
            "\n"
            "  --port N     the server's port (default " + std::to_string(default_port) + ", this build's port)\n"
            "  --only NAME  run only this check, or every check of a group (\"job\"); may be repeated;\n"
@@ -145,9 +145,9 @@ std::string usageText(int default_port) {
            "and then fail the run. The summary (or the JSON document) is printed in every case\n"
            "and says which checks ran.\n"
            "\n"
-           "Exit status: 0 every required check passed; 1 a required check failed or was\n"
-           "skipped, an informational check failed, or nothing was checked; 2 bad command line;\n"
-           "3 nothing answers on the port.\n";
+           "Exit status: 0 every required check passed or was unseen; 1 a required check failed\n"
+           "or was skipped, an informational check failed, or nothing was judged; 2 bad command\n"
+           "line; 3 nothing answers on the port.\n";
 }
 
 }  // namespace Conform

@@ -127,6 +127,11 @@ std::vector<Outcome> runOnly(const ConformingFake& server, std::vector<std::stri
 // largest frame and parameters that change it: it conforms on the rest, and
 // the checks that judge a running job say they saw none, never that it passed.
 TEST(ConformEvidence, AServerThatAnswersAtOnceConformsOnWhatItShowed) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer slows the in-process fake's 100 MB exchanges of the
+    // largest frame past the client's time-outs. The other suites run it.
+    GTEST_SKIP() << "the fake takes too long over 3840x2160 float frames";
+#endif
     ConformingFake server(Fault::none, {JobFault::instant_jobs});
     Target target;
     target.port = server.port();
