@@ -39,6 +39,7 @@ Verdict clients(const Target& target) {
     const int threads = kClients * kThreadsPerClient;
     std::vector<std::string> problems(threads);
     StartLine start(threads);
+    const Dict args = renderArgs(target.renderParams());
 
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
@@ -53,7 +54,7 @@ Verdict clients(const Target& target) {
                                     std::to_string(t / kThreadsPerClient + 1) + ")";
             try {
                 for (int round = 1; round <= kRounds; ++round) {
-                    const MessageDict result = client.call_plugin_with_image("render", renderArgs(), "image", frame);
+                    const MessageDict result = client.call_plugin_with_image("render", args, "image", frame);
                     const std::string problem = resultImageProblem(result, frame);
                     if (!problem.empty()) {
                         problems[t] = who + ", job " + std::to_string(round) + ": " + problem;

@@ -22,7 +22,7 @@ Verdict identity(const Target& target) {
     };
 
     JobDriver polled(*client);
-    const MessageDict call = polled.start(renderCall(polled.id(), Dict(frame)));
+    const MessageDict call = polled.start(renderCall(polled.id(), Dict(frame), target.renderParams()));
     if (!errorText(call).empty()) return refused("the render call", call);
     // A call answered at once leaves no poll, progress query or abort to send.
     if (!isQueued(call)) return Verdict::skip("the render call was not queued (" + brief(call) +
@@ -37,7 +37,7 @@ Verdict identity(const Target& target) {
     }
 
     JobDriver aborted(*client);
-    const MessageDict second = aborted.start(renderCall(aborted.id(), Dict(frame)));
+    const MessageDict second = aborted.start(renderCall(aborted.id(), Dict(frame), target.renderParams()));
     if (!errorText(second).empty()) return refused("the second render call", second);
     if (!isQueued(second)) return Verdict::skip("the second render call was not queued (" + brief(second) +
                                                 "): no abort to judge");

@@ -56,11 +56,13 @@ ErrorTexts provokeErrors(const Target& target, bool ask_unknown_method) {
 
     {
         JobDriver job(*client);
-        fileJobErrors(job, job.start(unknownFunctionCall(job.id())), "an unknown function", target, texts);
+        fileJobErrors(job, job.start(unknownFunctionCall(job.id(), target.renderParams())), "an unknown function",
+                      target, texts);
     }
     for (MalformedImage& m : malformedImages(64, 48)) {
         JobDriver job(*client);
-        fileJobErrors(job, job.start(renderCall(job.id(), std::move(m.image))), m.what, target, texts);
+        fileJobErrors(job, job.start(renderCall(job.id(), std::move(m.image), target.renderParams())), m.what, target,
+                      texts);
     }
     {
         // What the plug-in meets when the server restarted while it waited for a job.

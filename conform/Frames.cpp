@@ -44,37 +44,49 @@ std::size_t pixelBytes(unsigned width, unsigned height, unsigned channels, unsig
     return std::size_t(width) * height * channels * per_sample;
 }
 
-Dict renderArgs() {
+Dict defaultRenderParams() {
     Dict params;
     params["brightness"] = 1.0;
     params["contrast"] = 1.0;
     params["saturation"] = 1.0;
     params["enable_effect"] = true;
     params["type"] = 1LL;
+    return params;
+}
+
+Dict workingParamValues() {
+    Dict values;
+    values["brightness"] = 1.15;
+    values["contrast"] = 1.3;
+    values["saturation"] = 1.6;
+    return values;
+}
+
+Dict renderArgs(const Dict& params) {
     Dict args;
-    args["params"] = std::move(params);
+    args["params"] = params;
     args["instance_id"] = instanceId();
     return args;
 }
 
-Dict renderCall(const std::string& job_id, Dict image_dict) {
+Dict renderCall(const std::string& job_id, Dict image_dict, const Dict& params) {
     Dict call;
     call["method"] = "call_plugin";
     call["method_version"] = 1;
     call["function_name"] = "render";
-    Dict args = renderArgs();
+    Dict args = renderArgs(params);
     args["image"] = std::move(image_dict);
     call["args"] = std::move(args);
     call["request_id"] = job_id;
     return call;
 }
 
-Dict unknownFunctionCall(const std::string& job_id) {
+Dict unknownFunctionCall(const std::string& job_id, const Dict& params) {
     Dict call;
     call["method"] = "call_plugin";
     call["method_version"] = 1;
     call["function_name"] = "tev_conform_no_such_function";
-    call["args"] = renderArgs();
+    call["args"] = renderArgs(params);
     call["request_id"] = job_id;
     return call;
 }

@@ -20,7 +20,8 @@ Verdict renderEach(const Target& target, const std::vector<Image>& frames) {
     auto client = target.connect();
     std::string got;
     for (const Image& frame : frames) {
-        const MessageDict result = client->call_plugin_with_image("render", renderArgs(), "image", frame);
+        const MessageDict result =
+            client->call_plugin_with_image("render", renderArgs(target.renderParams()), "image", frame);
         const std::string problem = resultImageProblem(result, frame);
         if (!problem.empty()) return Verdict::fail(problem);
         got += (got.empty() ? "" : "; ") + describeResultImage(result);
@@ -41,7 +42,7 @@ Verdict malformed(const Target& target) {
     std::string got;
     for (MalformedImage& m : malformedImages(kWidth, kHeight)) {
         JobDriver job(*client);
-        const MessageDict reply = job.start(renderCall(job.id(), std::move(m.image)));
+        const MessageDict reply = job.start(renderCall(job.id(), std::move(m.image), target.renderParams()));
         std::string where;
         if (hasErrorEntry(reply)) {
             where = "the call's reply";

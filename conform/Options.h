@@ -1,9 +1,12 @@
 // The checker's command line.
 #pragma once
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "TEV.h"
 
 namespace TEV {
 namespace Conform {
@@ -15,6 +18,11 @@ struct Options {
     bool help = false;
     bool verbose = false;  // the server link's diagnostic lines on standard error
     std::vector<std::string> only;  // check names or group names; empty: every check
+    // --param NAME=VALUE: render parameters over the plug-in's defaults. The
+    // plug-in's own parameters keep their kind (brightness, contrast and
+    // saturation a number, enable_effect true or false, type an integer);
+    // another is true or false, an integer, a number, or else the text.
+    std::map<std::string, Dict> params;
 };
 
 class UsageError : public std::runtime_error {

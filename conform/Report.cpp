@@ -19,6 +19,7 @@ const char* statusWord(Status s) {
         case Status::Pass: return "PASS";
         case Status::Fail: return "FAIL";
         case Status::Skip: return "SKIP";
+        case Status::Unseen: return "UNSEEN";
     }
     return "?";
 }
@@ -28,6 +29,7 @@ const char* statusJson(Status s) {
         case Status::Pass: return "pass";
         case Status::Fail: return "fail";
         case Status::Skip: return "skip";
+        case Status::Unseen: return "unseen";
     }
     return "?";
 }
@@ -39,9 +41,9 @@ std::string padded(std::string text, std::size_t width) {
 
 std::string endpoint(const Target& target) { return "http://127.0.0.1:" + std::to_string(target.port) + "/api"; }
 
-std::string counts(int passed, int failed, int skipped) {
+std::string counts(int passed, int failed, int skipped, int unseen) {
     return std::to_string(passed) + " passed, " + std::to_string(failed) + " failed, " + std::to_string(skipped) +
-           " skipped";
+           " skipped" + (unseen ? ", " + std::to_string(unseen) + " unseen" : "");
 }
 
 }  // namespace
@@ -50,8 +52,9 @@ std::string reportLine(const Outcome& o) {
     std::string name = o.check->name + (o.check->required ? "" : " (info)");
     char time[16];
     std::snprintf(time, sizeof time, "%8s", o.status == Status::Skip ? "-" : describeDuration(o.took).c_str());
-    return padded(statusWord(o.status), 6) + padded(name, kNameColumn) + time + "  expected: " + o.check->expected +
-           "  got: " + printable(o.got);
+    // A status word longer than its column pushes the name, never the time.
+    const std::string head = padded(std::string(statusWord(o.status)) + " ", 6) + name;
+    return padded(head, 6 + kNameColumn) + time + "  expected: " + o.check->expected + "  got: " + printable(o.got);
 }
 
 namespace {
@@ -98,13 +101,22 @@ std::string verdictLine(const std::vector<Outcome>& outcomes, const Scope& scope
     const Summary s = summarize(outcomes);
     if (!scope.problem.empty()) return "The server was not checked: " + scope.problem + ".";
     if (outcomes.empty()) return "No check was selected; nothing was checked.";
+    // What the server never showed is said whatever the verdict.
+    std::string unseen;
+    if (s.required_unseen + s.info_unseen)
+        unseen = " Not seen, so not judged (every job they tried ended before it could be watched):" +
+                 names(outcomes, true, Status::Unseen) + names(outcomes, false, Status::Unseen) + ".";
     if (s.conforms()) {
-        if (fullRun(outcomes, scope))
+        if (fullRun(outcomes, scope) && unseen.empty())
             return "The server passes every required check of a full run (" + coverage(outcomes, scope) + ").";
+        if (fullRun(outcomes, scope))
+            return "The server conforms on what it showed: it passes every required check of a full run (" +
+                   coverage(outcomes, scope) + ") that could judge it." + unseen;
         return "The server passes every required check of the " + std::to_string(ran(outcomes)) + " run (" +
-               (scope.only.empty() ? "a partial run" : selection(scope)) + "); " +
+               (scope.only.empty() ? "a partial run" : selection(scope)) + ")" +
+               (unseen.empty() ? "" : " that could judge it") + "; " +
                std::to_string(allChecks().size() - static_cast<std::size_t>(ran(outcomes))) +
-               " not run, so this is no verdict on the whole protocol.";
+               " not run, so this is no verdict on the whole protocol." + unseen;
     }
     // Failures judge the server; skips only leave it unproven.
     std::string out = s.required_failed || s.info_failed ? "The server does not conform."
@@ -114,7 +126,7 @@ std::string verdictLine(const std::vector<Outcome>& outcomes, const Scope& scope
                                    names(outcomes, true, Status::Skip) + ".";
     if (s.info_failed) out += " Informational, failed:" + names(outcomes, false, Status::Fail) + ".";
     if (s.checked() == 0 && !s.required_skipped) out += " No check could judge the server.";
-    return out;
+    return out + unseen;
 }
 
 }  // namespace
@@ -123,8 +135,8 @@ std::string summaryText(const std::vector<Outcome>& outcomes, const Target& targ
     const Summary s = summarize(outcomes);
     std::ostringstream out;
     out << outcomes.size() << " check(s) against " << endpoint(target) << ": required "
-        << counts(s.required_passed, s.required_failed, s.required_skipped) << "; informational "
-        << counts(s.info_passed, s.info_failed, s.info_skipped) << "\n";
+        << counts(s.required_passed, s.required_failed, s.required_skipped, s.required_unseen) << "; informational "
+        << counts(s.info_passed, s.info_failed, s.info_skipped, s.info_unseen) << "\n";
     out << "Ran " << coverage(outcomes, scope) << ".\n";
     out << printable(verdictLine(outcomes, scope)) << "\n";
     return out.str();
@@ -137,8 +149,9 @@ std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& targe
     out << "{\"server\": " << (target.port > 0 ? jsonString(endpoint(target)) : std::string("null"))
         << ", \"conforms\": " << (s.conforms() ? "true" : "false")
         << ", \"summary\": {\"required\": {\"passed\": " << s.required_passed << ", \"failed\": " << s.required_failed
-        << ", \"skipped\": " << s.required_skipped << "}, \"informational\": {\"passed\": " << s.info_passed
-        << ", \"failed\": " << s.info_failed << ", \"skipped\": " << s.info_skipped << "}}, \"selection\": [";
+        << ", \"skipped\": " << s.required_skipped << ", \"unseen\": " << s.required_unseen
+        << "}, \"informational\": {\"passed\": " << s.info_passed << ", \"failed\": " << s.info_failed
+        << ", \"skipped\": " << s.info_skipped << ", \"unseen\": " << s.info_unseen << "}}, \"selection\": [";
     for (std::size_t i = 0; i < scope.only.size(); ++i) out << (i ? ", " : "") << jsonString(scope.only[i]);
     out << "], \"available\": " << allChecks().size() << ", \"ran\": " << run
         << ", \"not_run\": " << allChecks().size() - static_cast<std::size_t>(run);

@@ -23,17 +23,18 @@ struct Scope {
 };
 
 // The closing lines: counts, what was run of the checker's checks, and the
-// verdict, which names the failed and the skipped required checks and the
-// failed informational checks (they fail only past the render time-out). A
-// partial run's verdict says it is one. Written for every outcome, an unreachable server included.
+// verdict, which names the failed and the skipped required checks, the
+// failed informational checks (they fail only past the render time-out) and
+// the unseen checks, which judged nothing. A partial run's verdict says it is
+// one. Written for every outcome, an unreachable server included.
 std::string summaryText(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope = {});
 
 // The whole run as one JSON object, written for every outcome:
 // {"server": "http://127.0.0.1:N/api" (null without a port), "conforms": bool,
-//  "summary": {"required": {"passed", "failed", "skipped"}, "informational": {...}},
+//  "summary": {"required": {"passed", "failed", "skipped", "unseen"}, "informational": {...}},
 //  "selection": [names] ([] for every check), "available": N, "ran": N, "not_run": N,
 //  "problem": text (only when nothing could be checked), "verdict": the summary's verdict line,
-//  "checks": [{"name", "required", "status": "pass"|"fail"|"skip", "expected", "got", "milliseconds"}]}
+//  "checks": [{"name", "required", "status": "pass"|"fail"|"skip"|"unseen", "expected", "got", "milliseconds"}]}
 std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope = {});
 
 // Every check with its kind, its needs and what it means, for --list.

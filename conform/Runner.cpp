@@ -29,7 +29,8 @@ constexpr int kConnectMilliseconds = 2000;
 std::string unmetNeed(const Check& check, const std::map<std::string, Status>& done) {
     for (const std::string& need : check.needs) {
         const auto it = done.find(need);
-        if (it == done.end() || it->second == Status::Pass) continue;
+        // A check left unseen judged nothing wrong: what needs it may still run.
+        if (it == done.end() || it->second == Status::Pass || it->second == Status::Unseen) continue;
         return "needs " + need + ", which " + (it->second == Status::Fail ? "failed" : "was skipped");
     }
     return "";
@@ -122,6 +123,7 @@ Summary summarize(const std::vector<Outcome>& outcomes) {
             case Status::Pass: ++(required ? s.required_passed : s.info_passed); break;
             case Status::Fail: ++(required ? s.required_failed : s.info_failed); break;
             case Status::Skip: ++(required ? s.required_skipped : s.info_skipped); break;
+            case Status::Unseen: ++(required ? s.required_unseen : s.info_unseen); break;
         }
     }
     return s;

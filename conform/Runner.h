@@ -25,8 +25,8 @@ struct Outcome {
 std::string unreachable(int port);
 
 struct RunSettings {
-    // In a full run a check whose needs did not pass is skipped; with a
-    // hand-picked selection every check runs.
+    // In a full run a check whose needs neither passed nor were unseen is
+    // skipped; with a hand-picked selection every check runs.
     bool follow_needs = true;
     // Where the server link's diagnostic lines go while the run lasts (they
     // are kept off standard output); none when null.
@@ -42,13 +42,13 @@ std::vector<Outcome> runChecks(const Target& target, const std::vector<const Che
                                const RunSettings& settings);
 
 struct Summary {
-    int required_passed = 0, required_failed = 0, required_skipped = 0;
-    int info_passed = 0, info_failed = 0, info_skipped = 0;
+    int required_passed = 0, required_failed = 0, required_skipped = 0, required_unseen = 0;
+    int info_passed = 0, info_failed = 0, info_skipped = 0, info_unseen = 0;
 
     int checked() const { return required_passed + required_failed + info_passed + info_failed; }
     // Something was judged and passed, no required check failed or was
     // skipped, and no informational check failed (they fail only past the
-    // render time-out).
+    // render time-out). Unseen checks judged nothing and fail nothing.
     bool conforms() const {
         return required_passed + info_passed > 0 && required_failed == 0 && required_skipped == 0 &&
                info_failed == 0;

@@ -1,5 +1,6 @@
 // How a check reaches the server under test.
 #include "Check.h"
+#include "Frames.h"
 
 namespace TEV {
 namespace Conform {
@@ -19,6 +20,20 @@ std::unique_ptr<Rest::Client> Target::connect() const {
     client->setPlugin(kPluginId, kPluginVersion);
     client->setRenderTimeout(timeout_seconds);
     return client;
+}
+
+Dict Target::renderParams() const {
+    Dict all = defaultRenderParams();
+    for (const auto& [name, value] : params) all[name] = value;
+    return all;
+}
+
+Dict Target::workingParams() const {
+    Dict all = renderParams();
+    const Dict working = workingParamValues();
+    for (const auto& [name, value] : std::get<std::map<std::string, Dict>>(working.value))
+        if (params.count(name) == 0) all[name] = value;
+    return all;
 }
 
 }  // namespace Conform

@@ -30,7 +30,7 @@ Verdict pickup(const Target& target) {
     std::vector<Clock::duration> times;
     for (int i = 0; i < 5; ++i) {
         JobDriver job(*client);
-        const MessageDict reply = job.start(renderCall(job.id(), Dict(frame)));
+        const MessageDict reply = job.start(renderCall(job.id(), Dict(frame), target.renderParams()));
         if (!isQueued(reply)) return Verdict::fail("the render call was not queued: " + brief(reply));
         const auto queued = Clock::now();
         const MessageDict answer = job.pollUntilDone(limit);
@@ -52,7 +52,7 @@ Verdict roundTrip(const Target& target) {
     for (int i = 0; i < 3; ++i) {
         const auto start = Clock::now();
         const MessageDict result =
-            client->call_plugin_with_image("render", renderArgs(), "image", frame, {}, [](int) {});
+            client->call_plugin_with_image("render", renderArgs(target.renderParams()), "image", frame, {}, [](int) {});
         times.push_back(Clock::now() - start);
         const std::string problem = resultImageProblem(result, frame);
         if (!problem.empty()) return Verdict::fail(problem);

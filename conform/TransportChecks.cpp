@@ -81,7 +81,7 @@ Verdict noExpect(const Target& target) {
     auto client = target.connect();
     const Image frame = makeFrame(kNoExpectWidth, kNoExpectHeight, 3, 8);
     JobDriver job(*client);
-    const MessageDict reply = job.start(renderCall(job.id(), Dict(frame)));
+    const MessageDict reply = job.start(renderCall(job.id(), Dict(frame), target.renderParams()));
     const TransferFacts facts = lastTransfer(*client);
     if (isQueued(reply)) {
         try {
@@ -97,7 +97,8 @@ Verdict large(const Target& target) {
     auto client = target.connect();
     const Image frame = makeFrame(3840, 2160, 3, 32);
     const auto start = Clock::now();
-    const MessageDict result = client->call_plugin_with_image("render", renderArgs(), "image", frame);
+    const MessageDict result =
+        client->call_plugin_with_image("render", renderArgs(target.renderParams()), "image", frame);
     const auto took = Clock::now() - start;
     const std::string problem = resultImageProblem(result, frame);
     if (!problem.empty()) return Verdict::fail(problem);

@@ -3,8 +3,10 @@
 #include <set>
 
 #include "Options.h"
+#include "Replies.h"
 #include "Report.h"
 #include "TEVLocations.h"
+#include "Text.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ void finish(std::ostream& report, const Options& options, const std::vector<Outc
 int run(const Options& options) {
     Target target;
     target.port = options.port;
+    target.params = options.params;
     Scope scope;
     scope.only = options.only;
     // The run takes std::cout over for the client library's lines; the
@@ -53,7 +56,10 @@ int run(const Options& options) {
     settings.follow_needs = options.only.empty();
     settings.client_lines = options.verbose ? &std::cerr : nullptr;
     if (!options.json) {
-        report << "Checking the server at 127.0.0.1:" << options.port << "\n";
+        report << "Checking the server at 127.0.0.1:" << options.port;
+        for (const auto& [name, value] : options.params)
+            report << " --param " << name << "=" << printable(brief(value));
+        report << "\n";
         settings.on_outcome = [&](const Outcome& o) { report << reportLine(o) << std::endl; };
     }
     const std::vector<Outcome> outcomes = chosen.empty() ? std::vector<Outcome>{} : runChecks(target, chosen, settings);
@@ -69,7 +75,7 @@ void reportEarlyEnd(const std::vector<std::string>& args, const std::string& why
     if (!json) return;
     Scope scope;
     scope.problem = why;
-    std::cout << jsonReport({}, Target{0, 0}, scope) << std::flush;
+    std::cout << jsonReport({}, Target{}, scope) << std::flush;
 }
 
 }  // namespace

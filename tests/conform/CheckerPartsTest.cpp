@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "Check.h"
 #include "OverlayFit.h"
 #include "Options.h"
 #include "Replies.h"
@@ -113,6 +114,24 @@ TEST(Options, PortOnlyAndFlagsAreRead) {
     EXPECT_EQ(parseOptions({}, 7007).port, 7007);
 }
 
+TEST(Options, RenderParametersKeepThePluginsKindsAndOverTheWorkingValues) {
+    const Options o = parseOptions({"--param", "brightness=2", "--param=type=5", "--param", "enable_effect=false",
+                                    "--param", "radius=3", "--param", "gain=0.5", "--param", "mode=soft"},
+                                   7007);
+    Target target;
+    target.params = o.params;
+    const Dict sent = target.renderParams();
+    EXPECT_EQ(brief(sent, 200),
+              "{\"brightness\": 2, \"contrast\": 1, \"enable_effect\": false, \"gain\": 0.5, "
+              "\"mode\": \"soft\", \"radius\": 3, \"saturation\": 1, \"type\": 5}");
+    EXPECT_EQ(sent.get("brightness").type, Dict::Float);
+    // The working values change what the user left alone, never what was chosen.
+    const Dict working = target.workingParams();
+    EXPECT_EQ(working.getFloat("brightness", 0), 2.0);
+    EXPECT_EQ(working.getFloat("contrast", 0), 1.3);
+    EXPECT_EQ(working.getFloat("saturation", 0), 1.6);
+}
+
 TEST(Options, BadArgumentsAreNamed) {
     const auto why = [](std::vector<std::string> args) {
         try {
@@ -128,6 +147,10 @@ TEST(Options, BadArgumentsAreNamed) {
     EXPECT_EQ(why({"--port"}), "--port needs a value");
     EXPECT_EQ(why({"--only", "nosuch"}), "no check or group named 'nosuch' (see --list)");
     EXPECT_EQ(why({"--fast"}), "unknown argument '--fast' (see --help)");
+    EXPECT_EQ(why({"--param", "=3"}), "--param needs NAME=VALUE, not '=3'");
+    EXPECT_EQ(why({"--param", "brightness=high"}), "--param brightness needs a finite number, not 'high'");
+    EXPECT_EQ(why({"--param", "type=1.5"}), "--param type needs an integer, not '1.5'");
+    EXPECT_EQ(why({"--param", "enable_effect=yes"}), "--param enable_effect needs true or false, not 'yes'");
 }
 
 }  // namespace

@@ -56,6 +56,11 @@ public:
 
     int port() const { return server_.port(); }
 
+    // From now on, a render under the plug-in's neutral parameters
+    // (brightness, contrast and saturation 1) ends by its first poll, as on
+    // a server that hands back a frame they leave unchanged without work.
+    void skipNeutralWork();
+
 private:
     Answer answer(const ReceivedRequest& request);
     Answer callPlugin(const Dict& message);
@@ -69,6 +74,7 @@ private:
     FakeServer server_;
     std::mutex mutex_;
     std::set<std::string> seen_ids_;
+    bool skip_neutral_work_ = false;
 };
 
 }  // namespace Test

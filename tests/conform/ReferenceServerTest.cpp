@@ -1,4 +1,5 @@
-// A whole run of the checker against the reference server.
+// Whole runs of the checker against servers of the kit: the reference
+// server, and two that hand frames back without work.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,11 +25,11 @@ namespace {
 
 using namespace Conform;
 
-// The reference server from the source tree, on a free port, for as long as
-// the object lives.
+// A server of the kit from the source tree (reference_server.py's KIND), on a
+// free port, for as long as the object lives.
 class ReferenceServer {
 public:
-    ReferenceServer() {
+    explicit ReferenceServer(const char* kind = "reference") {
         int to_child[2], from_child[2];
         if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0)
             throw std::runtime_error("ReferenceServer: pipe2 failed");
@@ -35,8 +37,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
         posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-        const char* argv[] = {TEV_CONFORM_PYTHON, "-B", TEV_CONFORM_REFERENCE_SCRIPT, TEV_CONFORM_SERVER_SOURCE,
-                              nullptr};
+        const char* script = TEV_CONFORM_REFERENCE_SCRIPT;
+        const char* argv[] = {TEV_CONFORM_PYTHON, "-B", script, TEV_CONFORM_SERVER_SOURCE, kind, nullptr};
         const int rc = posix_spawn(&pid_, TEV_CONFORM_PYTHON, &actions, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(to_child[0]);
@@ -78,6 +80,19 @@ private:
     int port_ = 0;
 };
 
+// Every check against `server`, the table and summary printed.
+std::vector<Outcome> fullRun(const ReferenceServer& server) {
+    Target target;
+    target.port = server.port();
+    std::vector<const Check*> all;
+    for (const Check& check : allChecks()) all.push_back(&check);
+    const std::vector<Outcome> outcomes = runChecks(target, all, RunSettings{});
+    std::string table;
+    for (const Outcome& o : outcomes) table += reportLine(o) + "\n";
+    std::printf("%s%s", table.c_str(), summaryText(outcomes, target).c_str());
+    return outcomes;
+}
+
 TEST(ReferenceServer, PassesEveryCheck) {
 #if defined(__SANITIZE_THREAD__)
     // ThreadSanitizer slows the checker, not the server: the checks that
@@ -85,20 +100,29 @@ TEST(ReferenceServer, PassesEveryCheck) {
     // AddressSanitizer suites run the whole table against the server.
     GTEST_SKIP() << "the checks that watch a running job depend on the checker's speed";
 #endif
-    ReferenceServer server;
-    Target target;
-    target.port = server.port();
-    std::vector<const Check*> all;
-    for (const Check& check : allChecks()) all.push_back(&check);
-    const std::vector<Outcome> outcomes = runChecks(target, all, RunSettings{});
-
-    std::string table;
-    for (const Outcome& o : outcomes) table += reportLine(o) + "\n";
-    std::printf("%s%s", table.c_str(), summaryText(outcomes, target).c_str());
-    ASSERT_EQ(outcomes.size(), allChecks().size());
-    for (const Outcome& o : outcomes) {
-        EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+    for (const char* kind : {"reference", "lazy"}) {
+        SCOPED_TRACE(kind);  // "lazy": its running jobs show once the parameters change the frame
+        ReferenceServer server(kind);
+        const std::vector<Outcome> outcomes = fullRun(server);
+        ASSERT_EQ(outcomes.size(), allChecks().size());
+        for (const Outcome& o : outcomes) {
+            EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+        }
     }
+}
+
+// A server whose jobs are done before the checker looks: every check it can
+// show passes, and nothing that needs a running job is called passed.
+TEST(ReferenceServer, AServerThatHandsFramesBackUnchangedConformsOnWhatItShowed) {
+    ReferenceServer server("unchanged");
+    const std::vector<Outcome> outcomes = fullRun(server);
+    const std::set<std::string> watching{"job.pending", "job.progress", "job.abort"};
+    for (const Outcome& o : outcomes) {
+        if (watching.count(o.check->name) == 0 || o.status != Status::Unseen) {
+            EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+        }
+    }
+    EXPECT_TRUE(summarize(outcomes).conforms());
 }
 
 }  // namespace
