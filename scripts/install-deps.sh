@@ -19,6 +19,7 @@ PACKAGES=(
   python3 python3-msgpack python3-numpy   # reference processing server
   slurmd slurmctld slurm-client munge     # farm test and bench: a one-node Slurm in a scratch folder
   dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
+  help2man                      # manual pages of the commands, from their --help
 )
 
 missing=()
