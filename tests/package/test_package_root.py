@@ -110,6 +110,9 @@ class InstalledPackageTest(unittest.TestCase):
         self.service("start")
         pid, owner = wait_for(listener, "the service's server on the port")
         self.assertEqual(owner, uid(SERVICE_USER))
+        # Render users' plug-ins launch their servers into the same log.
+        log = (self.logs / "launcher.log").stat()
+        self.assertEqual((log.st_uid, log.st_gid, log.st_mode & 0o060), (uid(SERVICE_USER), logs.st_gid, 0o060))
         for deb, what in ((self.newer, "upgrade"), (self.newer, "reinstall")):
             run("dpkg", "-i", deb)
             new_pid, owner = wait_for(listener, f"a server on the port after the {what}", 15)
