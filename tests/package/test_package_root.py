@@ -7,12 +7,13 @@ through the plain command; the unit's `serve` is run as systemd would.
 Usage: test_package_root.py --deb-dir DIR --scratch DIR --sample-clip EXE --maker DIR --port N --group NAME --service-user NAME
 Exit status 77 (skipped) when not root or when the namespaces cannot be made."""
 import argparse
+import ctypes
 import grp
 import os
 import pwd
 import re
 import shutil
-import socket
+import signal
 import stat
 import subprocess
 import sys
@@ -21,6 +22,7 @@ import unittest
 from pathlib import Path
 
 SKIP = 77
+PR_SET_PDEATHSIG = 1
 RENDER_USERS = ("tev-artist1", "tev-artist2")
 SERVICE = "/usr/bin/tev-server-service"
 # The test's own files in the scratch root (render users' homes, the clip).
@@ -183,6 +185,7 @@ class InstalledPackageTest(unittest.TestCase):
              "import socket,sys;s=socket.socket();s.bind(('127.0.0.1',int(sys.argv[1])));s.listen();"
              "print(flush=True);sys.stdin.read()", str(ARGS.port)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(holder.stdout.close)
         self.addCleanup(holder.kill)
         holder.stdout.readline()
         # What the unit runs, as the unit runs it.
@@ -249,14 +252,17 @@ def outside():
     scratch.mkdir(parents=True)
     deb = next(Path(ARGS.deb_dir).glob("tev-bridge_*.deb"))
     newer = build_newer(deb, scratch)
-    probe = run("unshare", "--mount", "--pid", "--fork", "--net", "true", check=False)
+    probe = run("unshare", "--mount", "--pid", "--fork", "--net", "ip", "link", "set", "lo", "up", check=False)
     if probe.returncode != 0:
         print(f"skipped: cannot make mount, pid and network namespaces: {probe.stderr.strip()}")
         return SKIP
     try:
+        # Should this process die, so does unshare, and with it (--kill-child)
+        # every process in the namespaces.
         inside = subprocess.run(["unshare", "--mount", "--propagation", "private", "--pid", "--fork", "--net",
                                  "--kill-child", sys.executable, "-B", __file__, "--inside", "--deb", str(deb),
-                                 "--newer-deb", str(newer), *sys.argv[1:]], timeout=600)
+                                 "--newer-deb", str(newer), *sys.argv[1:]], timeout=270,
+                                preexec_fn=lambda: ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL))
         return inside.returncode
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
