@@ -221,9 +221,11 @@ class InstalledPackageTest(unittest.TestCase):
         self.assertEqual(refused.returncode, 1)
         self.assertIn(f"the service user {SERVICE_USER} cannot read {server_dir}/Server/launcher.py", refused.stderr)
 
-        # A copy unpacked where the service user cannot enter, as the package test does.
-        copy = PLACE / "unpacked"
-        copy.mkdir(mode=0o700)
+        # A copy unpacked where the service user cannot enter, as the package test does
+        # (in a private folder: dpkg-deb -x opens the copy's own top folder to all).
+        private = PLACE / "private"
+        private.mkdir(mode=0o700)
+        copy = private / "copy"
         run("dpkg-deb", "-x", self.deb, copy)
         started = run(copy / "usr/bin/tev-server-service", "start", check=False)
         self.addCleanup(run, copy / "usr/bin/tev-server-service", "stop", check=False)
