@@ -20,6 +20,7 @@ PACKAGES=(
   slurmd slurmctld slurm-client munge     # farm tests and bench: Slurm clusters in a scratch folder
   iproute2                                # the farm cluster's namespaces: bridge, veth links, addresses
   dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
+  help2man                      # manual pages of the commands, from their --help
 )
 
 missing=()

@@ -20,6 +20,14 @@ run("installed submission script" "${prefix}/bin/tev-farm-submit" --help)
 if(NOT LAST_OUTPUT MATCHES "--chunk K/N")
   message(FATAL_ERROR "tev-farm-submit --help printed: ${LAST_OUTPUT}")
 endif()
+# The manual pages of the commands it installs (sanitizer trees make none).
+if(NOT SANITIZE)
+  foreach(command tev-conform tev-farm-submit)
+    if(NOT EXISTS "${prefix}/share/man/man1/${command}.1.gz")
+      message(FATAL_ERROR "no manual page ${command}(1) in ${prefix}/share/man/man1")
+    endif()
+  endforeach()
+endif()
 # A sanitizer build installs instrumented libraries: the consumer must link
 # the same runtime.
 set(consumer_flags "")
