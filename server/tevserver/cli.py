@@ -203,7 +203,7 @@ def serve(args):
         _say_ready(args.ready_fd, f"error: {text}\n")
         return 1
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(sig, lambda signum, frame: server.request_stop(f"signal {signum}"))
+        signal.signal(sig, lambda signum, frame: server.stop_on_signal(f"signal {signum}"))
     if args.pid_file:
         _write_pid_file(args.pid_file, log)
     try:

@@ -29,6 +29,9 @@ from .render import RenderOptions, Renderer
 
 log = logging.getLogger("tevserver")
 
+# How soon the watchdog acts on a stop signal.
+_SIGNAL_LATENCY = 0.2
+
 
 @dataclass(frozen=True)
 class Limits:
@@ -70,6 +73,7 @@ class Server:
             raise
         self._exit = threading.Event()
         self._closed = threading.Event()
+        self._signalled = None  # set by stop_on_signal, seen by the watchdog
         self._threads = []
         self.exit_reason = None
 
@@ -90,10 +94,19 @@ class Server:
                  self.renderer.options.thread_count(), idle, self.budget.cap >> 20)
 
     def request_stop(self, reason="stop requested"):
-        """Asks the server to exit; safe from any thread and from a signal handler."""
+        """Asks the server to exit; safe from any thread, not from a signal handler."""
         if self.exit_reason is None:
             self.exit_reason = reason
         self._exit.set()
+
+    def stop_on_signal(self, reason):
+        """Asks the server to exit from a signal handler: sets a flag the
+        watchdog reads within a fraction of a second. It takes no lock, since
+        the handler runs on the main thread wherever it was interrupted, which
+        may be inside one of the server's events (a second signal arriving
+        while the first one's stop holds a lock would hang the process)."""
+        if self._signalled is None:
+            self._signalled = reason
 
     def stop(self, timeout=10.0):
         self.request_stop()
@@ -114,9 +127,11 @@ class Server:
             pass
 
     def _watch(self):
-        period = min(1.0, max(0.05, self._idle_timeout / 4)) if self._idle_timeout else 1.0
+        period = min(_SIGNAL_LATENCY, max(0.05, self._idle_timeout / 4)) if self._idle_timeout else _SIGNAL_LATENCY
         while not self._exit.wait(period):
-            if (self._idle_timeout and self._httpd.activity.idle_for() > self._idle_timeout
+            if self._signalled is not None:
+                self.request_stop(self._signalled)
+            elif (self._idle_timeout and self._httpd.activity.idle_for() > self._idle_timeout
                     and not self._board.busy()):
                 self.request_stop(f"no request for {self._idle_timeout:g} s")
         self._close()

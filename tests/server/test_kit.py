@@ -3,6 +3,7 @@ lent again only after its release, the budget charges what a body holds, blocks 
 several threads give the single-threaded result, a Processing's declarations and
 refusals reach the client."""
 import socket
+import threading
 import tracemalloc
 import unittest
 
@@ -59,6 +60,25 @@ class BodyTest(unittest.TestCase):
         traced = sum(s.size for s in reader.statistics("filename"))
         self.assertGreaterEqual(mapped, arrived)  # the body's buffer, a mapping of its own
         self.assertLessEqual(traced + mapped, held + 32 * 1024)  # and the connection's few objects
+
+
+class StopTest(unittest.TestCase):
+    def test_a_stop_signal_that_interrupts_the_servers_own_lock_still_stops_it(self):
+        # A handler runs on the thread it interrupts; if that thread is inside
+        # the server's stop event (a first signal's stop), taking the event's
+        # lock again would hang the process for good.
+        server = start_server(self, idle_timeout=0)
+
+        def interrupted_inside_the_event():
+            with server._exit._cond:
+                server.stop_on_signal("signal 15")
+
+        handler = threading.Thread(target=interrupted_inside_the_event, daemon=True)
+        handler.start()
+        handler.join(5)
+        self.assertFalse(handler.is_alive(), "the signal handler waited on a lock")
+        self.assertTrue(server.wait(5))
+        self.assertEqual(server.exit_reason, "signal 15")
 
 
 class FramePoolTest(unittest.TestCase):
