@@ -184,10 +184,13 @@ std::vector<char> encodedCall(const FrameSize& size, std::size_t& pixel_offset) 
 // copied once in each direction at memcpy speed.
 struct Rates {
     double memcpy_rate, loopback_rate;
+    // `body_bytes`: the encoded call (the reply is as large, less a few bytes).
+    double bound(std::size_t body_bytes, const FrameSize& size) const {
+        return 2.0 * body_bytes / loopback_rate + 2.0 * size.frameBytes() / memcpy_rate;
+    }
     double bound(const FrameSize& size) const {
         std::size_t pixel_offset = 0;
-        const double body = static_cast<double>(encodedCall(size, pixel_offset).size());
-        return 2.0 * body / loopback_rate + 2.0 * size.frameBytes() / memcpy_rate;
+        return bound(encodedCall(size, pixel_offset).size(), size);
     }
 };
 
@@ -204,6 +207,7 @@ public:
     RoundTrip(Rig& rig, const FrameSize& size) : rig_(rig), size_(size), input_(inputWorld(size)) {
         std::size_t pixel_offset = 0;
         std::vector<char> call = encodedCall(size, pixel_offset);
+        body_bytes_ = call.size();
         floor_ = std::make_unique<Floor>(kPort, std::move(call), pixel_offset, size.frameBytes());
         frame_.assign(size.frameBytes(), 7);
         out_.assign(size.frameBytes(), 0);
@@ -226,14 +230,20 @@ public:
     }
 
     // Medians so far, beside the frame's bound.
-    RoundTripRow row(double bound) const {
-        return {size_, median(plugin_), median(floor_wall_), bound, median(plugin_cpu_), median(floor_cpu_)};
+    RoundTripRow row(const Rates& rates) const {
+        return {size_,
+                median(plugin_),
+                median(floor_wall_),
+                rates.bound(body_bytes_, size_),
+                median(plugin_cpu_),
+                median(floor_cpu_)};
     }
 
 private:
     Rig& rig_;
     FrameSize size_;
     PixelWorld input_;
+    std::size_t body_bytes_ = 0;
     std::unique_ptr<Floor> floor_;
     std::vector<char> frame_, out_;
     std::vector<double> plugin_, plugin_cpu_, floor_wall_, floor_cpu_;
@@ -246,7 +256,7 @@ RoundTripRow roundTrip(Rig& rig, const FrameSize& size, const Rates& rates) {
         trip.plugin();
         trip.floor();
     }
-    return trip.row(rates.bound(size));
+    return trip.row(rates);
 }
 
 // ---- threads ---------------------------------------------------------------
@@ -418,7 +428,7 @@ int profileOneSide(const std::string& module, const FrameSize& size, const std::
     Rig rig(module);
     RoundTrip trip(rig, size);
     for (int i = 0; i < rounds; ++i) side == "plugin" ? trip.plugin() : trip.floor();
-    const RoundTripRow r = trip.row(0);
+    const RoundTripRow r = trip.row(Rates{1, 1});
     const double wall = side == "plugin" ? r.plugin_s : r.floor_s;
     const double cpu = side == "plugin" ? r.plugin_cpu_s : r.floor_cpu_s;
     std::fprintf(stderr, "%s, %s: %d rounds, median %.2f ms, CPU %.2f ms\n", size.name().c_str(), side.c_str(), rounds,
