@@ -6,6 +6,8 @@
 
 #include <msgpack.hpp>
 
+#include "Measure.h"
+
 namespace TEV::Bench {
 
 namespace {
@@ -52,7 +54,8 @@ Floor::~Floor() {
     if (curl_) curl_easy_cleanup(curl_);
 }
 
-double Floor::round(const char* frame, char* out) {
+Floor::Times Floor::round(const char* frame, char* out) {
+    const double cpu_start = processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::memcpy(request_.data() + pixel_offset_, frame, pixel_bytes_);
 
@@ -67,7 +70,8 @@ double Floor::round(const char* frame, char* out) {
     if (!pixels || pixels->type != msgpack::type::BIN || pixels->via.bin.size != pixel_bytes_)
         throw std::runtime_error("floor: the reply holds no image of the frame's size");
     std::memcpy(out, pixels->via.bin.ptr, pixel_bytes_);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            processCpuSeconds() - cpu_start};
 }
 
 }  // namespace TEV::Bench

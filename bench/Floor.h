@@ -27,10 +27,14 @@ public:
     Floor(const Floor&) = delete;
     Floor& operator=(const Floor&) = delete;
 
-    // One round trip from `frame` (pixel_bytes) to `out` (pixel_bytes); the
-    // seconds it took. Throws std::runtime_error when the transfer fails or
-    // the reply holds no image of the right size.
-    double round(const char* frame, char* out);
+    struct Times {
+        double wall;  // seconds the round took
+        double cpu;   // seconds of this process's CPU time (all threads) meanwhile
+    };
+    // One round trip from `frame` (pixel_bytes) to `out` (pixel_bytes).
+    // Throws std::runtime_error when the transfer fails or the reply holds no
+    // image of the right size.
+    Times round(const char* frame, char* out);
 
 private:
     CURL* curl_ = nullptr;

@@ -9,10 +9,15 @@
 //               queues for 50 ms, and the delay from a job's finish to its pickup;
 //   memory      the peak resident memory of one render per size, each size in
 //               a fresh process (this program with --memory-child).
-// The round-trip table comes last; its last line is the worst ratio.
+// The round-trip table comes last; its last line is the worst ratio. The
+// plug-in's console lines go to plugin-console.log in the working folder,
+// not among the tables.
 //
 //   tev_frame_bench [--only round-trip|threads|memory] [--size 0..3]
-// (--size: only that one of the four frame sizes, for profiling.)
+//   tev_frame_bench --profile plugin|floor --size 0..3 [--rounds N]
+// (--size: only that one of the four frame sizes; --profile: only N round
+// trips of one side against the echo server, no rate probes and no tables,
+// for perf or callgrind.)
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -29,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConsoleAside.h"
 #include "Floor.h"
 #include "Measure.h"
 #include "MsgpackScan.h"
@@ -71,7 +77,10 @@ public:
         host_.paramsSetup().expectOk();
         instance_ = host_.createInstance();
         void* shim = dlopen(TIMING_SHIM_PATH, RTLD_NOW | RTLD_NOLOAD);
-        if (shim) take_nanos_ = reinterpret_cast<std::int64_t (*)()>(dlsym(shim, "TevBenchTakeFrameNanos"));
+        if (shim) {
+            take_nanos_ = reinterpret_cast<std::int64_t (*)()>(dlsym(shim, "TevBenchTakeFrameNanos"));
+            take_cpu_nanos_ = reinterpret_cast<std::int64_t (*)()>(dlsym(shim, "TevBenchTakeFrameCpuNanos"));
+        }
         if (shim) dlclose(shim);  // drops only the reference NOLOAD took
     }
     ~Rig() {
@@ -91,11 +100,17 @@ public:
         if (!take_nanos_) throw std::runtime_error("the timing shim is not loaded");
         return take_nanos_() * 1e-9;
     }
+    // Seconds of the process's CPU time spent meanwhile (all threads).
+    double takeFrameCpuSeconds() {
+        if (!take_cpu_nanos_) throw std::runtime_error("the timing shim is not loaded");
+        return take_cpu_nanos_() * 1e-9;
+    }
 
 private:
     HeadlessHost host_;
     InstanceId instance_ = 0;
     std::int64_t (*take_nanos_)() = nullptr;
+    std::int64_t (*take_cpu_nanos_)() = nullptr;
 };
 
 // The echo server sends the frame back: every colour equals the input's,
@@ -164,34 +179,84 @@ std::vector<char> encodedCall(const FrameSize& size, std::size_t& pixel_offset) 
 
 // ---- round trip ------------------------------------------------------------
 
+// The physical bound of one frame's trip from the rates measured in the run:
+// the request and the reply cross loopback once each, and the frame is
+// copied once in each direction at memcpy speed.
+struct Rates {
+    double memcpy_rate, loopback_rate;
+    // `body_bytes`: the encoded call (the reply is as large, less a few bytes).
+    double bound(std::size_t body_bytes, const FrameSize& size) const {
+        return 2.0 * body_bytes / loopback_rate + 2.0 * size.frameBytes() / memcpy_rate;
+    }
+    double bound(const FrameSize& size) const {
+        std::size_t pixel_offset = 0;
+        return bound(encodedCall(size, pixel_offset).size(), size);
+    }
+};
+
 struct RoundTripRow {
     FrameSize size;
     double plugin_s, floor_s, bound_s;
+    double plugin_cpu_s, floor_cpu_s;
 };
 
-RoundTripRow roundTrip(Rig& rig, const FrameSize& size, double loopback_rate, double memcpy_rate) {
-    const int rounds = size.width > 2000 ? 9 : 21;
-    const PixelWorld input = inputWorld(size);
-    std::size_t pixel_offset = 0;
-    std::vector<char> call = encodedCall(size, pixel_offset);
-    const std::size_t body_bytes = call.size();
-    Floor floor(kPort, std::move(call), pixel_offset, size.frameBytes());
-    std::vector<char> frame(size.frameBytes(), 7), out(size.frameBytes(), 0);
-
-    expectEcho(input, rig.render(input).output);
-    rig.takeFrameSeconds();
-    floor.round(frame.data(), out.data());
-
-    std::vector<double> plugin, floor_times;
-    for (int i = 0; i < rounds; ++i) {
-        rig.render(input);
-        plugin.push_back(rig.takeFrameSeconds());
-        floor_times.push_back(floor.round(frame.data(), out.data()));
+// Both sides against the echo server, rounds interleaved so that a change of
+// the machine's load meets both alike.
+class RoundTrip {
+public:
+    RoundTrip(Rig& rig, const FrameSize& size) : rig_(rig), size_(size), input_(inputWorld(size)) {
+        std::size_t pixel_offset = 0;
+        std::vector<char> call = encodedCall(size, pixel_offset);
+        body_bytes_ = call.size();
+        floor_ = std::make_unique<Floor>(kPort, std::move(call), pixel_offset, size.frameBytes());
+        frame_.assign(size.frameBytes(), 7);
+        out_.assign(size.frameBytes(), 0);
+        // One round of each first: connections made, stores kept, the echo checked.
+        expectEcho(input_, rig.render(input_).output);
+        rig.takeFrameSeconds();
+        rig.takeFrameCpuSeconds();
+        floor_->round(frame_.data(), out_.data());
     }
-    // Bound: the request and the reply cross loopback once each, and the
-    // frame is copied once in each direction at memcpy speed.
-    const double bound = 2.0 * body_bytes / loopback_rate + 2.0 * size.frameBytes() / memcpy_rate;
-    return {size, median(plugin), median(floor_times), bound};
+
+    void plugin() {
+        rig_.render(input_);
+        plugin_.push_back(rig_.takeFrameSeconds());
+        plugin_cpu_.push_back(rig_.takeFrameCpuSeconds());
+    }
+    void floor() {
+        const Floor::Times t = floor_->round(frame_.data(), out_.data());
+        floor_wall_.push_back(t.wall);
+        floor_cpu_.push_back(t.cpu);
+    }
+
+    // Medians so far, beside the frame's bound.
+    RoundTripRow row(const Rates& rates) const {
+        return {size_,
+                median(plugin_),
+                median(floor_wall_),
+                rates.bound(body_bytes_, size_),
+                median(plugin_cpu_),
+                median(floor_cpu_)};
+    }
+
+private:
+    Rig& rig_;
+    FrameSize size_;
+    PixelWorld input_;
+    std::size_t body_bytes_ = 0;
+    std::unique_ptr<Floor> floor_;
+    std::vector<char> frame_, out_;
+    std::vector<double> plugin_, plugin_cpu_, floor_wall_, floor_cpu_;
+};
+
+RoundTripRow roundTrip(Rig& rig, const FrameSize& size, const Rates& rates) {
+    const int rounds = size.width > 2000 ? 9 : 21;
+    RoundTrip trip(rig, size);
+    for (int i = 0; i < rounds; ++i) {
+        trip.plugin();
+        trip.floor();
+    }
+    return trip.row(rates);
 }
 
 // ---- threads ---------------------------------------------------------------
@@ -304,6 +369,98 @@ std::string cpuModel() {
     return "unknown CPU";
 }
 
+void printThreads(std::FILE* out, const std::vector<ThreadRow>& threads, const Rates& rates) {
+    if (threads.empty()) return;
+    std::fprintf(out,
+                 "\nRender threads on jobs the server finishes %d ms after they arrive (16 frames per thread);\n"
+                 "pickup = from a job's finish to the get_result that takes it (server clock); of bound = fps\n"
+                 "over threads / (%d ms + the frame's bound: request and reply over loopback + one memcpy each way):\n",
+                 kQueuedMs, kQueuedMs);
+    std::fprintf(out, "%-20s %7s %8s %9s %12s %11s %15s %9s\n", "frame", "threads", "fps", "speed-up", "pickup mean",
+                 "pickup max", "exchanges/frame", "of bound");
+    for (const ThreadRow& r : threads) {
+        const ThreadRow& one = *std::find_if(threads.begin(), threads.end(), [&](const ThreadRow& o) {
+            return o.threads == 1 && o.size.width == r.size.width;
+        });
+        const double bound_fps = r.threads / (kQueuedMs * 1e-3 + rates.bound(r.size));
+        std::fprintf(out, "%-20s %7d %8.1f %8.2fx %9.2f ms %8.2f ms %15.1f %9.2f\n", r.size.name().c_str(), r.threads,
+                     r.fps, r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3, r.exchanges_per_frame,
+                     r.fps / bound_fps);
+    }
+}
+
+void printMemory(std::FILE* out, const std::vector<MemoryRow>& memory) {
+    if (memory.empty()) return;
+    std::fprintf(out,
+                 "\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
+                 "render, less the output world that the host allocates for the frame):\n");
+    std::fprintf(out, "%-20s %10s %12s %14s %10s\n", "frame", "frame MB", "peak MB", "host output MB", "x frame");
+    for (const MemoryRow& m : memory) {
+        const double own = std::max(0.0, m.peak_bytes - m.output_world_bytes);
+        std::fprintf(out, "%-20s %10.1f %12.1f %14.1f %9.2fx%s\n", m.size.name().c_str(), m.size.frameBytes() / 1e6,
+                     m.peak_bytes / 1e6, m.output_world_bytes / 1e6, own / m.size.frameBytes(),
+                     m.trusted ? "" : "  (peak not reset: may be low)");
+    }
+}
+
+void printRoundTrips(std::FILE* out, const std::vector<RoundTripRow>& trips) {
+    if (trips.empty()) return;
+    std::fprintf(out,
+                 "\nFrame round trip against the echo server (median; plug-in = its smart pre-render and smart\n"
+                 "render commands; floor = memcpy in, bare libcurl POST, default unpack, memcpy out; CPU = this\n"
+                 "process's CPU time over the same span, all threads, the server's not counted; bound = request\n"
+                 "and reply over loopback + one memcpy of the frame each way; of bound = bound / plug-in ms):\n");
+    std::fprintf(out, "%-20s %10s %9s %6s %7s %7s %6s %8s %9s %9s\n", "frame", "plug-in ms", "floor ms", "ratio",
+                 "CPU ms", "floor", "ratio", "plug fps", "bound ms", "of bound");
+    const RoundTripRow* worst = nullptr;
+    for (const RoundTripRow& r : trips) {
+        std::fprintf(out, "%-20s %10.2f %9.2f %6.2f %7.2f %7.2f %6.2f %8.1f %9.2f %9.2f\n", r.size.name().c_str(),
+                     ms(r.plugin_s), ms(r.floor_s), r.plugin_s / r.floor_s, ms(r.plugin_cpu_s), ms(r.floor_cpu_s),
+                     r.plugin_cpu_s / r.floor_cpu_s, 1.0 / r.plugin_s, ms(r.bound_s), r.bound_s / r.plugin_s);
+        if (!worst || r.plugin_s / r.floor_s > worst->plugin_s / worst->floor_s) worst = &r;
+    }
+    std::fprintf(out, "worst ratio: %.2f (%s)\n", worst->plugin_s / worst->floor_s, worst->size.name().c_str());
+}
+
+// --profile: only `rounds` round trips of one side, for a profiler.
+int profileOneSide(const std::string& module, const FrameSize& size, const std::string& side, int rounds) {
+    ServerProcess echo(BENCH_SERVER_PATH, {"--port", std::to_string(kPort)}, kPort);
+    Rig rig(module);
+    RoundTrip trip(rig, size);
+    for (int i = 0; i < rounds; ++i) side == "plugin" ? trip.plugin() : trip.floor();
+    const RoundTripRow r = trip.row(Rates{1, 1});
+    const double wall = side == "plugin" ? r.plugin_s : r.floor_s;
+    const double cpu = side == "plugin" ? r.plugin_cpu_s : r.floor_cpu_s;
+    std::fprintf(stderr, "%s, %s: %d rounds, median %.2f ms, CPU %.2f ms\n", size.name().c_str(), side.c_str(), rounds,
+                 ms(wall), ms(cpu));
+    return 0;
+}
+
+struct Options {
+    std::string only;     // empty: every part
+    int size_index = -1;  // -1: every size
+    std::string profile;  // "plugin" or "floor": --profile
+    int rounds = 5;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 >= argc) return false;
+        const std::string name = argv[i], value = argv[i + 1];
+        if (name == "--only" && (value == "round-trip" || value == "threads" || value == "memory"))
+            o.only = value;
+        else if (name == "--size" && value.size() == 1 && value[0] >= '0' && value[0] <= '3')
+            o.size_index = value[0] - '0';
+        else if (name == "--profile" && (value == "plugin" || value == "floor"))
+            o.profile = value;
+        else if (name == "--rounds" && std::atoi(value.c_str()) > 0)
+            o.rounds = std::atoi(value.c_str());
+        else
+            return false;
+    }
+    return o.profile.empty() || o.size_index >= 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -311,36 +468,34 @@ int main(int argc, char** argv) {
     try {
         if (argc == 5 && std::strcmp(argv[1], "--memory-child") == 0)
             return memoryChild(EXAMPLE_PLUGIN_PATH, {std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])});
-        std::string only;
-        int size_index = -1;
-        for (int i = 1; i < argc; i += 2) {
-            if (i + 1 < argc && std::strcmp(argv[i], "--only") == 0)
-                only = argv[i + 1];
-            else if (i + 1 < argc && std::strcmp(argv[i], "--size") == 0)
-                size_index = std::atoi(argv[i + 1]);
-            else
-                size_index = 99;
-        }
-        if (size_index > 3) {
-            std::fprintf(stderr, "usage: tev_frame_bench [--only round-trip|threads|memory] [--size 0..3]\n");
+        Options options;
+        if (!parse(argc, argv, options)) {
+            std::fprintf(stderr,
+                         "usage: tev_frame_bench [--only round-trip|threads|memory] [--size 0..3]\n"
+                         "       tev_frame_bench --profile plugin|floor --size 0..3 [--rounds N]\n");
             return 2;
         }
         std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
-        if (size_index >= 0) sizes = {kSizes[size_index]};
-        auto wanted = [&](const char* section) { return only.empty() || only == section; };
+        if (options.size_index >= 0) sizes = {kSizes[options.size_index]};
+        auto wanted = [&](const char* section) { return options.only.empty() || options.only == section; };
 
         // One reference of libcurl's own for the whole run: the plug-in module
         // and this program count their clients separately.
         curl_global_init(CURL_GLOBAL_ALL);
+        ConsoleAside console("plugin-console.log");
+        std::FILE* out = console.out();
+        if (!options.profile.empty()) return profileOneSide(module, sizes[0], options.profile, options.rounds);
+
         double load[3] = {0, 0, 0};
         ::getloadavg(load, 3);
-        std::printf("Frame benchmark on %s, %u cores; server port %d; load average %.2f at the start\n",
-                    cpuModel().c_str(), std::thread::hardware_concurrency(), kPort, load[0]);
-        const double memcpy_rate = memcpyBytesPerSecond();
-        const double loopback_rate = loopbackBytesPerSecond();
-        std::printf("measured: memcpy %.1f GB/s (one thread), loopback TCP %.2f GB/s (one connection, one way)\n\n",
-                    memcpy_rate / 1e9, loopback_rate / 1e9);
-        std::fflush(stdout);
+        std::fprintf(out,
+                     "Frame benchmark on %s, %u cores; server port %d; load average %.2f at the start;\n"
+                     "the plug-in's console in %s\n",
+                     cpuModel().c_str(), std::thread::hardware_concurrency(), kPort, load[0], console.path().c_str());
+        const Rates rates{memcpyBytesPerSecond(), loopbackBytesPerSecond()};
+        std::fprintf(out, "measured: memcpy %.1f GB/s (one thread), loopback TCP %.2f GB/s (one connection, one way)\n",
+                     rates.memcpy_rate / 1e9, rates.loopback_rate / 1e9);
+        std::fflush(out);
 
         std::vector<RoundTripRow> trips;
         std::vector<MemoryRow> memory;
@@ -348,7 +503,7 @@ int main(int argc, char** argv) {
             ServerProcess echo(BENCH_SERVER_PATH, {"--port", std::to_string(kPort)}, kPort);
             if (wanted("round-trip")) {
                 Rig rig(module);
-                for (const FrameSize& size : sizes) trips.push_back(roundTrip(rig, size, loopback_rate, memcpy_rate));
+                for (const FrameSize& size : sizes) trips.push_back(roundTrip(rig, size, rates));
             }
             if (wanted("memory"))
                 for (const FrameSize& size : sizes) memory.push_back(memoryRun(size));
@@ -362,45 +517,9 @@ int main(int argc, char** argv) {
                 threads.insert(threads.end(), rows.begin(), rows.end());
             }
         }
-
-        if (!threads.empty()) std::printf("Render threads on jobs the server finishes %d ms after they arrive (16 frames per thread);\n"
-                    "pickup = from a job's finish to the get_result that takes it (server clock):\n",
-                    kQueuedMs);
-        if (!threads.empty())
-            std::printf("%-20s %7s %8s %9s %12s %11s %15s\n", "frame", "threads", "fps", "speed-up", "pickup mean",
-                        "pickup max", "exchanges/frame");
-        for (const ThreadRow& r : threads) {
-            const ThreadRow& one = *std::find_if(threads.begin(), threads.end(), [&](const ThreadRow& o) {
-                return o.threads == 1 && o.size.width == r.size.width;
-            });
-            std::printf("%-20s %7d %8.1f %8.2fx %9.2f ms %8.2f ms %15.1f\n", r.size.name().c_str(), r.threads, r.fps,
-                        r.fps / one.fps, r.pickup_mean_us / 1e3, r.pickup_max_us / 1e3, r.exchanges_per_frame);
-        }
-
-        if (!memory.empty()) std::printf("\nPeak resident memory of one render, fresh process per size (VmHWM above VmRSS before the\n"
-                    "render, less the output world that the host allocates for the frame):\n");
-        if (!memory.empty())
-            std::printf("%-20s %10s %12s %14s %10s\n", "frame", "frame MB", "peak MB", "host output MB", "x frame");
-        for (const MemoryRow& m : memory) {
-            const double own = std::max(0.0, m.peak_bytes - m.output_world_bytes);
-            std::printf("%-20s %10.1f %12.1f %14.1f %9.2fx%s\n", m.size.name().c_str(), m.size.frameBytes() / 1e6,
-                        m.peak_bytes / 1e6, m.output_world_bytes / 1e6, own / m.size.frameBytes(),
-                        m.trusted ? "" : "  (peak not reset: may be low)");
-        }
-
-        if (trips.empty()) return 0;
-        std::printf("\nFrame round trip against the echo server (median; plug-in = its smart pre-render and smart\n"
-                    "render commands; floor = memcpy in, bare libcurl POST, default unpack, memcpy out;\n"
-                    "bound = request and reply over loopback + one memcpy of the frame each way):\n");
-        std::printf("%-20s %10s %9s %7s %12s %9s\n", "frame", "plug-in ms", "floor ms", "ratio", "plug-in fps",
-                    "bound ms");
-        const RoundTripRow* worst = nullptr;
-        for (const RoundTripRow& r : trips) {
-            std::printf("%-20s %10.2f %9.2f %7.2f %12.1f %9.2f\n", r.size.name().c_str(), ms(r.plugin_s),
-                        ms(r.floor_s), r.plugin_s / r.floor_s, 1.0 / r.plugin_s, ms(r.bound_s));
-            if (!worst || r.plugin_s / r.floor_s > worst->plugin_s / worst->floor_s) worst = &r;
-        }
-        std::printf("worst ratio: %.2f (%s)\n", worst->plugin_s / worst->floor_s, worst->size.name().c_str());
+        printThreads(out, threads, rates);
+        printMemory(out, memory);
+        printRoundTrips(out, trips);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tev_frame_bench: %s\n", e.what());

@@ -16,6 +16,9 @@ double memcpyBytesPerSecond();
 // receives what this thread sends, 2 MiB per call, 1 GiB in all; best of three.
 double loopbackBytesPerSecond();
 
+// CPU time of this process so far (user + system of all its threads), in seconds.
+double processCpuSeconds();
+
 // The median of `values` (the upper middle one for an even count).
 double median(std::vector<double> values);
 

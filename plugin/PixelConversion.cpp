@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace TEV {
@@ -48,39 +49,59 @@ Floats floats(Image& image, const char* mismatch) {
     return {samples->data(), samples->size()};
 }
 
-// First sample of pixel (x, y), or false when the pixel lies outside the
-// image or a sample it uses lies beyond `count`. Computed in 64 bits:
-// y * width + x stays below 2^48 and times channels below 2^64.
-bool locate(const Image& image, A_long x, A_long y, std::size_t count, std::size_t& first) {
-    if (x < 0 || y < 0) return false;
-    first = (std::size_t(y) * image.width + std::size_t(x)) * image.channels;
-    const std::size_t used = image.channels == 4 ? 4 : 3;
-    return first <= count && count - first >= used;
+// The pixel functions run once per pixel of every frame, twice per frame:
+// the image's fields are read once into locals, before any sample is written
+// (a byte store may alias them, which would make the compiler read them again).
+
+// First sample of pixel (x, y) in a store of `count` samples, or false when
+// the pixel lies outside the image or a sample it uses lies beyond the store.
+// Computed in 64 bits: y * width + x stays below 2^47 and times channels
+// below 2^63, so adding the samples used cannot wrap.
+inline bool locate(std::size_t width, std::size_t channels, A_long x, A_long y, std::size_t count, std::size_t& first) {
+    if ((x | y) < 0) return false;
+    first = (std::size_t(y) * width + std::size_t(x)) * channels;
+    const std::size_t used = channels == 4 ? 4 : 3;
+    return first + used <= count;
+}
+
+// Calls f with the channel count: as a constant for the frames the render
+// bridge makes (3 channels), so that the compiler folds it into the
+// addressing, and as a value otherwise.
+template <class F>
+void byChannels(std::size_t channels, F f) {
+    if (channels == 3)
+        f(std::integral_constant<std::size_t, 3>());
+    else
+        f(channels);
 }
 
 template <class Pixel, class Samples, class Convert>
 void pixelToImage(const Image& image, Samples samples, A_long x, A_long y, const Pixel& in,
                   Convert convert) {
-    std::size_t i;
-    if (!locate(image, x, y, samples.count, i)) return;
-    samples.set(i, convert(in.red));
-    samples.set(i + 1, convert(in.green));
-    samples.set(i + 2, convert(in.blue));
-    if (image.channels == 4) samples.set(i + 3, convert(in.alpha));
+    byChannels(image.channels, [&](auto channels) {
+        std::size_t i;
+        if (!locate(image.width, channels, x, y, samples.count, i)) return;
+        samples.set(i, convert(in.red));
+        samples.set(i + 1, convert(in.green));
+        samples.set(i + 2, convert(in.blue));
+        if (channels == 4) samples.set(i + 3, convert(in.alpha));
+    });
 }
 
 template <class Pixel, class Samples, class Convert, class Channel>
 void imageToPixel(const Image& image, Samples samples, A_long x, A_long y, Pixel& out,
                   Convert convert, Channel opaque) {
-    std::size_t i;
-    if (!locate(image, x, y, samples.count, i)) {
-        out = Pixel{};  // transparent black: no sample to show
-        return;
-    }
-    out.red = convert(samples.get(i));
-    out.green = convert(samples.get(i + 1));
-    out.blue = convert(samples.get(i + 2));
-    out.alpha = image.channels == 4 ? convert(samples.get(i + 3)) : opaque;
+    byChannels(image.channels, [&](auto channels) {
+        std::size_t i;
+        if (!locate(image.width, channels, x, y, samples.count, i)) {
+            out = Pixel{};  // transparent black: no sample to show
+            return;
+        }
+        out.red = convert(samples.get(i));
+        out.green = convert(samples.get(i + 1));
+        out.blue = convert(samples.get(i + 2));
+        out.alpha = channels == 4 ? convert(samples.get(i + 3)) : opaque;
+    });
 }
 
 const auto same = [](auto v) { return v; };

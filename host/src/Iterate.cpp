@@ -112,16 +112,28 @@ PF_Err iterateWorld(const char* who, PF_InData* in_data, A_long progress_base,
         return PF_Err_NONE;
     }
 
-    auto pixelAt = [](PF_EffectWorld* w, A_long x, A_long y) {
-        return reinterpret_cast<Pixel*>(reinterpret_cast<char*>(w->data) +
-                                        static_cast<std::ptrdiff_t>(y) * w->rowbytes) + x;
+    // The walk's constants are copied into the row function, and from it into
+    // locals, so that the per-pixel loop keeps them in registers across the
+    // opaque calls of pix_fn (which may be called 10^7 times a frame).
+    struct Plane {
+        char* data;
+        std::ptrdiff_t rowbytes;
+        Pixel* row(A_long y) const {
+            return reinterpret_cast<Pixel*>(data + static_cast<std::ptrdiff_t>(y) * rowbytes);
+        }
     };
-    auto do_row = [&](A_long row) -> PF_Err {
-        A_long y = rect.top + row;
-        for (A_long x = rect.left; x < rect.right; ++x) {
-            Pixel* in = src ? pixelAt(src, x, y) : nullptr;
-            Pixel* out = pixelAt(dst, x, y);
-            if (PF_Err err = pix_fn(refcon, x, y, in ? in : out, out)) {
+    const Plane src_plane{src ? reinterpret_cast<char*>(src->data) : nullptr, src ? src->rowbytes : 0};
+    const Plane dst_plane{reinterpret_cast<char*>(dst->data), dst->rowbytes};
+    const PF_Rect walk_rect = rect;
+    auto do_row = [src_plane, dst_plane, walk_rect, refcon, pix_fn](A_long row) -> PF_Err {
+        const A_long y = walk_rect.top + row;
+        const A_long left = walk_rect.left, right = walk_rect.right;
+        auto* const fn = pix_fn;
+        void* const ref = refcon;
+        Pixel* out = dst_plane.row(y) + left;
+        Pixel* in = src_plane.data ? src_plane.row(y) + left : out;
+        for (A_long x = left; x < right; ++x, ++in, ++out) {
+            if (PF_Err err = fn(ref, x, y, in, out)) {
                 return err;
             }
         }

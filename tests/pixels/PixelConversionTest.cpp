@@ -274,11 +274,17 @@ TEST(StoreBounds, PixelsPartlyBeyondTheStoreAreSkipped) {
     World2Image8(&rgb, 1, 0, &in, nullptr);
     EXPECT_EQ(bytes(rgb), (std::vector<unsigned char>{2, 3, 4, 0, 0}));
 
+    // Four channels one sample short: the pixel's first three samples are
+    // in the store, its alpha is not, so the pixel is neither read nor written.
     TEV::Image rgba = image(2, 1, 4, 32);
-    floats(rgba).resize(7);
+    floats(rgba) = {0, 0, 0, 0, 0.5f, 0.25f, 0.125f};
     PF_PixelFloat out{9, 9, 9, 9};
     Image2World32(&rgba, 1, 0, nullptr, &out);
     EXPECT_EQ(out.alpha, 0.0f);
+    EXPECT_EQ(out.red, 0.0f);
+    PF_PixelFloat fin{1, 2, 3, 4};
+    World2Image32(&rgba, 1, 0, &fin, nullptr);
+    EXPECT_EQ(floats(rgba), (std::vector<float>{0, 0, 0, 0, 0.5f, 0.25f, 0.125f}));
 
     TEV::Image words = image(2, 1, 3, 16);
     bytes(words).resize(11);  // five whole samples and a stray byte
