@@ -21,6 +21,10 @@ PACKAGES=(
   iproute2                                # the farm cluster's namespaces: bridge, veth links, addresses
   dpkg-dev                      # make package: dpkg-shlibdeps finds the libraries a node needs
   help2man                      # manual pages of the commands, from their --help
+  lintian                       # Debian's checker, run on the package by the package tests
+  nlohmann-json3-dev            # reports, summaries and the merge: JSON reading and writing
+  libopenimageio-dev            # rendering front end: TIFF, DPX, JPEG and other image files
+  openimageio-tools             # tests: oiiotool writes the image files that no one here wrote
 )
 
 missing=()
