@@ -27,11 +27,12 @@ void checkOutputName(const std::string& output) {
 }  // namespace
 
 std::string usage() {
-    return "usage:\n"
-           "  tev-host render PLUGIN --in INPUT --out OUTPUT [options]\n"
-           "  tev-host params PLUGIN [--premiere]\n"
-           "  tev-host merge REPORT|FOLDER... [--in INPUT [--frame N]] [--frames RANGE] [--report FILE]\n"
-           "  tev-host --help | --version\n"
+    // "usage:" and "or:" lines, which the manual page keeps apart; the help of
+    // a listed name (options, outcomes) two spaces after it, for the same reason.
+    return "usage: tev-host render PLUGIN --in INPUT --out OUTPUT [options]\n"
+           "  or:  tev-host params PLUGIN [--premiere]\n"
+           "  or:  tev-host merge REPORT|FOLDER... [--in INPUT [--frame N]] [--frames RANGE] [--report FILE]\n"
+           "  or:  tev-host --help | --version\n"
            "\n"
            "Loads an effect plug-in (a shared library exporting EffectMain) into a headless host.\n"
            "Options may come before or after PLUGIN, as --opt VALUE or --opt=VALUE.\n"
@@ -60,17 +61,17 @@ std::string usage() {
            "progress bar on standard error. What the plug-in prints to its console is shown on\n"
            "standard error as whole lines starting with \"plug-in: \".\n"
            "Every frame's line gives its time and its outcome, one of\n"
-           "  processed   the output differs from the input and is not a failure overlay\n"
-           "  unchanged   the output equals the input\n"
-           "  overlay     the plug-in drew its failure message onto the input frame (told from the\n"
-           "              frame: equal to the input outside the message's band); the message is\n"
-           "              named when redrawing it from the log reproduces the output exactly.\n"
-           "              The file is written marked: PNG text / EXR attribute\n"
-           "              \"tev-host verdict\" = \"overlay\"; --skip-existing renders it again\n"
-           "  failed      the render returned an error, or a file could not be read or written\n"
-           "  aborted     stopped by a signal or a write error: cancelled and not written\n"
-           "  skipped     --skip-existing: the output file was there\n"
-           "  not started the run stopped before this frame (summary and report only)\n"
+           "  processed    the output differs from the input and is not a failure overlay\n"
+           "  unchanged    the output equals the input\n"
+           "  overlay      the plug-in drew its failure message onto the input frame (told from the\n"
+           "               frame: equal to the input outside the message's band); the message is\n"
+           "               named when redrawing it from the log reproduces the output exactly.\n"
+           "               The file is written marked: PNG text / EXR attribute\n"
+           "               \"tev-host verdict\" = \"overlay\"; --skip-existing renders it again\n"
+           "  failed       the render returned an error, or a file could not be read or written\n"
+           "  aborted      stopped by a signal or a write error: cancelled and not written\n"
+           "  skipped      --skip-existing: the output file was there\n"
+           "  not started  the run stopped before this frame (summary and report only)\n"
            "Files are written under a temporary name in their folder and renamed when complete,\n"
            "so an output is whole or absent. Errors that repeat for every file (no space,\n"
            "read-only, permission) stop the run. 16-bit PNG files: the host's 16-bit scale is\n"
@@ -97,12 +98,17 @@ std::string usage() {
            "or skipped, 2 a frame failed, aborted, not started or missing, 3 every frame written\n"
            "but some show a failure overlay.\n"
            "\n"
+           // One line and a paragraph each: the manual page joins the lines of a
+           // paragraph, and takes a line that starts with "--" for an option.
            "examples:\n"
-           "  tev-host render ExamplePlugin.so --in shot/plate_%04d.exr --out out/plate_%04d.exr \\\n"
-           "      --set Brightness=1.2 --threads 2\n"
+           "  tev-host render ExamplePlugin.so --in shot/plate_%04d.exr --out out/ --set Brightness=1.2 --threads 2\n"
+           "\n"
            "  tev-host render ExamplePlugin.so --in plates/ --out graded/ --frames 1001- --skip-existing\n"
+           "\n"
            "  tev-host render ExamplePlugin.so --in rgba_0001.png --out o_%04d.png --alpha input --report -\n"
+           "\n"
            "  tev-host render ExamplePlugin.so --in shot/%04d.exr --out out/%04d.exr --chunk 3/8 --report r3.jsonl\n"
+           "\n"
            "  tev-host merge reports/ --in shot/%04d.exr\n";
 }
 

@@ -21,7 +21,7 @@ std::string optionHelp(const OptionTable& table, unsigned commands) {
         if (!*spec.help || !(spec.commands & commands)) continue;
         std::string line = std::string("  ") + spec.name;
         if (spec.value_name) line += std::string(" ") + spec.value_name;
-        line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ') : std::string(2, ' ');
+        line += line.size() + 2 <= kHelpColumn ? std::string(kHelpColumn - line.size(), ' ') : std::string(2, ' ');
         for (const char* c = spec.help; *c; ++c) {
             line += *c;
             if (*c == '\n') line += std::string(kHelpColumn, ' ');

@@ -36,8 +36,8 @@ const OptionSpec* findOption(const OptionTable& table, const std::string& name);
 
 // The listed options (those with help) of any command in the mask
 // `commands`, in table order: "  --name VALUE", its help from column 22
-// (after two spaces when the name reaches it), further help lines indented
-// to that column.
+// (or two spaces after a longer name: the manual page's maker needs two to
+// tell the option from its help), further help lines at that column.
 std::string optionHelp(const OptionTable& table, unsigned commands);
 
 }  // namespace TEV::Host::Cli
