@@ -50,7 +50,8 @@ struct ExrLayout {
 bool isExrCompressionName(const std::string& name);
 
 // A window (inclusive bounds) at 1/factor of the size, as downsampled()
-// scales pixels: the corner at floor(corner / factor), the size rounded up.
+// scales pixels: each bound at floor(bound / factor), blocks on the absolute
+// pixel grid (Downsample.h).
 PF_LRect downsampledWindow(const PF_LRect& window, int factor);
 
 // How files are written beyond their pixels.
@@ -87,7 +88,8 @@ ImageFile readImage(const std::string& path, const std::string& layer = "");
 // EXR string attributes. Keys are 1 to 79 printable Latin-1 characters.
 using ImageTags = std::vector<std::pair<std::string, std::string>>;
 
-// The mark of a frame written with the plug-in's failure overlay on it.
+// The mark of a frame written with the plug-in's failure overlay on it. Only
+// the front end writes it: an input's mark never passes through to an output.
 inline constexpr char kVerdictTag[] = "tev-host verdict";
 inline constexpr char kOverlayVerdict[] = "overlay";
 
