@@ -195,7 +195,7 @@ bool isDirectoryName(const std::string& path) {
 void checkOutputName(const std::string& output) {
     if (isDirectoryName(output) || isImageFileName(output)) return;
     throw std::invalid_argument("--out '" + output +
-                                "' is neither a .png nor an .exr file, a numbered pattern of one, nor a directory "
+                                "' is neither an image file (.png, .exr, .tif, .dpx, .jpg...), a numbered pattern of one, nor a directory "
                                 "(end a new folder's name with /)");
 }
 

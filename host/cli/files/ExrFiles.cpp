@@ -386,7 +386,7 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
             pass->parts.push_back(std::move(part));
         }
 
-        ImageFile image{PixelWorld(w, static_cast<int>(height), 32), 32, nullptr};
+        ImageFile image{PixelWorld(w, static_cast<int>(height), 32), 32, nullptr, nullptr};
         const float* s = samples.data();
         for (int y = 0; y < height; ++y) {
             PF_PixelFloat* row = &image.world.pixelFloat(0, y);

@@ -234,6 +234,7 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             write_options.png_bits = png_bits;
             write_options.png_level = run.options.png_level;
             write_options.exr_compression = run.options.exr_compression;
+            write_options.metadata = image.metadata;
             // An overlay frame is marked, so that a resumed run renders it again.
             if (verdict.outcome == Outcome::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
             writeImage(job.output, result.output, write_options, layout ? &*layout : nullptr);
