@@ -43,6 +43,16 @@ std::vector<std::string> descriptionLines(const std::string& description) {
 
 bool isMarkLine(const std::string& line) { return line.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0; }
 
+// `text` without its tev-host lines (the input's marks are not the output's).
+std::string withoutMarks(const std::string& text) {
+    if (text.find(kMarkPrefix) == std::string::npos) return text;
+    std::string kept;
+    for (const std::string& line : descriptionLines(text)) {
+        if (!isMarkLine(line)) kept += (kept.empty() ? "" : "\n") + line;
+    }
+    return kept;
+}
+
 CodecError failure(const std::string& what, const std::string& path, const std::string& why) {
     return CodecError{"cannot " + what + " image '" + path + "': " + (why.empty() ? "unknown error" : why), 0};
 }
@@ -118,23 +128,27 @@ CodecError writeRaster(const std::string& path, const std::string& format, const
         const FileMetadata& in = *raster.metadata;
         for (const OIIO::ParamValue& p : in.spec.extra_attribs) {
             const std::string name = p.name().string();
-            if (name.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0) continue;
+            if (isMarkLine(name)) continue;
             if (in.format_name != out->format_name() &&
                 (name == "oiio:BitsPerSample" || name == "compression" || name.find(':') != std::string::npos) &&
                 name.compare(0, 5, "Exif:") != 0 && name.compare(0, 5, "IPTC:") != 0) {
                 continue;
             }
-            spec.attribute(name, p.type(), p.data());
+            if (p.type() == OIIO::TypeDesc::STRING) {
+                // The description is kept in several places (a JPEG's comment, IPTC
+                // caption and EXIF): the input's tev-host lines leave them all.
+                const std::string kept = withoutMarks(p.get_string());
+                if (!kept.empty()) spec.attribute(name, kept);
+            } else {
+                spec.attribute(name, p.type(), p.data());
+            }
         }
         // A 10-bit DPX stays 10-bit when it stays a DPX at the depth it was read at.
         const int in_bits = in.spec.get_int_attribute("oiio:BitsPerSample", int(in.spec.format.size() * 8));
         if (in.format_name != out->format_name() || rasterBits(in.spec, in_bits) != raster.bits) {
             spec.erase_attribute("oiio:BitsPerSample");
         }
-        // The input's own tev-host entries are not this output's.
-        for (const std::string& line : descriptionLines(in.spec.get_string_attribute("ImageDescription"))) {
-            if (!isMarkLine(line)) description += (description.empty() ? "" : "\n") + line;
-        }
+        description = spec.get_string_attribute("ImageDescription");
     }
     std::string marks;
     for (const auto& [key, value] : tags) marks += key + ": " + value + "\n";
