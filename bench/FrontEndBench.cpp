@@ -205,6 +205,7 @@ int main(int argc, char** argv) {
                     frames, plate_bytes / frames / 1e6, load[0], floor * 1e3, floor_bytes / frames / 1e6);
         std::printf("%-10s %8s %12s %10s %8s %10s\n", "png level", "threads", "CPU ms/frame", "x floor", "fps",
                     "MB/frame");
+        std::fflush(stdout);  // before the children are forked, or they write it again
         ServerProcess server(BENCH_SERVER_PATH, {"--port", std::to_string(TEV_SERVER_PORT), "--touch"},
                              TEV_SERVER_PORT);
         for (std::size_t k = 0; k < levels.size(); ++k) {
@@ -231,6 +232,7 @@ int main(int argc, char** argv) {
             double dpx_bytes = 0;
             for (const auto& e : fs::directory_iterator(dpx)) dpx_bytes += double(e.file_size());
             std::printf("10-bit DPX plates (%.2f MB each), DPX out:\n", dpx_bytes / frames / 1e6);
+            std::fflush(stdout);  // before the fork, or the child writes it again
             for (int threads : {1, 2}) {
                 const Run r = runFrontEnd(front_end, dpx, dir + "/out", frames, threads, 0, false, "dpx");
                 std::printf("%-10s %8d %12.1f %10.2f %8.2f %10.2f\n", "dpx 10", threads, r.cpu_per_frame * 1e3,
