@@ -218,7 +218,7 @@ TEST_F(EndToEnd, FrontEndGivesClearErrorsForBadFilesAndParameters) {
     }
     EXPECT_FALSE(fs::exists(dir + "/o.png"));
     // An output the front end cannot write is a mistake of the command line.
-    EXPECT_THROW(render({"--in", good, "--out", dir + "/o.tif"}), std::invalid_argument);
+    EXPECT_THROW(render({"--in", good, "--out", dir + "/o.gif"}), std::invalid_argument);
 }
 
 TEST_F(EndToEnd, FrontEndCtrlCAbortsTheFrameInFlightAndKeepsTheFinishedOnes) {
