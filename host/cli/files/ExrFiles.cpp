@@ -15,6 +15,7 @@
 #include <ImfStringAttribute.h>
 #include <Imath/half.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -276,10 +277,23 @@ const std::map<std::string, Imf::Compression>& compressionNames() {
     return names;
 }
 
+// A copy of `from` without the attributes `names`. Header::erase() of the
+// library we build with forgets the attribute without freeing it.
+Imf::Header withoutAttributes(const Imf::Header& from, std::initializer_list<const char*> names) {
+    Imf::Header header;
+    for (Imf::Header::ConstIterator a = from.begin(); a != from.end(); ++a) {
+        if (std::none_of(names.begin(), names.end(), [&](const char* n) { return std::strcmp(n, a.name()) == 0; })) {
+            header.insert(a.name(), a.attribute());
+        }
+    }
+    return header;
+}
+
 // The header as written: scanlines (a tiled part is written as scanlines of
-// its full-resolution level), windows at 1/factor, `compression` when named.
-Imf::Header outputHeader(Imf::Header header, int factor, const std::string& compression) {
-    if (header.hasTileDescription()) header.erase("tiles");
+// its full-resolution level), windows at 1/factor, `compression` when named,
+// and not the input's mark: the front end writes its own, or none.
+Imf::Header outputHeader(const Imf::Header& input, int factor, const std::string& compression) {
+    Imf::Header header = withoutAttributes(input, {"tiles", kVerdictTag});
     if (header.hasType()) header.setType(Imf::SCANLINEIMAGE);
     if (factor > 1) {
         header.dataWindow() = boxOf(downsampledWindow(rectOf(header.dataWindow()), factor));
@@ -459,8 +473,6 @@ void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLay
             rendered = pass->rendered;
             for (const StoredPart& part : pass->parts) {
                 headers.push_back(outputHeader(part.header, factor, compression));
-                // The input's mark is not this output's: it is written below, or none.
-                headers.back().erase(kVerdictTag);
                 channels.emplace_back();
                 for (const StoredChannel& c : part.channels) {
                     channels.back().push_back(downsampledChannel(c, part.header.dataWindow(), factor));
