@@ -84,7 +84,7 @@ TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
     EXPECT_NE(usage().find("examples:"), std::string::npos);
 
     const std::vector<std::vector<std::string>> bad = {
-        {"render", "fx.so", "--in", "a.png", "--out", "x.jpg"},         // a file the front end cannot write
+        {"render", "fx.so", "--in", "a.png", "--out", "x.gif"},         // a file the front end cannot write
         {"render", "fx.so", "--in", "a.png", "--out", "renders"},       // neither an image nor a folder
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "1-100x0"},
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--alpha", "premultiplied"},
@@ -279,7 +279,7 @@ TEST_F(FrameListing, RefusesWhatCannotWorkBeforeAnythingRenders) {
         {dir_ + "/in/g_%04d.png", dir_ + "/o_%04d.png"},    // nothing matches
         {dir_ + "/absent/f_%04d.png", dir_ + "/o_%04d.png"},
         {dir_ + "/in/notes.txt", dir_ + "/o.png"},           // not an image
-        {dir_ + "/in/f_0001.png", dir_ + "/o.jpg"},
+        {dir_ + "/in/f_0001.png", dir_ + "/o.gif"},
     };
     for (const auto& [in, out] : bad) {
         EXPECT_THROW(listFrames(in, out, -1, -1, 0), HostError) << in << " -> " << out;

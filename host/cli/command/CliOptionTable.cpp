@@ -65,7 +65,7 @@ const OptionTable& optionTable() {
     static const OptionTable table = {
         {"--depth", nullptr, "8|16|32", render, false,
          "bits per channel of the render (16: 0..32768, 32: float);\n"
-         "default: each file's own (8-bit PNG 8, 16-bit PNG 16, EXR 32)",
+         "default: each file's own (8-bit 8, 10 to 16-bit 16, EXR and float 32)",
          [](O& o, S name, S v) {
              o.depth = wholeNumber(name, v, 1);
              if (o.depth != 8 && o.depth != 16 && o.depth != 32) {

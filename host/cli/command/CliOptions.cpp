@@ -20,8 +20,8 @@ bool isDirectoryName(const std::string& path) {
 void checkOutputName(const std::string& output) {
     if (isDirectoryName(output) || isImageFileName(output)) return;
     throw std::invalid_argument("--out '" + output +
-                                "' is neither a .png nor an .exr file, a numbered pattern of one, nor a directory "
-                                "(end a new folder's name with /)");
+                                "' is neither an image file (.png, .exr, .tif, .dpx, .jpg...), a numbered pattern "
+                                "of one, nor a directory (end a new folder's name with /)");
 }
 
 }  // namespace
@@ -44,9 +44,9 @@ std::string usage() {
            "  render   render images through the plug-in, one instance for all frames\n"
            "  merge    one verdict for a render split into parts: merges their --report files\n"
            "\n"
-           "INPUT and OUTPUT: an image file (.png 8 or 16 bits, .exr), a numbered pattern such\n"
-           "as frames/f_%04d.png (a sequence: every file that matches), or a directory (every\n"
-           ".png and .exr in it, in name order; hidden files are left out). A sequence needs a\n"
+           "INPUT and OUTPUT: an image file (.png 8 or 16 bits, .exr, .tif, .dpx, .jpg, .tga), a\n"
+           "numbered pattern such as frames/f_%04d.png (a sequence: every file that matches), or a\n"
+           "directory (every image in it, in name order; hidden files are left out). A sequence needs a\n"
            "pattern or a directory as OUTPUT; a directory OUTPUT keeps the input file names.\n"
            "Frame numbers: a file's number is the last group of digits in its name\n"
            "(clip_0007.png is frame 7), for patterns, directories and single files alike; a\n"
