@@ -29,9 +29,11 @@ std::string executableFolder() {
     return std::filesystem::path(std::string(buffer, std::size_t(n))).parent_path().string();
 }
 
-// Where the module may be, in order: TEV_HOST_OIIO_MODULE; beside tev-host
-// (the build tree); the installed lib/tev-bridge/ beside its bin/; the build
-// tree's (tests that run the front end in-process).
+// Where the module may be, in order: TEV_HOST_OIIO_MODULE (the tests that
+// run the front end in-process name the build's); beside tev-host (the build
+// tree); the installed lib/tev-bridge/ beside its bin/. No place compiled in:
+// an installed tev-host never looks in a folder where it was built, which a
+// user of the node might make.
 std::vector<std::string> moduleCandidates() {
     std::vector<std::string> candidates;
     if (const char* forced = std::getenv("TEV_HOST_OIIO_MODULE"); forced && *forced) return {forced};
@@ -40,9 +42,6 @@ std::vector<std::string> moduleCandidates() {
         candidates.push_back(exe + "/" + kModuleName);
         candidates.push_back(exe + "/../lib/tev-bridge/" + kModuleName);
     }
-#ifdef TEV_HOST_OIIO_BUILD_MODULE
-    candidates.push_back(TEV_HOST_OIIO_BUILD_MODULE);
-#endif
     return candidates;
 }
 
