@@ -22,7 +22,7 @@ std::string quoted(const std::string& text, std::size_t max_chars = 100);
 std::string printable(const std::string& text);
 
 // `text` as a JSON string literal, quotes included. Bytes that are not UTF-8
-// become U+FFFD.
+// become \u00XX, as in every JSON document of this system (JsonText.h).
 std::string jsonString(const std::string& text);
 
 }  // namespace Conform

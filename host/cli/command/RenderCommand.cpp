@@ -27,12 +27,13 @@
 #include "run/FdStream.h"
 #include "frames/FrameChunk.h"
 #include "frames/FrameList.h"
-#include "run/FrameRecord.h"
+#include "report/FrameRecord.h"
+#include "report/FrameState.h"
 #include "run/FrameVerdict.h"
 #include "files/ImageFiles.h"
 #include "run/KnownPlugin.h"
 #include "run/Progress.h"
-#include "run/RunReport.h"
+#include "report/RunReport.h"
 #include "files/SafeFile.h"
 #include "run/StopSignals.h"
 
@@ -46,51 +47,12 @@ namespace {
 // the thread that renders the frame.
 thread_local int t_slot = -1;
 
-enum class FrameState { Processed, Unchanged, Overlay, Failed, Aborted, Skipped, NotStarted };
-
 struct FrameReport {
     FrameState state = FrameState::Failed;
     std::string detail;  // overlay message or failure reason
     double seconds = 0;
     bool outage = false;  // Overlay: the server was out of reach (see OverlayText::outage)
 };
-
-// How many frames ended in each state.
-struct StateCounts {
-    int processed = 0, unchanged = 0, overlay = 0, failed = 0, aborted = 0, skipped = 0, not_started = 0;
-
-    void add(FrameState s) {
-        switch (s) {
-        case FrameState::Processed: ++processed; break;
-        case FrameState::Unchanged: ++unchanged; break;
-        case FrameState::Overlay: ++overlay; break;
-        case FrameState::Failed: ++failed; break;
-        case FrameState::Aborted: ++aborted; break;
-        case FrameState::Skipped: ++skipped; break;
-        case FrameState::NotStarted: ++not_started; break;
-        }
-    }
-    int written() const { return processed + unchanged + overlay; }
-    // Frames the run was asked for and did not write.
-    int missing() const { return failed + aborted + not_started; }
-};
-
-const char* stateName(FrameState s) {
-    switch (s) {
-    case FrameState::Processed: return "processed";
-    case FrameState::Unchanged: return "unchanged";
-    case FrameState::Overlay: return "overlay";
-    case FrameState::Failed: return "failed";
-    case FrameState::Aborted: return "aborted";
-    case FrameState::Skipped: return "skipped";
-    case FrameState::NotStarted: return "not started";
-    }
-    return "?";
-}
-
-bool written(FrameState s) {
-    return s == FrameState::Processed || s == FrameState::Unchanged || s == FrameState::Overlay;
-}
 
 std::string frameLine(const FrameJob& job, const FrameReport& report) {
     std::ostringstream line;
@@ -231,11 +193,9 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             write_options.png_level = run.options.png_level;
             write_options.exr_compression = run.options.exr_compression;
             // An overlay frame is marked, so that a resumed run renders it again.
-            if (verdict.outcome == Outcome::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
+            if (verdict.state == FrameState::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
             writeImage(job.output, result.output, write_options, layout ? &*layout : nullptr);
-            report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
-                           : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
-                                                                   : FrameState::Processed;
+            report.state = verdict.state;
             report.detail = verdict.overlay.summary();
             report.outage = verdict.overlay.outage;
             if (report.state == FrameState::Overlay && report.detail.empty()) {
@@ -353,7 +313,7 @@ void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
             run.progress.error("tev-host: " + report.detail);
         }
         run.progress.finished(slot, frameLine(job, report));
-        run.report.frame(k, report.seconds, stateName(report.state), report.detail);
+        run.report.frame(k, report.seconds, report.state, report.detail);
         checkOutputs(run);
     }
 }
@@ -401,7 +361,7 @@ int renderEmptyChunk(const CliOptions& options, std::size_t listed, std::ostream
         // An empty part still ends its report with the summary record, so that
         // a merge can tell it from a task that never finished.
         std::ofstream report(options.report_file, std::ios::trunc);
-        report << toJsonLine(RunSummary{}) << "\n" << std::flush;
+        report << summaryJsonLine(StateCounts{}, 0, kExitOk) << "\n" << std::flush;
         if (!report) throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
     }
     std::ostream& lines = options.report_file == "-" ? err : out;
@@ -608,11 +568,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
                 << std::setprecision(2) << seconds << " s";
         if (rendered > 0) summary << " (" << std::setprecision(1) << rendered / seconds << " frames/s)";
         summary << ": ";
-        summary << counts.processed << " processed, " << counts.unchanged << " unchanged, " << counts.overlay
-                << " overlay, " << counts.failed << " failed, " << counts.aborted << " aborted";
-        if (counts.skipped) summary << ", " << counts.skipped << " skipped";
-        if (counts.not_started) summary << ", " << counts.not_started << " not started";
-        summary << "\n";
+        summary << countsText(counts, false) << "\n";
         if (!stale.empty()) {
             summary << "not rewritten, still from an earlier run: ";
             for (std::size_t i = 0; i < stale.size() && i < 10; ++i) summary << (i ? ", " : "") << stale[i];
@@ -630,7 +586,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         summary << std::flush;
         const int signal_number = StopSignals::received();
         if (signal_number) {
-            const int aborted = counts.aborted;
+            const std::size_t aborted = counts[FrameState::Aborted];
             err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number);
             if (aborted) err << ": " << aborted << (aborted == 1 ? " frame in flight was" : " frames in flight were")
                              << " aborted";
@@ -659,8 +615,7 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
         if (signal_number) status = exitStatusForSignal(signal_number);
         else if (lines_closed || lines_error == EPIPE) status = exitStatusForSignal(SIGPIPE);
         else if (failed_stop || lines_error) status = kExitFailed;
-        else if (counts.missing()) status = kExitFailed;
-        else if (counts.overlay) status = kExitOverlay;
+        else status = counts.exitStatus();
         return finishReport(status);
     } catch (const std::exception& e) {
         StopSignals::setAbortTarget(nullptr);
