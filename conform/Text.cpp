@@ -70,7 +70,5 @@ std::string quoted(const std::string& text, std::size_t max_chars) {
     return "\"" + printable(cut) + (at < text.size() ? "...\"" : "\"");
 }
 
-std::string jsonString(const std::string& text) { return JsonText::quote(text); }
-
 }  // namespace Conform
 }  // namespace TEV
