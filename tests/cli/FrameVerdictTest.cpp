@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 #include "run/KnownPlugin.h"
 #include "SampleClip.h"
 #include "TEV.h"

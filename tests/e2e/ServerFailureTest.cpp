@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "EndToEndFixture.h"
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 #include "run/KnownPlugin.h"
 #include "SampleClip.h"
 

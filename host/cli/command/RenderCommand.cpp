@@ -29,7 +29,7 @@
 #include "frames/FrameList.h"
 #include "report/FrameRecord.h"
 #include "report/FrameState.h"
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 #include "files/ImageFiles.h"
 #include "run/KnownPlugin.h"
 #include "run/Progress.h"

@@ -1,4 +1,4 @@
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 
 #include <cstring>
 
