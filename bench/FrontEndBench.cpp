@@ -11,7 +11,8 @@
 // (user + system, from wait4, start-up and plug-in load included) divided by
 // the frames; the server answers with the frame it got, its first sample
 // inverted so that every frame counts as processed. --old leaves out
-// --png-level, for a front end that does not have it.
+// --png-level, for a front end that does not have it. Last, the plates as
+// 10-bit DPX files (made by oiiotool) through the same render.
 #include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -120,14 +122,15 @@ struct Run {
     double mb_per_frame = 0;
 };
 
+// tev-host rendering plates/plate_%04d.EXT into out/o_%04d.EXT.
 Run runFrontEnd(const std::string& front_end, const std::string& plates, const std::string& out, int frames,
-                int threads, int level, bool old) {
+                int threads, int level, bool old, const std::string& ext = "png") {
     fs::remove_all(out);
     fs::create_directories(out);
-    std::vector<std::string> args = {front_end, "render", EXAMPLE_PLUGIN_PATH, "--in", plates + "/plate_%04d.png",
-                                     "--out", out + "/o_%04d.png", "--threads", std::to_string(threads),
+    std::vector<std::string> args = {front_end, "render", EXAMPLE_PLUGIN_PATH, "--in", plates + "/plate_%04d." + ext,
+                                     "--out", out + "/o_%04d." + ext, "--threads", std::to_string(threads),
                                      "--no-progress"};
-    if (!old) {
+    if (!old && ext == "png") {
         args.push_back("--png-level");
         args.push_back(std::to_string(level));
     }
@@ -202,6 +205,7 @@ int main(int argc, char** argv) {
                     frames, plate_bytes / frames / 1e6, load[0], floor * 1e3, floor_bytes / frames / 1e6);
         std::printf("%-10s %8s %12s %10s %8s %10s\n", "png level", "threads", "CPU ms/frame", "x floor", "fps",
                     "MB/frame");
+        std::fflush(stdout);  // before the children are forked, or they write it again
         ServerProcess server(BENCH_SERVER_PATH, {"--port", std::to_string(TEV_SERVER_PORT), "--touch"},
                              TEV_SERVER_PORT);
         for (std::size_t k = 0; k < levels.size(); ++k) {
@@ -213,6 +217,28 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             }
             if (old) break;
+        }
+        // A scanner's plate: the same pictures as 10-bit DPX files (oiiotool
+        // converts them), rendered at 16 bits and written back as 10-bit DPX.
+        if (!old) {
+            const std::string dpx = dir + "/dpx";
+            fs::create_directories(dpx);
+            for (int n = 1; n <= frames; ++n) {
+                char name[64];
+                std::snprintf(name, sizeof name, "/plate_%04d", n);
+                const std::string command = "oiiotool '" + plates + name + ".png' -d uint10 -o '" + dpx + name + ".dpx'";
+                if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+            }
+            double dpx_bytes = 0;
+            for (const auto& e : fs::directory_iterator(dpx)) dpx_bytes += double(e.file_size());
+            std::printf("10-bit DPX plates (%.2f MB each), DPX out:\n", dpx_bytes / frames / 1e6);
+            std::fflush(stdout);  // before the fork, or the child writes it again
+            for (int threads : {1, 2}) {
+                const Run r = runFrontEnd(front_end, dpx, dir + "/out", frames, threads, 0, false, "dpx");
+                std::printf("%-10s %8d %12.1f %10.2f %8.2f %10.2f\n", "dpx 10", threads, r.cpu_per_frame * 1e3,
+                            r.cpu_per_frame / floor, r.fps, r.mb_per_frame);
+                std::fflush(stdout);
+            }
         }
         return 0;
     } catch (const std::exception& e) {

@@ -1,12 +1,19 @@
 // spdlog_log: one rotating-file log line per call.
 #include "Logging.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
 
 #include <spdlog/logger.h>
 #include <spdlog/sinks/rotating_file_sink.h>
+
+#include "RestClient.h"
 
 namespace {
 
@@ -19,6 +26,26 @@ std::mutex& logTurn() {
     return turn;
 }
 
+// Every render user of a node appends to the same log, and any of them may
+// replace its entries: the file is made (or kept) group-writable before the
+// library opens it by name, and what it opened must still be that file.
+spdlog::file_event_handlers sharedLogHandlers() {
+    spdlog::file_event_handlers handlers;
+    handlers.before_open = [](const spdlog::filename_t& path) {
+        std::error_code ignored;  // a folder that can't be made fails the open below
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        const int fd = TEV::OpenSharedLogFile(path);
+        if (fd < 0) spdlog::throw_spdlog_ex("Failed opening file " + path + " for writing", errno);
+        ::close(fd);
+    };
+    handlers.after_open = [](const spdlog::filename_t& path, std::FILE* file) {
+        if (!TEV::IsSharedLogFile(::fileno(file), path)) {
+            spdlog::throw_spdlog_ex("Failed opening file " + path + " for writing: it was replaced while opening");
+        }
+    };
+    return handlers;
+}
+
 // Opens, appends one line, closes. Returns the logging library's error text,
 // or "" on success.
 std::string appendLine(const std::string& message, const std::string& log_file) {
@@ -27,7 +54,8 @@ std::string appendLine(const std::string& message, const std::string& log_file) 
     // The logger is never registered with the library, so no name can be
     // taken by another call and no other logger is dropped.
     auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(log_file, kLogMaxFileSize,
-                                                                       kLogMaxFiles, false);
+                                                                       kLogMaxFiles, false,
+                                                                       sharedLogHandlers());
     spdlog::logger logger("basic_logger", std::move(sink));
     logger.set_pattern(kLinePattern, spdlog::pattern_time_type::local);
     logger.set_level(spdlog::level::info);

@@ -15,6 +15,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -230,11 +231,25 @@ def _answers(port):
 
 
 def _write_pid_file(path, log):
+    # Written beside it and renamed over it: the file's folder may be shared
+    # (Logs/), and a link another user put at its name is replaced, not followed.
+    folder = os.path.dirname(os.path.abspath(path))
     try:
-        with open(path, "w") as f:
-            f.write(f"{os.getpid()}\n")
+        fd, temporary = tempfile.mkstemp(prefix=".pid-", dir=folder)
     except OSError as e:
         log.warning("cannot write %s: %s", path, e)
+        return
+    try:
+        with os.fdopen(fd, "w") as f:
+            os.fchmod(f.fileno(), 0o644)
+            f.write(f"{os.getpid()}\n")
+        os.replace(temporary, path)
+    except OSError as e:
+        log.warning("cannot write %s: %s", path, e)
+        try:
+            os.remove(temporary)
+        except OSError:
+            pass
 
 
 def _remove_pid_file(path):

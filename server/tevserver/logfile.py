@@ -7,10 +7,17 @@ line would take it past max_bytes. The standard descriptors that pointed at the
 file are moved to the new file at each rotation, so that whatever the runtime
 itself prints (a fatal error) lands in the current file and never grows a
 rotated one.
+
+Every render user of a node appends to that file, and any of them may replace
+the folder's entries: each file the handler opens is made group-writable
+whatever the umask, and a link or a device in its place is refused (a FIFO
+only when someone reads it).
 """
+import errno
 import logging
 import logging.handlers
 import os
+import stat
 import sys
 
 FORMAT = "%(asctime)s %(levelname)s %(name)s: %(message)s"
@@ -24,11 +31,30 @@ def _same_file(fd, path):
     return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
 
 
+def open_shared_log(path, encoding=None, errors=None):
+    """path opened for appending as a log that all users of its folder's group write to."""
+    fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC, 0o664)
+    try:
+        st = os.fstat(fd)
+        if not (stat.S_ISREG(st.st_mode) or stat.S_ISFIFO(st.st_mode)):
+            raise OSError(errno.EINVAL, "not a regular file", path)
+        if st.st_uid == os.geteuid() and st.st_mode & 0o060 != 0o060:
+            os.fchmod(fd, stat.S_IMODE(st.st_mode) | 0o060)
+        os.set_blocking(fd, True)
+        return open(fd, "a", encoding=encoding, errors=errors)
+    except BaseException:
+        os.close(fd)
+        raise
+
+
 class RotatingLogHandler(logging.handlers.RotatingFileHandler):
     def __init__(self, path, max_bytes, backups, standard_fds=(1, 2)):
         super().__init__(path, maxBytes=max_bytes, backupCount=backups, encoding="utf-8")
         # Only descriptors that write into this very file follow it (not a terminal).
         self._following = [fd for fd in standard_fds if _same_file(fd, path)]
+
+    def _open(self):
+        return open_shared_log(self.baseFilename, self.encoding, self.errors)
 
     def handleError(self, record):
         # A full or failing disk: one line on standard error, not a traceback per record.

@@ -1,6 +1,7 @@
 // What an EXR file holds beside the pixels the effect renders passes through
 // to the output: other channels and layers, other parts, compression,
-// attributes; --downsample scales windows and every channel together.
+// attributes; --downsample scales windows and every channel together, on the
+// absolute pixel grid, and picks unsigned ints; an input's mark never passes.
 #include <gtest/gtest.h>
 
 #include <ImfChannelList.h>
@@ -16,6 +17,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -49,7 +51,12 @@ TestPart testPart(const char* name, Imath::Box2i data, Imath::Box2i display, Imf
 // Every channel's samples as doubles, row after row over its data window.
 using Samples = std::map<std::string, std::vector<double>>;
 
-void writeParts(const std::string& path, const std::vector<TestPart>& parts) {
+// A channel's sample at (x, y) on the absolute pixel grid.
+using Fill = std::function<double(const std::string& channel, int x, int y)>;
+
+// Samples from `fill`; without it, valueAt() of the channel's index and the
+// pixel's place in its data window.
+void writeParts(const std::string& path, const std::vector<TestPart>& parts, const Fill& fill = {}) {
     std::vector<Imf::Header> headers;
     for (const TestPart& p : parts) headers.push_back(p.header);
     Imf::MultiPartOutputFile file(path.c_str(), headers.data(), int(headers.size()));
@@ -64,7 +71,9 @@ void writeParts(const std::string& path, const std::vector<TestPart>& parts) {
             const auto& [name, type] = parts[p].channels[k];
             std::vector<double> v;
             for (int y = 0; y < h; ++y) {
-                for (int x = 0; x < w; ++x) v.push_back(valueAt(int(k), x, y));
+                for (int x = 0; x < w; ++x) {
+                    v.push_back(fill ? fill(name, box.min.x + x, box.min.y + y) : valueAt(int(k), x, y));
+                }
             }
             char* data = nullptr;
             std::size_t size = 4;
@@ -192,30 +201,109 @@ TEST(ExrPassThrough, DownsampleScalesWindowsAndEveryChannelAndCompressionCanBeCh
 
     Imf::MultiPartInputFile file((dir + "/out.exr").c_str());
     ASSERT_EQ(file.parts(), 2);
-    // (5, 7) + 24 x 16 in 0..39 x 0..29 at 1/2: (2, 3) + 12 x 8 in 0..19 x 0..14.
-    EXPECT_EQ(file.header(0).dataWindow(), Imath::Box2i(Imath::V2i(2, 3), Imath::V2i(13, 10)));
+    // 5..28 x 7..22 in 0..39 x 0..29 at 1/2: 2..14 x 3..11 in 0..19 x 0..14.
+    ASSERT_EQ(file.header(0).dataWindow(), Imath::Box2i(Imath::V2i(2, 3), Imath::V2i(14, 11)));
     EXPECT_EQ(file.header(0).displayWindow(), Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(19, 14)));
-    // (-3, 0) + 10 x 6: (-2, 0) + 5 x 3.
-    EXPECT_EQ(file.header(1).dataWindow(), Imath::Box2i(Imath::V2i(-2, 0), Imath::V2i(2, 2)));
+    // -3..6 x 0..5: -2..3 x 0..2.
+    ASSERT_EQ(file.header(1).dataWindow(), Imath::Box2i(Imath::V2i(-2, 0), Imath::V2i(3, 2)));
     EXPECT_EQ(file.header(0).compression(), Imf::RLE_COMPRESSION);
     EXPECT_EQ(file.header(1).compression(), Imf::RLE_COMPRESSION);
     const Samples beauty = readPart(file, 0);
-    // Each sample the mean of its 2 x 2 block, rendered channels and passed-through alike.
+    // The mean of the 2 x 2 block whose top-left is (x, y) in the input's data window.
     auto mean = [](int k, int x, int y) {
-        return (valueAt(k, 2 * x, 2 * y) + valueAt(k, 2 * x + 1, 2 * y) + valueAt(k, 2 * x, 2 * y + 1) +
-                valueAt(k, 2 * x + 1, 2 * y + 1)) / 4;
+        return (valueAt(k, x, y) + valueAt(k, x + 1, y) + valueAt(k, x, y + 1) + valueAt(k, x + 1, y + 1)) / 4;
     };
-    EXPECT_EQ(beauty.at("depth.Z")[12 * 3 + 5], mean(4, 5, 3));
-    EXPECT_EQ(beauty.at("N.X")[12 * 7 + 11], mean(3, 11, 7));
-    EXPECT_EQ(beauty.at("id")[12 * 2 + 1], std::round(mean(8, 1, 2)));
-    EXPECT_NEAR(beauty.at("R")[12 * 3 + 5], mean(2, 5, 3), 0.1);
-    EXPECT_EQ(readPart(file, 1).at("M.B")[5 * 2 + 4], (valueAt(1, 8, 4) + valueAt(1, 9, 4) + valueAt(1, 8, 5) +
-                                                       valueAt(1, 9, 5)) / 4);
+    // Output (2 + i, 3 + j) covers the input's 4 + 2i.., 6 + 2j..: x = 2i - 1, y = 2j - 1 in the window.
+    EXPECT_EQ(beauty.at("depth.Z")[13 * 3 + 5], mean(4, 9, 5));
+    EXPECT_EQ(beauty.at("N.X")[13 * 7 + 11], mean(3, 21, 13));
+    EXPECT_EQ(beauty.at("N.X")[0], valueAt(3, 0, 0));  // a block the window cuts to one pixel
+    EXPECT_EQ(beauty.at("id")[13 * 2 + 1], valueAt(8, 1, 3));  // picked: the block's top-left
+    EXPECT_NEAR(beauty.at("R")[13 * 3 + 5], mean(2, 9, 5), 0.1);
+    // Output (-2 + i, j) covers -4 + 2i.., 2j..: x = 2i - 1, y = 2j.
+    EXPECT_EQ(readPart(file, 1).at("M.B")[6 * 2 + 4], mean(1, 7, 4));
 
     words[10] = "lzw";
     argv.clear();
     for (std::string& w : words) argv.push_back(w.data());
     EXPECT_THROW(parseCommandLine(int(argv.size()), argv.data()), std::invalid_argument);
+}
+
+int renderCommand(std::vector<std::string> words, std::string* output = nullptr) {
+    words.insert(words.begin(), {"tev-host", "render", TEST_EFFECT_PATH});
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    std::ostringstream out, err;
+    const int status = renderImage(parseCommandLine(int(argv.size()), argv.data()), out, err);
+    if (output) *output = out.str() + err.str();
+    return status;
+}
+
+// Object ids 3 and 7 in a one-pixel checker on the absolute grid, and a ramp
+// in every float channel, in two parts whose data windows start at odd and at
+// negative corners: every id comes out 3 or 7, and both parts' blocks cover
+// the same pixels of the picture.
+TEST(ExrPassThrough, DownsampleBlocksLieOnThePixelGridAndIdsArePicked) {
+    const std::string dir = folder("grid");
+    const Imath::Box2i display(Imath::V2i(0, 0), Imath::V2i(9, 9));
+    writeParts(dir + "/in.exr",
+               {testPart("beauty", Imath::Box2i(Imath::V2i(1, 1), Imath::V2i(8, 8)), display, Imf::ZIP_COMPRESSION,
+                         {{"R", Imf::FLOAT}, {"G", Imf::FLOAT}, {"B", Imf::FLOAT}, {"id", Imf::UINT}}),
+                testPart("mattes", Imath::Box2i(Imath::V2i(-2, 0), Imath::V2i(9, 9)), display, Imf::ZIP_COMPRESSION,
+                         {{"M", Imf::FLOAT}, {"id", Imf::UINT}})},
+               [](const std::string& channel, int x, int y) {
+                   return channel == "id" ? ((x + y) & 1 ? 7.0 : 3.0) : x + 100.0 * y;
+               });
+    std::string output;
+    ASSERT_EQ(renderCommand({"--in", dir + "/in.exr", "--out", dir + "/out.exr", "--downsample", "2", "--log",
+                             dir + "/none.log"},
+                            &output),
+              kExitOk)
+        << output;
+
+    Imf::MultiPartInputFile file((dir + "/out.exr").c_str());
+    ASSERT_EQ(file.parts(), 2);
+    const Imath::Box2i beauty_box(Imath::V2i(0, 0), Imath::V2i(4, 4));
+    const Imath::Box2i mattes_box(Imath::V2i(-1, 0), Imath::V2i(4, 4));
+    ASSERT_EQ(file.header(0).dataWindow(), beauty_box);
+    ASSERT_EQ(file.header(1).dataWindow(), mattes_box);
+    EXPECT_EQ(file.header(0).displayWindow(), Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(4, 4)));
+    const Samples beauty = readPart(file, 0), mattes = readPart(file, 1);
+    for (const auto& [samples, box] : {std::pair{&beauty, beauty_box}, std::pair{&mattes, mattes_box}}) {
+        const int w = box.max.x - box.min.x + 1;
+        for (double id : samples->at("id")) EXPECT_TRUE(id == 3 || id == 7) << id;
+        // Whole blocks: 2x..2x+1 x 2y..2y+1 of the picture, whichever part holds them.
+        for (int y = 1; y <= 3; ++y) {
+            for (int x = 1; x <= 3; ++x) {
+                const std::size_t at = std::size_t(y - box.min.y) * w + (x - box.min.x);
+                EXPECT_EQ(samples->at("id")[at], 3) << x << ", " << y;
+                EXPECT_EQ(samples->count("M") ? samples->at("M")[at] : samples->at("R")[at],
+                          2 * x + 0.5 + 100 * (2 * y + 0.5))
+                    << x << ", " << y;
+            }
+        }
+    }
+}
+
+// A frame written with the overlay mark, used as the input of a later render:
+// that render's good output is not marked, so a resume does not redo it.
+TEST(ExrPassThrough, AnInputsOverlayMarkDoesNotPassToTheOutput) {
+    const std::string dir = folder("mark");
+    std::vector<TestPart> parts = testFile();
+    parts[0].header.insert("owner", Imf::StringAttribute("plate dept"));
+    parts[0].header.insert(kVerdictTag, Imf::StringAttribute(kOverlayVerdict));
+    parts[1].header.insert(kVerdictTag, Imf::StringAttribute(kOverlayVerdict));
+    writeParts(dir + "/in.exr", parts);
+    ASSERT_EQ(readImageTag(dir + "/in.exr", kVerdictTag), kOverlayVerdict);
+    ASSERT_EQ(renderCommand({"--in", dir + "/in.exr", "--out", dir + "/out.exr", "--log", dir + "/none.log"}), kExitOk);
+    EXPECT_EQ(readImageTag(dir + "/out.exr", kVerdictTag), "");
+    Imf::MultiPartInputFile file((dir + "/out.exr").c_str());
+    EXPECT_EQ(file.header(0).typedAttribute<Imf::StringAttribute>("owner").value(), "plate dept");
+    std::string output;
+    ASSERT_EQ(renderCommand({"--in", dir + "/in.exr", "--out", dir + "/out.exr", "--log", dir + "/none.log",
+                             "--skip-existing"},
+                            &output),
+              kExitOk);
+    EXPECT_NE(output.find("output exists"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "ParseWords.h"
 #include "command/CliOptions.h"
@@ -85,7 +86,7 @@ TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
     EXPECT_NE(usage().find("examples:"), std::string::npos);
 
     const std::vector<std::vector<std::string>> bad = {
-        {"render", "fx.so", "--in", "a.png", "--out", "x.jpg"},         // a file the front end cannot write
+        {"render", "fx.so", "--in", "a.png", "--out", "x.gif"},         // a file the front end cannot write
         {"render", "fx.so", "--in", "a.png", "--out", "renders"},       // neither an image nor a folder
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--frames", "1-100x0"},
         {"render", "fx.so", "--in", "a.png", "--out", "b.png", "--alpha", "premultiplied"},
@@ -99,12 +100,42 @@ TEST(FrontEndCommandLine, FollowsGnuConventionsAndTellsMistakesApart) {
     }
 }
 
-TEST(FrontEndCommandLine, ABarePluginNameIsTakenFromTheCurrentFolder) {
-    std::ofstream("plugin_in_this_folder.so") << "x";
-    EXPECT_EQ(pluginLoadPath("plugin_in_this_folder.so"), "./plugin_in_this_folder.so");
-    EXPECT_EQ(pluginLoadPath("libnot_here.so"), "libnot_here.so");  // the library path's, as dlopen looks
+TEST(FrontEndCommandLine, EveryOptionIsParsedAndDocumentedFromItsOneTableEntry) {
+    const std::string help = usage();
+    const std::map<std::string, std::string> values = {{"--set", "A=1"},        {"--frames", "1-2"},
+                                                       {"--chunk", "1/2"},      {"--alpha", "input"},
+                                                       {"--out", "c.png"},      {"--exr-compression", "zip"}};
+    for (const OptionSpec& spec : optionTable()) {
+        EXPECT_NE(help.find(spec.name), std::string::npos) << spec.name << " is not in --help";
+        std::vector<std::string> words = {"render", "fx.so", "--in", "a.png", "--out", "b.png", spec.name};
+        if (spec.value_name) words.push_back(values.count(spec.name) ? values.at(spec.name) : "8");
+        EXPECT_NO_THROW(parse(words)) << spec.name;
+    }
+    // Help from column 22, or two spaces after a longer name; its further lines at that column.
+    const OptionTable table = {
+        {"--ab", nullptr, "N", kRenderCommand, false, "one\ntwo", nullptr},
+        {"--a-very-long-name", nullptr, "NAME", kRenderCommand, false, "x", nullptr},
+        {"--merge-only", nullptr, nullptr, kMergeCommand, false, "m", nullptr},
+        {"--unlisted", nullptr, nullptr, kRenderCommand, false, "", nullptr},
+    };
+    EXPECT_EQ(optionHelp(table, kRenderCommand), "  --ab N              one\n"
+                                                 "                      two\n"
+                                                 "  --a-very-long-name NAME  x\n");
+}
+
+TEST(FrontEndCommandLine, ABarePluginNameIsAnInstalledOneNeverOneInTheCurrentFolder) {
+    std::ofstream("planted_plugin.so") << "x";  // as anyone who may write a shared submission folder
+    try {
+        const std::string loaded = pluginLoadPath("planted_plugin.so");
+        ADD_FAILURE() << "a bare name was taken as " << loaded;
+    } catch (const HostError& e) {
+        EXPECT_EQ(std::string(e.what()), "plug-in 'planted_plugin.so' is not among the installed plug-ins (looked for " +
+                                             installedPluginFolder() + "/planted_plugin.so only); name a plug-in "
+                                             "elsewhere by its path, one in the current folder as ./planted_plugin.so");
+    }
+    EXPECT_EQ(pluginLoadPath("./planted_plugin.so"), "./planted_plugin.so");
     EXPECT_EQ(pluginLoadPath("/abs/fx.so"), "/abs/fx.so");
-    fs::remove("plugin_in_this_folder.so");
+    fs::remove("planted_plugin.so");
 }
 
 TEST(FrameRecord, IsOneLineOfJsonWithItsStringsEscaped) {
@@ -256,7 +287,7 @@ TEST_F(FrameListing, RefusesWhatCannotWorkBeforeAnythingRenders) {
         {dir_ + "/in/g_%04d.png", dir_ + "/o_%04d.png"},    // nothing matches
         {dir_ + "/absent/f_%04d.png", dir_ + "/o_%04d.png"},
         {dir_ + "/in/notes.txt", dir_ + "/o.png"},           // not an image
-        {dir_ + "/in/f_0001.png", dir_ + "/o.jpg"},
+        {dir_ + "/in/f_0001.png", dir_ + "/o.gif"},
     };
     for (const auto& [in, out] : bad) {
         EXPECT_THROW(listFrames(in, out, -1, -1, 0), HostError) << in << " -> " << out;

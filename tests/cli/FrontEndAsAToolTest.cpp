@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -252,9 +253,9 @@ TEST_F(EndToEnd, FrontEndCommandLineAsANewUserTypesIt) {
     EXPECT_EQ(help.wait(), kExitOk);
     EXPECT_NE(help.out().find("examples:"), std::string::npos) << help.out();
 
-    FrontEndChild jpeg(dir, {"render", pluginPath(), "--in", dir + "/a.png", "--out", dir + "/x.jpg"});
-    EXPECT_EQ(jpeg.wait(), kExitUsage) << jpeg.err();
-    EXPECT_NE(jpeg.err().find("(try tev-host --help)"), std::string::npos) << jpeg.err();
+    FrontEndChild gif(dir, {"render", pluginPath(), "--in", dir + "/a.png", "--out", dir + "/x.gif"});
+    EXPECT_EQ(gif.wait(), kExitUsage) << gif.err();
+    EXPECT_NE(gif.err().find("(try tev-host --help)"), std::string::npos) << gif.err();
 
     writeSampleClip(dir + "/clip", 16, 9, 1);
     FrontEndChild many(dir, {"render", pluginPath(), "--in", dir + "/clip/png8/clip_0001.png", "--out", dir + "/o.png",
@@ -268,6 +269,25 @@ TEST_F(EndToEnd, FrontEndCommandLineAsANewUserTypesIt) {
                             dir + "/o.png", "--threads=1000"});
     EXPECT_EQ(too_many.wait(), kExitUsage);
     EXPECT_NE(too_many.err().find("--threads must be 1 to 64, not 1000"), std::string::npos) << too_many.err();
+}
+
+TEST_F(EndToEnd, FrontEndLoadsABarePluginNameFromTheInstalledOnesNeverFromTheCurrentFolder) {
+    const std::string dir = scratch("planted_plugin");
+    const std::string name = fs::path(pluginPath()).filename().string();
+    // Planted in a shared submission folder: not a plug-in at all, so loading it fails.
+    std::ofstream(dir + "/" + name) << "planted by whoever may write the submission folder";
+    FrontEndChild bare(dir, {"params", name}, dir);
+    EXPECT_EQ(bare.wait(), kExitOk) << bare.err();
+    EXPECT_NE(bare.out().find("\"Brightness\""), std::string::npos) << bare.out();
+
+    FrontEndChild here(dir, {"params", "./" + name}, dir);
+    EXPECT_EQ(here.wait(), kExitFailed);
+    EXPECT_NE(here.err().find("./" + name), std::string::npos) << here.err();
+
+    FrontEndChild missing(dir, {"params", "NoSuchPlugin.so"}, dir);
+    EXPECT_EQ(missing.wait(), kExitFailed);
+    EXPECT_NE(missing.err().find("is not among the installed plug-ins (looked for "), std::string::npos)
+        << missing.err();
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // tev-host render with the real plug-in and server: sequences at every
-// depth, previews, the failure overlay's report and resume, outages that
+// depth and in the formats of other tools (files oiiotool writes), previews, the failure overlay's report and resume, outages that
 // heal, clear errors, Ctrl-C.
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -216,7 +218,7 @@ TEST_F(EndToEnd, FrontEndGivesClearErrorsForBadFilesAndParameters) {
     }
     EXPECT_FALSE(fs::exists(dir + "/o.png"));
     // An output the front end cannot write is a mistake of the command line.
-    EXPECT_THROW(render({"--in", good, "--out", dir + "/o.tif"}), std::invalid_argument);
+    EXPECT_THROW(render({"--in", good, "--out", dir + "/o.gif"}), std::invalid_argument);
 }
 
 TEST_F(EndToEnd, FrontEndCtrlCAbortsTheFrameInFlightAndKeepsTheFinishedOnes) {
@@ -239,6 +241,91 @@ TEST_F(EndToEnd, FrontEndCtrlCAbortsTheFrameInFlightAndKeepsTheFinishedOnes) {
     EXPECT_EQ(readImage(dir + "/out/big_0001.exr").world.width(), 2400);
     EXPECT_FALSE(fs::exists(dir + "/out/big_0003.exr"));
     EXPECT_FALSE(fs::exists(dir + "/out/big_0004.exr"));
+}
+
+// What a shell command prints (oiiotool: the files no one here wrote).
+std::string shell(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+// The largest difference of any sample, on the 0..1 scale.
+float maxDifference(const PixelWorld& a, const PixelWorld& b) {
+    float most = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const Host::Rgba p = a.get(x, y), q = b.get(x, y);
+            most = std::max({most, std::fabs(p.r - q.r), std::fabs(p.g - q.g), std::fabs(p.b - q.b),
+                             std::fabs(p.a - q.a)});
+        }
+    }
+    return most;
+}
+
+TEST_F(EndToEnd, FrontEndRendersDpxTiffAndJpegSequencesAtTheirOwnDepthWithTheirMetadata) {
+    const std::string dir = scratch("formats");
+    writeSampleClip(dir + "/clip", 96, 54, 2);
+    struct Case {
+        const char* ext;
+        const char* type;   // as oiiotool names it
+        int depth;          // of the render and of the file read back
+        const char* bits;   // the output's bits per sample ("" where the format has one depth)
+        float tolerance;    // of the file's scale and compression
+    };
+    for (const Case& c : {Case{"dpx", "uint10", 16, "10", 1.0f / 1023}, Case{"tif", "uint16", 16, "16", 0},
+                          Case{"tif", "float", 32, "32", 0}, Case{"jpg", "uint8", 8, "", 0.2f}}) {
+        const std::string name = std::string(c.type) + "." + c.ext;
+        SCOPED_TRACE(name);
+        fs::create_directories(dir + "/" + c.type);
+        for (int n = 1; n <= 2; ++n) {
+            const std::string frame = dir + "/" + c.type + "/clip_000" + std::to_string(n) + "." + c.ext;
+            const std::string made = shell("oiiotool " + dir + "/clip/png16/clip_000" + std::to_string(n) +
+                                           ".png --ch R,G,B -d " + c.type + " --attrib Copyright 'plate dept' -o " + frame);
+            ASSERT_TRUE(fs::exists(frame)) << made;
+        }
+        const std::string in = dir + "/" + c.type + "/clip_%04d." + c.ext, out = dir + "/out_" + name;
+        const CliRun run = render(with({"--in", in, "--out", dir + "/out_" + c.type + "/f_%04d." + c.ext}, kSet));
+        ASSERT_EQ(run.status, kExitOk) << run.out << run.err;
+        EXPECT_NE(run.out.find("at " + std::to_string(c.depth) + " bits"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("2 processed"), std::string::npos) << run.out;
+        for (int n = 1; n <= 2; ++n) {
+            const std::string written = dir + "/out_" + c.type + "/f_000" + std::to_string(n) + "." + c.ext;
+            const ImageFile input = readImage(NumberPattern::parse(in)->format(n));
+            const ImageFile output = readImage(written);
+            EXPECT_EQ(output.file_bits, c.depth);
+            EXPECT_LE(maxDifference(output.world, expectedOutput(input.world, kAdjust)), c.tolerance) << n;
+            const std::string info = shell("oiiotool --info -v " + written);
+            EXPECT_NE(info.find("Copyright: \"plate dept\""), std::string::npos) << info;
+            if (*c.bits) {
+                EXPECT_NE(info.find("oiio:BitsPerSample: " + std::string(c.bits)), std::string::npos) << info;
+            }
+            EXPECT_NE(info.find("3 channel"), std::string::npos) << info;  // RGB in, RGB out
+        }
+    }
+}
+
+TEST_F(EndToEnd, FrontEndFailsOnlyTheFrameOfATruncatedTiff) {
+    const std::string dir = scratch("truncated");
+    writeSampleClip(dir + "/clip", 96, 54, 3);
+    fs::create_directories(dir + "/tif");
+    for (int n = 1; n <= 3; ++n) {
+        const std::string frame = dir + "/tif/clip_000" + std::to_string(n) + ".tif";
+        shell("oiiotool " + dir + "/clip/png8/clip_000" + std::to_string(n) + ".png -o " + frame);
+        ASSERT_TRUE(fs::exists(frame));
+    }
+    fs::resize_file(dir + "/tif/clip_0002.tif", fs::file_size(dir + "/tif/clip_0002.tif") / 2);
+    const CliRun run = render(with({"--in", dir + "/tif/clip_%04d.tif", "--out", dir + "/out/f_%04d.tif"}, kSet));
+    EXPECT_EQ(run.status, kExitFailed) << run.out << run.err;
+    EXPECT_NE(run.out.find("2 processed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 failed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("clip_0002.tif"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(dir + "/out/f_0001.tif") && fs::exists(dir + "/out/f_0003.tif"));
+    EXPECT_FALSE(fs::exists(dir + "/out/f_0002.tif"));
 }
 
 }  // namespace

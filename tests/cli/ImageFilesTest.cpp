@@ -211,6 +211,37 @@ TEST(ImageFiles, EveryPngLevelKeepsThePixelsAndTextChunksAreWritten) {
     EXPECT_THROW(writeImage(temp("level.png"), w, bad), HostError);
 }
 
+TEST(ImageFiles, OpenImageIoFormatsRoundTripAtTheirDepthsAndWriteOnlyTheirOwnMark) {
+    PixelWorld w8(4, 3, 8), w16(4, 3, 16), w32(4, 3, 32);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            w8.pixel8(x, y) = PF_Pixel{255, A_u_char(60 * x), A_u_char(80 * y), 7};
+            w16.pixel16(x, y) = PF_Pixel16{32768, A_u_short(8000 * x + 3), A_u_short(9000 * y), 1};
+            w32.pixelFloat(x, y) = PF_PixelFloat{1.0f, x * 0.7f - 1.0f, y * 1e-7f, 3.25f};
+        }
+    }
+    for (const auto& [name, world] : {std::pair{"w8.tif", &w8}, std::pair{"w16.tif", &w16},
+                                      std::pair{"w32.tif", &w32}, std::pair{"w16.dpx", &w16}, std::pair{"w8.tga", &w8}}) {
+        writeImage(temp(name), *world, 8);
+        const ImageFile read = readImage(temp(name));
+        EXPECT_EQ(read.file_bits, world->depth()) << name;
+        EXPECT_TRUE(sameWorld(read.world, *world)) << name;
+    }
+    ImageWriteOptions marked;
+    marked.text.emplace_back(kVerdictTag, kOverlayVerdict);
+    for (const char* name : {"marked.tif", "marked.dpx", "marked.jpg", "marked.tga"}) {
+        writeImage(temp(name), w8, marked);
+        EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "overlay") << name;
+        // Rendered again from the marked file, its metadata passing through: no mark.
+        ImageWriteOptions again;
+        again.metadata = readImage(temp(name)).metadata;
+        writeImage(temp(name), w8, again);
+        EXPECT_EQ(readImageTag(temp(name), kVerdictTag), "") << name;
+    }
+    EXPECT_STREQ(TEV::Test::thrownBy<HostError>([] { readImage(temp("w8.tif"), "diffuse"); }).what(),
+                 "image 'image_files_test/w8.tif' is not an EXR file: it has no layer 'diffuse'");
+}
+
 TEST(Downsample, AveragesBlocksAndKeepsTheRemainder) {
     PixelWorld w(5, 3, 16);
     for (int y = 0; y < 3; ++y)

@@ -10,8 +10,8 @@
 #   3. a clip with one corrupt frame (parts of 3 frames, relative names, a job
 #      folder with a % in its name): only that frame fails, the summary names
 #      it, the exit status says so, each task's log lands in the job folder;
-#   4. plates numbered by name (--number-by-name): the merge expects the
-#      frames the tasks numbered.
+#   4. 10-bit DPX plates (made by oiiotool) numbered by name (--number-by-name):
+#      the merge expects the frames the tasks numbered; 10-bit DPX files arrive.
 # Every daemon and the server it started are stopped at the end, also when a
 # step fails. Exits 77 (skipped) only where Slurm is not installed and cannot be.
 set -uo pipefail
@@ -199,9 +199,11 @@ check "each task's output is in the job folder's logs" \
 rm -f "$WORK/local/o_0005.png"
 check "the other frames arrive, byte-identical" same_files "$WORK/local" "$WORK/out3"
 
-step "4. plates numbered by name"
+step "4. 10-bit DPX plates numbered by name"
 mkdir -p "$WORK/plates"
-for ((i = 1; i <= 6; i++)); do cp "$WORK/clip/png8/clip_000$i.png" "$WORK/plates/plate_$((1000 + i)).png"; done
+for ((i = 1; i <= 6; i++)); do
+  oiiotool "$WORK/clip/png8/clip_000$i.png" -d uint10 -o "$WORK/plates/plate_$((1000 + i)).dpx" || exit 1
+done
 submit --tasks 2 --dir "$WORK/job4" -- "$PLUGIN" --in "$WORK/plates" --out "$WORK/out4/" --number-by-name \
   "${settings[@]}" > "$WORK/job4.txt" 2>&1
 status=$?
@@ -212,6 +214,8 @@ check "the summary expects the 6 frames the tasks numbered 0 to 5" \
 check "the summary counts 6 processed, 0 missing" \
   grep -q "^6 processed, 0 unchanged, 0 overlay, 0 failed, 0 aborted, 0 skipped, 0 not started, 0 missing" \
   "$WORK/job4/summary.txt"
+check "the outputs are 10-bit DPX files, named as the plates" \
+  [ "$(oiiotool --info -v "$WORK/out4/"plate_100[1-6].dpx | grep -c "oiio:BitsPerSample: 10")" = 6 ]
 
 echo
 echo "farm test: $failures failure(s) in $((SECONDS - started)) s"

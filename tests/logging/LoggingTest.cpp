@@ -145,6 +145,27 @@ TEST(LogFile, UnwritableFolderIsReportedAndTheCallerCarriesOn) {
     EXPECT_FALSE(fs::exists(log));
 }
 
+// Every render user of a node appends to the same log: whoever creates it,
+// under any umask, leaves it writable by the group; a link planted in its
+// place is not followed.
+TEST(LogFile, SharedLogIsTheGroupsAndALinkInItsPlaceIsNotFollowed) {
+    const fs::path dir = scratch();
+    const fs::path elsewhere = dir / "not-a-log";
+    writeFileOfSize(elsewhere, 4, 'k');
+    fs::create_symlink(elsewhere, dir / "linked.log");
+    const mode_t old_mask = umask(077);
+    logCapturingStdout("first", dir / "shared.log");
+    const std::string refused = logCapturingStdout("second", dir / "linked.log");
+    umask(old_mask);
+
+    EXPECT_EQ(fs::status(dir / "shared.log").permissions() & fs::perms::group_all,
+              fs::perms::group_read | fs::perms::group_write);
+    EXPECT_NE(refused.find("Log failed: Failed opening file " + (dir / "linked.log").string() + " for writing"),
+              std::string::npos)
+        << refused;
+    EXPECT_EQ(readFile(elsewhere), "kkkk");
+}
+
 // --- rotation ----------------------------------------------------------------
 
 TEST(LogRotation, LineThatFitsExactlyDoesNotRotate) {

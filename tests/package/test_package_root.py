@@ -167,6 +167,7 @@ class InstalledPackageTest(unittest.TestCase):
             rendered = as_user(user, "tev-host", "render", "ExamplePlugin.so", "--in", self.frame,
                                "--out", out, "--retries", "0", check=False, cwd=f"{PLACE}/{user}")
             self.assertEqual(rendered.returncode, 0, f"{user}, turn {turn}:\n{rendered.stdout}{rendered.stderr}")
+            self.assertNotIn("Log failed", rendered.stdout + rendered.stderr)
             self.assertTrue(out.is_file())
             # The plug-in launched the server as this user; the next user finds none.
             pid, owner = wait_for(listener, "the server the plug-in launched")

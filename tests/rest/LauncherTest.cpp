@@ -1,6 +1,7 @@
 // The server launch: install locations, the log file, and what the spawned
 // runtime gets (a fake runtime in the build's maker folder reports it).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +116,38 @@ TEST_F(Launcher, HostWithoutStandardInputStillLaunches) {
     const std::string log_target = fs::canonical(launcherLog()).string();
     EXPECT_EQ(linesStartingWith(log, "fd="),
               (std::vector<std::string>{"0 -> /dev/null", "1 -> " + log_target, "2 -> " + log_target}));
+}
+
+// Every render user's launcher appends to the one launcher.log: created
+// group-writable whatever the umask; a link planted in its place is not
+// followed, and the launch goes on without the log.
+TEST_F(Launcher, TheLogIsTheGroupsALinkInItsPlaceIsRefusedAndTheLaunchGoesOn) {
+    installFakeRuntime();
+    fs::create_directories(logFolder());
+    const fs::path elsewhere = fs::path(logFolder()).parent_path() / "not-a-log";
+    { std::ofstream(elsewhere) << "kept\n"; }
+    fs::create_symlink(elsewhere, launcherLog());
+    const mode_t old_mask = umask(077);
+    auto client = makeClient();
+    CaptureStdout linked;
+    const bool launched_past_link = client->start_server();
+    fs::remove(launcherLog());
+    CaptureStdout created;
+    const bool launched_with_log = client->start_server();
+    umask(old_mask);
+
+    ASSERT_TRUE(launched_past_link) << linked.text();
+    EXPECT_NE(linked.text().find("[TEV] Failed to open log file: Too many levels of symbolic links; "
+                                 "launching with the server's output discarded\n"),
+              std::string::npos)
+        << linked.text();
+    EXPECT_EQ(waitForLaunchedChild(linked.text()), 0);
+    EXPECT_EQ(readFile(elsewhere.string()), "kept\n");
+    fs::remove(elsewhere);
+    ASSERT_TRUE(launched_with_log) << created.text();
+    EXPECT_EQ(waitForLaunchedChild(created.text()), 0);
+    EXPECT_EQ(fs::status(launcherLog()).permissions() & fs::perms::group_all,
+              fs::perms::group_read | fs::perms::group_write);
 }
 
 TEST_F(Launcher, WorkingDirectoryWithALongPathIsRestored) {

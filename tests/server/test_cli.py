@@ -61,13 +61,17 @@ class CommandLineTest(unittest.TestCase):
                 self.addCleanup(self.stop, pid_file)
             return done
 
+        (victim / "kept").write_text("kept\n")
+        (self.dir / "1.pid").symlink_to(victim / "kept")  # and at the pid file's
         done = start(self.dir / "1.pid")
         self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual((victim / "kept").read_text(), "kept\n")
+        self.assertFalse((self.dir / "1.pid").is_symlink())
         self.assertIn(f"not using {planted} for the log: it is a symbolic link", done.stderr)
         log = Path(done.stdout.split(", log ")[1].strip())
         self.assertEqual(log.parent.parent, tmp)
         self.assertEqual(log.parent.stat().st_mode & 0o777, 0o700)
-        self.assertEqual(list(victim.iterdir()), [])
+        self.assertEqual([p.name for p in victim.iterdir()], ["kept"])
 
         planted.unlink()  # the folder is private now, and a link at the file's name is refused
         planted.mkdir(mode=0o700)
@@ -75,7 +79,7 @@ class CommandLineTest(unittest.TestCase):
         done = start(self.dir / "2.pid")
         self.assertEqual(done.returncode, 1, done.stdout)
         self.assertIn("is a symbolic link, which is not followed", done.stderr)
-        self.assertEqual(list(victim.iterdir()), [])
+        self.assertEqual([p.name for p in victim.iterdir()], ["kept"])
 
         runtime = self.dir / "runtime"
         runtime.mkdir(mode=0o700)

@@ -50,6 +50,23 @@ class RotatingLogTest(unittest.TestCase):
         self.assertNotIn("raw line", (self.dir / "launcher.log.1").read_text())
         self.assertEqual(other.stat().st_size, 0)  # a descriptor on another file stays put
 
+    def test_every_file_is_the_groups_and_a_link_in_its_place_is_refused(self):
+        old_mask = os.umask(0o077)
+        self.addCleanup(os.umask, old_mask)
+        handler = RotatingLogHandler(str(self.path), 300, 2)
+        self.addCleanup(handler.close)
+        handler.setFormatter(logging.Formatter("%(message)s"))
+        for i in range(10):
+            handler.emit(logging.makeLogRecord({"msg": f"line {i} " + "x" * 90}))
+        for name in ("launcher.log", "launcher.log.1", "launcher.log.2"):
+            self.assertEqual((self.dir / name).stat().st_mode & 0o070, 0o060, name)
+        elsewhere = self.dir / "not-a-log"
+        elsewhere.write_text("kept\n")
+        (self.dir / "linked.log").symlink_to(elsewhere)
+        with self.assertRaises(OSError):
+            RotatingLogHandler(str(self.dir / "linked.log"), 300, 2)
+        self.assertEqual(elsewhere.read_text(), "kept\n")
+
     def test_warnings_are_logged_not_printed(self):
         root = logging.getLogger()
         saved = root.handlers[:], root.level

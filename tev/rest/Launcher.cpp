@@ -40,11 +40,11 @@ private:
     int fd_;
 };
 
-// Opens with close-on-exec (no other thread's child inherits it) and a
-// number above 2: the child's file actions close 0 to 2 before duplicating
-// into them, which would lose a descriptor that had one of those numbers.
-int openAbove2(const char* path, int flags, mode_t mode) {
-    const int fd = open(path, flags | O_CLOEXEC, mode);
+// The descriptor moved to a number above 2: the child's file actions close 0
+// to 2 before duplicating into them, which would lose a descriptor that had
+// one of those numbers. Close-on-exec is kept (no other thread's child
+// inherits it).
+int above2(int fd) {
     if (fd < 0 || fd > 2) return fd;
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     const int error = errno;
@@ -52,6 +52,9 @@ int openAbove2(const char* path, int flags, mode_t mode) {
     errno = error;
     return moved;
 }
+
+// Opens with close-on-exec and a number above 2.
+int openAbove2(const char* path, int flags, mode_t mode) { return above2(open(path, flags | O_CLOEXEC, mode)); }
 
 void check(int rc, const char* what) {
     if (rc != 0) throw std::runtime_error(std::string(what) + ": " + detail::errnoText(rc));
@@ -145,19 +148,24 @@ bool Client::start_server() {
         std::string only_variable = "PYTHONUNBUFFERED=1";
         char* envp[] = {only_variable.data(), nullptr};
 
-        const Descriptor log(openAbove2(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644));
+        // A log this user can't open doesn't stop the launch: the server's
+        // output is lost, its frames are not.
+        const Descriptor log(above2(OpenSharedLogFile(log_path)));
         if (!log.valid()) {
-            detail::say("Failed to open log file: " + detail::errnoText(errno));
-            return false;
+            detail::say("Failed to open log file: " + detail::errnoText(errno) +
+                        "; launching with the server's output discarded");
         }
-        const Descriptor dev_null(openAbove2("/dev/null", O_RDONLY, 0));
+        const Descriptor dev_null(openAbove2("/dev/null", O_RDWR, 0));
+        const Descriptor& output = log.valid() ? log : dev_null;
 
         FileActions actions;
         short flags = POSIX_SPAWN_SETPGROUP;
         for (int fd = 0; fd <= 2; ++fd) check(posix_spawn_file_actions_addclose(actions.get(), fd), "addclose");
         if (dev_null.valid()) check(posix_spawn_file_actions_adddup2(actions.get(), dev_null.get(), 0), "adddup2");
-        check(posix_spawn_file_actions_adddup2(actions.get(), log.get(), 1), "adddup2");
-        check(posix_spawn_file_actions_adddup2(actions.get(), log.get(), 2), "adddup2");
+        if (output.valid()) {
+            check(posix_spawn_file_actions_adddup2(actions.get(), output.get(), 1), "adddup2");
+            check(posix_spawn_file_actions_adddup2(actions.get(), output.get(), 2), "adddup2");
+        }
         inheritOnlyStandardDescriptors(actions.get(), flags);
 
         SpawnAttributes attributes;

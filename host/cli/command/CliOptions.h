@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "frames/FrameList.h"
+#include "command/OptionTable.h"
 #include "frames/FrameChunk.h"
+#include "frames/FrameList.h"
 
 namespace TEV::Host::Cli {
 
@@ -59,6 +60,10 @@ struct CliOptions {
     std::vector<std::string> reports;  // merge: report files and folders of them, in order
 };
 
+// tev-host's options, in the order --help lists them: what parseCommandLine
+// accepts and what usage() says of each.
+const OptionTable& optionTable();
+
 // The usage text printed by --help.
 std::string usage();
 // The one-line text printed by --version.
@@ -69,10 +74,17 @@ std::string versionText();
 // for a bad command line.
 CliOptions parseCommandLine(int argc, char** argv);
 
-// The path to load for a plug-in named on the command line: a name without a
-// slash is taken from the current folder when such a file exists there, else
-// from the installed plug-ins, <prefix>/lib/tev-bridge beside tev-host's
-// <prefix>/bin, when it is there (dlopen would look only on the library path).
+// The folder of the installed plug-ins: <prefix>/lib/tev-bridge beside
+// tev-host's <prefix>/bin (in the build tree, <build>/host/lib/tev-bridge).
+// HostError when the program's own path cannot be read.
+std::string installedPluginFolder();
+
+// The path to load for a plug-in named on the command line. A name with a
+// slash is used as given (./NAME for one in the current folder); a name
+// without one is an installed plug-in, looked up in installedPluginFolder()
+// only: never in the current folder, which others may write to (a shared
+// submission folder), nor on the library path. HostError naming where it
+// looked when there is none.
 std::string pluginLoadPath(const std::string& name);
 
 }  // namespace TEV::Host::Cli

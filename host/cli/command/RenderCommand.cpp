@@ -167,7 +167,11 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
         const int png_bits = run.options.png_bits ? run.options.png_bits : depth == 8 ? 8 : 16;
         PixelWorld input = std::move(image.world);
         if (input.depth() != depth) input = input.convertedTo(depth);
-        if (run.options.downsample > 1) input = downsampled(input, run.options.downsample);
+        if (run.options.downsample > 1) {
+            // Blocks on the absolute pixel grid: an EXR's data window need not start at 0, 0.
+            const PF_LRect window = image.exr ? image.exr->data_window : PF_LRect{};
+            input = downsampled(input, run.options.downsample, window.left, window.top);
+        }
         const std::uint64_t log_start = run.log.size();
         RenderOptions render_options;
         render_options.frame = job.number;
@@ -192,6 +196,7 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             write_options.png_bits = png_bits;
             write_options.png_level = run.options.png_level;
             write_options.exr_compression = run.options.exr_compression;
+            write_options.metadata = image.metadata;
             // An overlay frame is marked, so that a resumed run renders it again.
             if (verdict.state == FrameState::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
             writeImage(job.output, result.output, write_options, layout ? &*layout : nullptr);

@@ -15,6 +15,7 @@
 #include <ImfStringAttribute.h>
 #include <Imath/half.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <set>
 #include <vector>
 
+#include "files/Downsample.h"
 #include "files/ImageFiles.h"
 #include "files/SafeFile.h"
 #include "tevhost/HostError.h"
@@ -224,7 +226,7 @@ void storeSample(StoredChannel& c, std::size_t i, double mean) {
         break;
     }
     case Imf::UINT: {
-        const unsigned int u = static_cast<unsigned int>(mean + 0.5);  // ids and counts: nearest
+        const unsigned int u = static_cast<unsigned int>(mean);  // one sample picked: exact
         std::memcpy(at, &u, sizeof u);
         break;
     }
@@ -236,18 +238,26 @@ void storeSample(StoredChannel& c, std::size_t i, double mean) {
     }
 }
 
-// The channel at 1/factor of its width x height, each sample the mean of the
-// block it covers, clipped at the right and bottom edges (as downsampled()).
-StoredChannel downsampledChannel(const StoredChannel& c, int width, int height, int factor) {
+// The channel of a part whose data window is `box` at 1/factor, on the
+// absolute pixel grid as downsampled(). Unsigned ints (object ids, masks as
+// integers) are picked, not averaged: a mean of ids 3 and 7 would be 5, an id
+// that exists nowhere. The pick is the block's top-left pixel on the absolute
+// grid, or for a block that the window's edge cuts, its top-left pixel inside
+// the window. Half and float samples are the mean of their block.
+StoredChannel downsampledChannel(const StoredChannel& c, const Imath::Box2i& box, int factor) {
     if (factor == 1) return c;
-    const int w = (width + factor - 1) / factor, h = (height + factor - 1) / factor;
+    const int width = box.max.x - box.min.x + 1;
+    const BlockAxis across{box.min.x, width, factor};
+    const BlockAxis down{box.min.y, box.max.y - box.min.y + 1, factor};
+    const int w = across.count(), h = down.count();
+    const bool pick = c.channel.type == Imf::UINT;
     StoredChannel small{c.name, c.channel, std::vector<char>(std::size_t(w) * h * sampleSize(c.channel.type))};
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             double sum = 0;
             int count = 0;
-            for (int sy = y * factor; sy < std::min(height, (y + 1) * factor); ++sy) {
-                for (int sx = x * factor; sx < std::min(width, (x + 1) * factor); ++sx, ++count) {
+            for (int sy = down.begin(y); sy < (pick ? down.begin(y) + 1 : down.end(y)); ++sy) {
+                for (int sx = across.begin(x); sx < (pick ? across.begin(x) + 1 : across.end(x)); ++sx, ++count) {
                     sum += sampleAt(c, std::size_t(sy) * width + sx);
                 }
             }
@@ -267,10 +277,23 @@ const std::map<std::string, Imf::Compression>& compressionNames() {
     return names;
 }
 
+// A copy of `from` without the attributes `names`. Header::erase() of the
+// library we build with forgets the attribute without freeing it.
+Imf::Header withoutAttributes(const Imf::Header& from, std::initializer_list<const char*> names) {
+    Imf::Header header;
+    for (Imf::Header::ConstIterator a = from.begin(); a != from.end(); ++a) {
+        if (std::none_of(names.begin(), names.end(), [&](const char* n) { return std::strcmp(n, a.name()) == 0; })) {
+            header.insert(a.name(), a.attribute());
+        }
+    }
+    return header;
+}
+
 // The header as written: scanlines (a tiled part is written as scanlines of
-// its full-resolution level), windows at 1/factor, `compression` when named.
-Imf::Header outputHeader(Imf::Header header, int factor, const std::string& compression) {
-    if (header.hasTileDescription()) header.erase("tiles");
+// its full-resolution level), windows at 1/factor, `compression` when named,
+// and not the input's mark: the front end writes its own, or none.
+Imf::Header outputHeader(const Imf::Header& input, int factor, const std::string& compression) {
+    Imf::Header header = withoutAttributes(input, {"tiles", kVerdictTag});
     if (header.hasType()) header.setType(Imf::SCANLINEIMAGE);
     if (factor > 1) {
         header.dataWindow() = boxOf(downsampledWindow(rectOf(header.dataWindow()), factor));
@@ -291,11 +314,8 @@ struct ExrPassThrough {
 bool isExrCompressionName(const std::string& name) { return compressionNames().count(name) != 0; }
 
 PF_LRect downsampledWindow(const PF_LRect& window, int factor) {
-    auto floorDiv = [factor](A_long v) { return v >= 0 ? v / factor : -((-v + factor - 1) / factor); };
-    const A_long left = floorDiv(window.left), top = floorDiv(window.top);
-    const A_long width = (window.right - window.left + 1 + factor - 1) / factor;
-    const A_long height = (window.bottom - window.top + 1 + factor - 1) / factor;
-    return PF_LRect{left, top, left + width - 1, top + height - 1};
+    return PF_LRect{floorDiv(window.left, factor), floorDiv(window.top, factor), floorDiv(window.right, factor),
+                    floorDiv(window.bottom, factor)};
 }
 
 ImageFile readExrFile(const std::string& path, const std::string& layer) {
@@ -380,7 +400,7 @@ ImageFile readExrFile(const std::string& path, const std::string& layer) {
             pass->parts.push_back(std::move(part));
         }
 
-        ImageFile image{PixelWorld(w, static_cast<int>(height), 32), 32, nullptr};
+        ImageFile image{PixelWorld(w, static_cast<int>(height), 32), 32, nullptr, nullptr};
         const float* s = samples.data();
         for (int y = 0; y < height; ++y) {
             PF_PixelFloat* row = &image.world.pixelFloat(0, y);
@@ -452,11 +472,11 @@ void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLay
         if (pass) {
             rendered = pass->rendered;
             for (const StoredPart& part : pass->parts) {
-                const Imath::Box2i box = part.header.dataWindow();
-                const int w = box.max.x - box.min.x + 1, h = box.max.y - box.min.y + 1;
                 headers.push_back(outputHeader(part.header, factor, compression));
                 channels.emplace_back();
-                for (const StoredChannel& c : part.channels) channels.back().push_back(downsampledChannel(c, w, h, factor));
+                for (const StoredChannel& c : part.channels) {
+                    channels.back().push_back(downsampledChannel(c, part.header.dataWindow(), factor));
+                }
             }
         } else {
             headers.push_back(Imf::Header(width, height));

@@ -25,18 +25,27 @@ std::string withPath(std::string message, const std::string& temp, const std::st
     return message;
 }
 
+// The extensions read and written through OpenImageIO.
+bool isOiioExtension(const std::string& ext) {
+    for (const char* known : {".tif", ".tiff", ".dpx", ".jpg", ".jpeg", ".tga"}) {
+        if (ext == known) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool isImageFileName(const std::string& path) {
     const std::string ext = lowerExtension(path);
-    return ext == ".png" || ext == ".exr";
+    return ext == ".png" || ext == ".exr" || isOiioExtension(ext);
 }
 
 ImageFormat imageFormatOf(const std::string& path) {
     const std::string ext = lowerExtension(path);
     if (ext == ".png") return ImageFormat::Png;
     if (ext == ".exr") return ImageFormat::Exr;
-    throw HostError("'" + path + "' is neither a .png nor an .exr file");
+    if (isOiioExtension(ext)) return ImageFormat::Oiio;
+    throw HostError("'" + path + "' is not an image file tev-host knows (.png, .exr, .tif, .tiff, .dpx, .jpg, .jpeg, .tga)");
 }
 
 ImageFile readImage(const std::string& path, const std::string& layer) {
@@ -45,14 +54,22 @@ ImageFile readImage(const std::string& path, const std::string& layer) {
     if (!std::filesystem::exists(path, ec)) {
         throw HostError("image '" + path + "' does not exist");
     }
-    if (format == ImageFormat::Png && !layer.empty()) {
-        throw HostError("image '" + path + "' is a PNG file: it has no layer '" + layer + "'");
+    if (format != ImageFormat::Exr && !layer.empty()) {
+        throw HostError("image '" + path + "' is not an EXR file: it has no layer '" + layer + "'");
     }
-    return format == ImageFormat::Png ? readPngFile(path) : readExrFile(path, layer);
+    switch (format) {
+    case ImageFormat::Png: return readPngFile(path);
+    case ImageFormat::Exr: return readExrFile(path, layer);
+    default: return readOiioFile(path);
+    }
 }
 
 std::string readImageTag(const std::string& path, const std::string& key) {
-    return imageFormatOf(path) == ImageFormat::Png ? readPngTag(path, key) : readExrTag(path, key);
+    switch (imageFormatOf(path)) {
+    case ImageFormat::Png: return readPngTag(path, key);
+    case ImageFormat::Exr: return readExrTag(path, key);
+    default: return readOiioTag(path, key);
+    }
 }
 
 void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr) {
@@ -68,8 +85,10 @@ void writeImage(const std::string& path, const PixelWorld& world, const ImageWri
         try {
             if (format == ImageFormat::Png) {
                 writePngFile(temp, world, options);
-            } else {
+            } else if (format == ImageFormat::Exr) {
                 writeExrFile(temp, world, exr, options);
+            } else {
+                writeOiioFile(temp, world, options, path);
             }
         } catch (const WriteError& e) {
             throw WriteError(withPath(e.what(), temp, path), e.errorNumber());

@@ -1,12 +1,18 @@
 // Image files in and out of pixel worlds: PNG (8 and 16 bits per channel,
-// read by libpng, written by PngEncode.h) and OpenEXR (read from any pixel type, written as 32-bit float).
+// read by libpng, written by PngEncode.h), OpenEXR (read from any pixel type,
+// written as 32-bit float) and, through OpenImageIO (OiioCodec.h), TIFF, DPX,
+// JPEG and Targa: 8-bit files as 8-bit worlds, 10, 12 and 16-bit ones as
+// 16-bit worlds, float ones as float worlds, written back at the world's
+// depth (as the input's bits when the format stays: a 10-bit DPX stays
+// 10-bit) with the input's metadata.
 //
 // Sample scales: an 8-bit PNG maps 0..255 onto an 8-bit world unchanged; a
 // 16-bit PNG's 0..65535 maps onto the host's 16-bit 0..32768 (rounded to
 // nearest, so world -> file -> world is exact); EXR floats are copied
 // unchanged. Alpha is straight; files without alpha read as opaque. Writing a
 // world into a PNG of another depth scales through 0..1 and rounds to nearest,
-// clamping floats outside 0..1.
+// clamping floats outside 0..1. OpenImageIO files' 8-bit samples are copied,
+// 16-bit ones scale as PNG's, floats are copied.
 #pragma once
 
 #include <memory>
@@ -18,9 +24,10 @@
 
 namespace TEV::Host::Cli {
 
-enum class ImageFormat { Png, Exr };
+enum class ImageFormat { Png, Exr, Oiio };
 
-// The format a file name's extension (.png, .exr, any case) selects.
+// The format a file name's extension (.png, .exr; .tif, .tiff, .dpx, .jpg,
+// .jpeg, .tga through OpenImageIO; any case) selects.
 // HostError naming the file for any other extension.
 ImageFormat imageFormatOf(const std::string& path);
 // True for a name that imageFormatOf() accepts.
@@ -30,6 +37,11 @@ bool isImageFileName(const std::string& path);
 // channels the effect does not render, and the file's other parts, with
 // their samples (defined in ExrFiles.cpp).
 struct ExrPassThrough;
+
+// Everything a TIFF, DPX, JPEG or Targa file holds beside its pixels (its
+// attributes, its bits per sample, alpha or not), defined in the OpenImageIO
+// module (OiioCodec.h).
+struct FileMetadata;
 
 // What an EXR file holds beside its pixels, kept so that the output is
 // written back in the same place: the world is the data window's pixels.
@@ -50,7 +62,8 @@ struct ExrLayout {
 bool isExrCompressionName(const std::string& name);
 
 // A window (inclusive bounds) at 1/factor of the size, as downsampled()
-// scales pixels: the corner at floor(corner / factor), the size rounded up.
+// scales pixels: each bound at floor(bound / factor), blocks on the absolute
+// pixel grid (Downsample.h).
 PF_LRect downsampledWindow(const PF_LRect& window, int factor);
 
 // How files are written beyond their pixels.
@@ -66,13 +79,19 @@ struct ImageWriteOptions {
     std::string exr_compression;
     // Text written into the file: PNG tEXt chunks, EXR string attributes of
     // the rendered part. Keys must be 1 to 79 Latin-1 characters.
+    // TIFF, DPX, JPEG and Targa files: they hold no free text entries, so
+    // `text` goes into the description, one "key: value" line each.
     std::vector<std::pair<std::string, std::string>> text;
+    // The input's metadata (ImageFile::metadata), written with TIFF, DPX,
+    // JPEG and Targa outputs; none gives a plain file.
+    std::shared_ptr<const FileMetadata> metadata;
 };
 
 struct ImageFile {
     PixelWorld world;  // at the depth that matches the file (below)
-    int file_bits = 8; // 8 or 16 for PNG, 32 for EXR
+    int file_bits = 8; // 8 or 16 for PNG, 32 for EXR; the world's depth for the others
     std::shared_ptr<const ExrLayout> exr;  // EXR files only
+    std::shared_ptr<const FileMetadata> metadata;  // OpenImageIO files only
 };
 
 // Reads a PNG (any colour type, 1 to 16 bits: grey, palette and low depths
@@ -87,7 +106,8 @@ ImageFile readImage(const std::string& path, const std::string& layer = "");
 // EXR string attributes. Keys are 1 to 79 printable Latin-1 characters.
 using ImageTags = std::vector<std::pair<std::string, std::string>>;
 
-// The mark of a frame written with the plug-in's failure overlay on it.
+// The mark of a frame written with the plug-in's failure overlay on it. Only
+// the front end writes it: an input's mark never passes through to an output.
 inline constexpr char kVerdictTag[] = "tev-host verdict";
 inline constexpr char kOverlayVerdict[] = "overlay";
 
@@ -106,7 +126,7 @@ void writeImage(const std::string& path, const PixelWorld& world, const ImageWri
                 const ExrLayout* exr = nullptr);
 void writeImage(const std::string& path, const PixelWorld& world, int png_bits, const ExrLayout* exr = nullptr);
 
-// The PNG and EXR halves of readImage/writeImage.
+// The PNG, EXR and OpenImageIO parts of readImage/writeImage.
 ImageFile readPngFile(const std::string& path);
 void writePngFile(const std::string& path, const PixelWorld& world, int bits);
 void writePngFile(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options);
@@ -115,5 +135,10 @@ ImageFile readExrFile(const std::string& path, const std::string& layer = "");
 void writeExrFile(const std::string& path, const PixelWorld& world, const ExrLayout* layout = nullptr,
                   const ImageWriteOptions& options = {});
 std::string readExrTag(const std::string& path, const std::string& key);
+ImageFile readOiioFile(const std::string& path);
+// `named`, when given, is the name whose extension picks the format (`path` may be a temporary).
+void writeOiioFile(const std::string& path, const PixelWorld& world, const ImageWriteOptions& options,
+                   const std::string& named = "");
+std::string readOiioTag(const std::string& path, const std::string& key);
 
 }  // namespace TEV::Host::Cli

@@ -175,8 +175,8 @@ ImageFile readPngFile(const std::string& path) {
     if (!decodePng(file.get(), &p)) {
         throw HostError("cannot read image '" + path + "': " + p.error);
     }
-    if (p.bits == 8) return ImageFile{std::move(p.world), 8, nullptr};
-    ImageFile image{PixelWorld(p.width, p.height, 16), 16, nullptr};
+    if (p.bits == 8) return ImageFile{std::move(p.world), 8, nullptr, nullptr};
+    ImageFile image{PixelWorld(p.width, p.height, 16), 16, nullptr, nullptr};
     for (int y = 0; y < p.height; ++y) {
         PF_Pixel16* row = &image.world.pixel16(0, y);
         const std::size_t first = std::size_t(y) * std::size_t(p.width) * 4;

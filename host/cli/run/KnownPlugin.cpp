@@ -1,9 +1,11 @@
 #include "run/KnownPlugin.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -149,6 +151,47 @@ std::string existingAncestor(std::filesystem::path path) {
     return path.empty() ? "." : path.string();
 }
 
+// The group whose users all append to the logs in `folder`: the folder's own
+// group, unless that is root's (a folder made by hand), then the build's
+// render group.
+std::string renderGroup(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && st.st_gid != 0) {
+        if (const struct group* g = ::getgrgid(st.st_gid)) return g->gr_name;
+    }
+    return TEV_RENDER_GROUP;
+}
+
+// " && sudo usermod -aG GROUP USER (then log in again)" when this user is not
+// in `group`, "" when it is.
+std::string joinGroup(const std::string& group) {
+    const struct group* g = ::getgrnam(group.c_str());
+    if (g) {
+        if (::getegid() == g->gr_gid) return "";
+        std::vector<gid_t> mine(std::max(::getgroups(0, nullptr), 0));
+        const int n = ::getgroups(static_cast<int>(mine.size()), mine.data());
+        for (int i = 0; i < n; ++i) {
+            if (mine[i] == g->gr_gid) return "";
+        }
+    }
+    const struct passwd* me = ::getpwuid(::geteuid());
+    const std::string user = me ? me->pw_name : std::to_string(::geteuid());
+    return " && sudo usermod -aG " + group + " " + user + " (then log in again)";
+}
+
+// The commands that give the render group the log folder and its files: the
+// folder group-writable with the set-group-id bit (new files take its group),
+// every file group-writable. Never world-writable.
+std::string groupFix(const std::string& folder, bool create) {
+    const std::string group = renderGroup(create ? existingAncestor(folder) : folder);
+    const std::string quoted = "'" + folder + "'";
+    std::string fix = "fix with: ";
+    if (create) fix += "sudo mkdir -p " + quoted + " && ";
+    fix += "sudo chgrp -R " + group + " " + quoted + " && sudo chmod 2775 " + quoted;
+    if (!create) fix += " && sudo chmod g+rw " + quoted + "/*";
+    return fix + joinGroup(group);
+}
+
 }  // namespace
 
 std::string logProblem(const PluginLog& log, const std::string& default_path) {
@@ -158,14 +201,12 @@ std::string logProblem(const PluginLog& log, const std::string& default_path) {
     const std::string shown_folder = folder.empty() ? "." : folder;
     if (std::filesystem::exists(path, ec)) {
         if (::access(path.c_str(), R_OK) != 0) {
-            return "cannot read the plug-in's log: " + describeEntry("file", path) + "; fix with: sudo chmod a+rw '" +
-                   path + "'";
+            return "cannot read the plug-in's log: " + describeEntry("file", path) + "; " + groupFix(shown_folder, false);
         }
         // Appending needs the file, rotating it the folder.
         if (::access(path.c_str(), W_OK) != 0 || ::access(shown_folder.c_str(), W_OK | X_OK) != 0) {
             return "the plug-in cannot write its log: " + describeEntry("file", path) + " in " +
-                   describeEntry("folder", shown_folder) + "; fix with: sudo chmod a+rwx '" + shown_folder +
-                   "' && sudo chmod a+rw '" + shown_folder + "'/*";
+                   describeEntry("folder", shown_folder) + "; " + groupFix(shown_folder, false);
         }
         return "";
     }
@@ -176,8 +217,7 @@ std::string logProblem(const PluginLog& log, const std::string& default_path) {
     const std::string parent = existingAncestor(folder.empty() ? "." : folder);
     if (::access(parent.c_str(), W_OK | X_OK) != 0) {
         return "the plug-in cannot create its log '" + path + "': " + describeEntry("folder", parent) +
-               " is not writable by this user; fix with: sudo mkdir -p '" + folder + "' && sudo chmod a+rwx '" +
-               folder + "'";
+               " is not writable by this user; " + groupFix(folder, true);
     }
     return "";
 }

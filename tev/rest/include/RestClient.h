@@ -6,6 +6,7 @@
 //                    results, queued jobs polled with progress and abort
 //   waitOrTimeout    the paced wait with a time-out in whole seconds
 //   install paths    where the server, its runtime and the logs live
+//   shared logs      log files that every render user appends to
 //
 // Every exchange is an HTTP POST of one MessagePack object to
 // http://127.0.0.1:<port>/api; the reply is one MessagePack object. Failures
@@ -230,5 +231,20 @@ std::string GetTEVServerExe();
 // <maker>/<sub>, created with its parents when missing; throws
 // std::filesystem::filesystem_error when it can't be created.
 std::string GetUserAppFolder(std::string sub);
+
+// ---- logs that every render user appends to ----
+// Opens `path` for appending (close-on-exec) as a log that all users of the
+// Logs folder's group write to: a file this call creates, or that this user
+// owns, is made group-readable and -writable whatever the umask (the folder's
+// set-group-id bit gives it the group). A symbolic link, a device or anything
+// else that is not a regular file is refused with ELOOP or EINVAL, so a user
+// who may replace the folder's entries can't send another user's lines
+// elsewhere. A FIFO is taken when someone reads it (a log collector) and
+// refused with ENXIO at once when nobody does. Returns the descriptor, or -1
+// with errno set.
+int OpenSharedLogFile(const std::string& path);
+// True when the open `fd` is still the file at `path` (not a link
+// put there since it was opened): what a caller that opened by name checks.
+bool IsSharedLogFile(int fd, const std::string& path);
 
 }  // namespace TEV
