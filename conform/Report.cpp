@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "Groups.h"
+#include "JsonText.h"
 #include "Text.h"
 
 namespace TEV {
@@ -143,30 +144,35 @@ std::string summaryText(const std::vector<Outcome>& outcomes, const Target& targ
 }
 
 std::string jsonReport(const std::vector<Outcome>& outcomes, const Target& target, const Scope& scope) {
+    using JsonText::Json;
     const Summary s = summarize(outcomes);
     const int run = ran(outcomes);
-    std::ostringstream out;
-    out << "{\"server\": " << (target.port > 0 ? jsonString(endpoint(target)) : std::string("null"))
-        << ", \"conforms\": " << (s.conforms() ? "true" : "false")
-        << ", \"summary\": {\"required\": {\"passed\": " << s.required_passed << ", \"failed\": " << s.required_failed
-        << ", \"skipped\": " << s.required_skipped << ", \"unseen\": " << s.required_unseen
-        << "}, \"informational\": {\"passed\": " << s.info_passed << ", \"failed\": " << s.info_failed
-        << ", \"skipped\": " << s.info_skipped << ", \"unseen\": " << s.info_unseen << "}}, \"selection\": [";
-    for (std::size_t i = 0; i < scope.only.size(); ++i) out << (i ? ", " : "") << jsonString(scope.only[i]);
-    out << "], \"available\": " << allChecks().size() << ", \"ran\": " << run
-        << ", \"not_run\": " << allChecks().size() - static_cast<std::size_t>(run);
-    if (!scope.problem.empty()) out << ", \"problem\": " << jsonString(scope.problem);
-    out << ", \"verdict\": " << jsonString(verdictLine(outcomes, scope)) << ", \"checks\": [";
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        const Outcome& o = outcomes[i];
-        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(o.took).count();
-        out << (i ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(o.check->name)
-            << ", \"required\": " << (o.check->required ? "true" : "false") << ", \"status\": \""
-            << statusJson(o.status) << "\", \"expected\": " << jsonString(o.check->expected)
-            << ", \"got\": " << jsonString(o.got) << ", \"milliseconds\": " << ms << "}";
+    const auto tally = [](int passed, int failed, int skipped, int unseen) {
+        return Json{{"passed", passed}, {"failed", failed}, {"skipped", skipped}, {"unseen", unseen}};
+    };
+    Json report = {
+        {"server", target.port > 0 ? Json(endpoint(target)) : Json(nullptr)},
+        {"conforms", s.conforms()},
+        {"summary",
+         {{"required", tally(s.required_passed, s.required_failed, s.required_skipped, s.required_unseen)},
+          {"informational", tally(s.info_passed, s.info_failed, s.info_skipped, s.info_unseen)}}},
+        {"selection", scope.only},
+        {"available", allChecks().size()},
+        {"ran", run},
+        {"not_run", allChecks().size() - static_cast<std::size_t>(run)}};
+    if (!scope.problem.empty()) report["problem"] = scope.problem;
+    report["verdict"] = verdictLine(outcomes, scope);
+    Json checks = Json::array();
+    for (const Outcome& o : outcomes) {
+        checks.push_back({{"name", o.check->name},
+                          {"required", o.check->required},
+                          {"status", statusJson(o.status)},
+                          {"expected", o.check->expected},
+                          {"got", o.got},
+                          {"milliseconds", std::chrono::duration_cast<std::chrono::milliseconds>(o.took).count()}});
     }
-    out << (outcomes.empty() ? "]}\n" : "\n]}\n");
-    return out.str();
+    report["checks"] = std::move(checks);
+    return JsonText::dump(report) + "\n";
 }
 
 std::string checkList() {

@@ -21,9 +21,5 @@ std::string quoted(const std::string& text, std::size_t max_chars = 100);
 // not UTF-8 as \xNN: printable on a terminal, nothing else changed.
 std::string printable(const std::string& text);
 
-// `text` as a JSON string literal, quotes included. Bytes that are not UTF-8
-// become U+FFFD.
-std::string jsonString(const std::string& text);
-
 }  // namespace Conform
 }  // namespace TEV

@@ -209,6 +209,15 @@ TEST(TevHostWrites, AFullDiskIsNamedAFailingStderrDoesNotStopTheRunAndAThreadsFa
         << err.str();
     EXPECT_NE(err.str().find("total: 1 of 4 frames written"), std::string::npos) << "the summary on stderr\n"
                                                                                  << err.str();
+    // The --dry-run listing and an empty part's lines, into a full disk.
+    for (const std::vector<std::string>& more : {std::vector<std::string>{"--dry-run"}, {"--chunk", "5/5"}}) {
+        FdStream full_lines(open("/dev/full", O_WRONLY | O_CLOEXEC), "standard output (/dev/full)", true);
+        err.str("");
+        EXPECT_EQ(renderImage(words(more), full_lines, err), kExitFailed) << more[0];
+        EXPECT_NE(err.str().find("cannot write the frame lines to standard output (/dev/full): No space left"),
+                  std::string::npos)
+            << err.str();
+    }
     std::ostringstream failing_stderr;
     failing_stderr.setstate(std::ios::badbit);
     out.str("");
@@ -260,11 +269,15 @@ TEST(TevHostReport, HasARecordForEveryFrameAskedForAndASummaryRecordWhenARunIsSt
     std::vector<std::string> records;
     for (std::string line; std::getline(in, line);) records.push_back(line);
     ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(records[3], "{\"frame\":4,\"input\":\"cli_test_report/f_0004.png\",\"output\":"
-                          "\"cli_test_report_out/g_0004.png\",\"seconds\":0.000,\"verdict\":\"not started\","
-                          "\"message\":\"\"}");
+    EXPECT_EQ(records[3].rfind("{\"frame\":4,\"input\":\"cli_test_report/f_0004.png\",\"output\":"
+                               "\"cli_test_report_out/g_0004.png\",\"seconds\":0.0,\"verdict\":\"not started\","
+                               "\"message\":\"\",\"made_us\":",
+                               0),
+              0u)
+        << records[3];
     EXPECT_EQ(records[4].rfind("{\"summary\":{\"frames\":4,\"processed\":0,\"unchanged\":0,\"overlay\":0,"
-                               "\"failed\":0,\"aborted\":0,\"skipped\":0,\"not_started\":4,\"seconds\":",
+                               "\"failed\":0,\"aborted\":0,\"skipped\":0,\"not_started\":4,\"missing\":0,"
+                               "\"seconds\":",
                                0),
               0u)
         << records[4];

@@ -8,15 +8,17 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "ParseWords.h"
 #include "command/CliOptions.h"
 #include "command/Commands.h"
 #include "frames/FrameChunk.h"
-#include "run/FrameRecord.h"
-#include "run/JsonValue.h"
-#include "run/ReportMerge.h"
+#include "JsonText.h"
+#include "report/FrameRecord.h"
+#include "report/ReportMerge.h"
+#include "run/FdStream.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;
@@ -72,24 +74,27 @@ TEST(FrameChunk, CommandLineTakesKOfNFromOneAndTellsMistakes) {
     EXPECT_THROW(parse({"params", "fx.so", "--chunk", "1/2"}), std::invalid_argument);
 }
 
-TEST(JsonValue, ReadsTheFrontEndsOwnRecordsBackAndRefusesTruncatedOnes) {
-    const FrameRecord written{-3, "in \"q\"\\.png", "out\n\t\x01\xc3\xa9.png", 1.25, "overlay", "Can't connect"};
-    const std::optional<JsonValue> v = parseJson(toJsonLine(written));
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->find("frame")->number, -3);
-    EXPECT_EQ(v->find("input")->text, written.input);
-    EXPECT_EQ(v->find("output")->text, written.output);
-    EXPECT_EQ(v->find("seconds")->number, 1.25);
-    EXPECT_EQ(parseJson(R"({"a":"\ud83d\ude00","b":[1,-2.5e1,true,null],"c":{}})")->find("a")->text,
-              "\xF0\x9F\x98\x80");
+TEST(JsonText, NamesBytesRoundTripExactlyAndBrokenTextIsRefused) {
+    // Every byte value, and valid UTF-8 beside bytes that are not.
+    std::string bytes = "\xc3\xa9 \xf0\x9f\x8e\xac \xed\xa0\x80 \xc0\xaf \"\\\n\x7f";
+    for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+    const FrameRecord written{-3, bytes, "o\xe9.png", 1.25, "overlay", std::string("a\0b", 3), 1'700'000'000'123'456, 7};
     const std::string line = toJsonLine(written);
-    for (std::size_t cut = 0; cut < line.size(); ++cut) {
-        EXPECT_FALSE(parseJson(line.substr(0, cut))) << line.substr(0, cut);
-    }
-    for (const char* bad : {"{\"a\":1,}", "{\"a\" 1}", "[1 2]", "01x", "\"\\q\"", "{\"a\":1} x", "nul"}) {
-        EXPECT_FALSE(parseJson(bad)) << bad;
-    }
-    EXPECT_FALSE(parseJson(std::string(40, '[') + std::string(40, ']')));
+    ASSERT_TRUE(nlohmann::json::accept(line)) << line;  // valid JSON, valid UTF-8
+    EXPECT_NE(line.find("\"output\":\"o\\u00e9.png\""), std::string::npos) << line;
+    const std::optional<FrameRecord> read = frameRecordOf(*JsonText::parse(line));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->input, bytes);
+    EXPECT_EQ(read->output, written.output);
+    EXPECT_EQ(read->message, written.message);
+    EXPECT_EQ(std::tie(read->frame, read->seconds, read->made_us, read->sequence), std::tie(written.frame, written.seconds, written.made_us, written.sequence));
+    // \u00e9 is the byte; é itself and escapes outside 80-ff are characters.
+    EXPECT_EQ(JsonText::parse(R"(["\u00e9", "é", "\u00e9\\u00e9", "\u0100\ud83d\ude00"])"),
+              JsonText::Json({"\xe9", "\xc3\xa9", "\xe9\\u00e9", "\xc4\x80\xf0\x9f\x98\x80"}));
+    // A lone surrogate is no text; a cut line, or one nested too deep, no record.
+    EXPECT_FALSE(JsonText::parse(R"({"a":"x\ud800"})"));
+    for (std::size_t cut = 0; cut < line.size(); ++cut) EXPECT_FALSE(JsonText::parse(line.substr(0, cut)));
+    EXPECT_FALSE(JsonText::parse(std::string(40, '[') + std::string(40, ']')));
 }
 
 class ReportMergeTest : public ::testing::Test {
@@ -168,9 +173,11 @@ TEST_F(ReportMergeTest, ALaterRecordReplacesAnEarlierOneAndATruncatedLineIsLeftO
     EXPECT_NE(warnings.find("1-task.jsonl line 4 is not a whole JSON record (the task stopped while writing it?)"),
               std::string::npos)
         << warnings;
-    // Files named on the command line are read in the order given.
+    // Records without times: between records of one rank, the one read later
+    // decides (files named on the command line are read in the order given);
+    // a record of a written frame outranks an aborted one whatever the order.
     EXPECT_EQ(merge({second, first, "--frames", "1-4"}, text, warnings), kExitFailed) << text;
-    EXPECT_NE(text.find("aborted: frame 2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("aborted: frame 2"), std::string::npos) << text;
     EXPECT_NE(text.find("missing (no report names them): frames 4"), std::string::npos) << text;
 
     // The merged report is itself a report, with the summary line.
@@ -184,13 +191,64 @@ TEST_F(ReportMergeTest, ALaterRecordReplacesAnEarlierOneAndATruncatedLineIsLeftO
         last = line;
     }
     EXPECT_EQ(lines, 4);
-    const std::optional<JsonValue> summary = parseJson(last);
-    ASSERT_TRUE(summary && summary->find("summary")) << last;
-    EXPECT_EQ(summary->find("summary")->find("missing")->number, 1);
-    EXPECT_EQ(summary->find("summary")->find("aborted")->number, 1);
-    EXPECT_EQ(summary->find("summary")->find("exit_status")->number, kExitFailed);
+    const std::optional<JsonText::Json> summary = JsonText::parse(last);
+    ASSERT_TRUE(summary && summary->contains("summary")) << last;
+    EXPECT_EQ(summary->at("summary").at("missing"), 1);
+    EXPECT_EQ(summary->at("summary").at("processed"), 3);
+    EXPECT_EQ(summary->at("summary").at("exit_status"), kExitFailed);
 
     EXPECT_THROW(merge({(dir_ / "nothing-here").string()}, text, warnings), HostError);
+}
+
+// The records' own times decide, not the files': a copy that left the files
+// with equal times, or a cancelled task that wrote its records late.
+TEST_F(ReportMergeTest, TheRecordsTimesDecideWhateverTheFilesTimes) {
+    const auto made = [](FrameRecord r, std::int64_t us) {
+        r.made_us = us;
+        r.sequence = 1;
+        return r;
+    };
+    const std::int64_t t = 1'800'000'000'000'000;
+    // Job 9999 drew the overlay during an outage; job 10000 rendered frame 3
+    // again. The names sort the newer job first; the copy gave equal times.
+    const std::string older = write("9999-1.jsonl", {made(rec(3, "overlay", "Can't connect"), t)});
+    const std::string newer = write("10000-1.jsonl", {made(rec(3, "processed"), t + 1)});
+    // The cancelled task's "aborted" came after the resubmission's result
+    // (and its file is the newer one).
+    const std::string late = write("9998-2.jsonl", {made(rec(4, "aborted"), t + 9)});
+    const std::string resumed = write("10001-2.jsonl", {made(rec(4, "processed"), t + 5)});
+    for (const std::string& f : {older, newer, late, resumed}) {
+        fs::last_write_time(f, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    fs::last_write_time(late, fs::file_time_type::clock::now());
+    std::string text, warnings;
+    EXPECT_EQ(merge({(dir_ / "reports").string(), "--frames", "3-4"}, text, warnings), kExitOk) << text;
+    EXPECT_EQ(merge({newer, older, resumed, late}, text, warnings), kExitOk) << text;
+    // A later overlay does replace a processed frame: the output was written again.
+    write("10002-1.jsonl", {made(rec(3, "overlay", "Can't connect"), t + 2)});
+    EXPECT_EQ(merge({(dir_ / "reports").string(), "--frames", "3-4"}, text, warnings), kExitOverlay) << text;
+}
+
+// Every write is checked, and "--report -" is standard output.
+TEST_F(ReportMergeTest, AFailedWriteFailsTheMergeAndADashIsStandardOutput) {
+    const std::string report = write("a.jsonl", {rec(1, "processed")});
+    {
+        FdStream full(::open("/dev/full", O_WRONLY | O_CLOEXEC), "standard output (/dev/full)", true);
+        std::ostringstream err;
+        EXPECT_EQ(mergeReports(parse({"merge", report}), full, err), kExitFailed);
+        EXPECT_NE(err.str().find("cannot write the merge's summary to standard output (/dev/full): No space left"),
+                  std::string::npos)
+            << err.str();
+    }
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);
+    std::ostringstream out, err;
+    const int status = mergeReports(parse({"merge", report, "--report", "-"}), out, err);
+    fs::current_path(cwd);
+    EXPECT_EQ(status, kExitOk);
+    EXPECT_FALSE(fs::exists(dir_ / "-"));
+    EXPECT_EQ(out.str().rfind(toJsonLine(rec(1, "processed")) + "\n{\"summary\":{\"frames\":1,", 0), 0u) << out.str();
+    EXPECT_NE(err.str().find("exit status 0"), std::string::npos) << err.str();
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include "ParseWords.h"
 #include "command/CliOptions.h"
 #include "frames/FrameList.h"
-#include "run/FrameRecord.h"
+#include "JsonText.h"
+#include "report/ExitCodes.h"
+#include "report/FrameRecord.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;
@@ -138,15 +140,21 @@ TEST(FrontEndCommandLine, ABarePluginNameIsAnInstalledOneNeverOneInTheCurrentFol
 
 TEST(FrameRecord, IsOneLineOfJsonWithItsStringsEscaped) {
     EXPECT_EQ(toJsonLine(FrameRecord{7, "in/a \"b\".png", "out\\c.png", 0.25, "overlay", "line 1\nline\t2"}),
-              "{\"frame\":7,\"input\":\"in/a \\\"b\\\".png\",\"output\":\"out\\\\c.png\",\"seconds\":0.250,"
+              "{\"frame\":7,\"input\":\"in/a \\\"b\\\".png\",\"output\":\"out\\\\c.png\",\"seconds\":0.25,"
               "\"verdict\":\"overlay\",\"message\":\"line 1\\nline\\t2\"}");
-    EXPECT_EQ(jsonString(std::string("\x01")), "\"\\u0001\"");
+    EXPECT_EQ(JsonText::quote(std::string("\x01")), "\"\\u0001\"");
     // Bytes that are not UTF-8 become \u00XX; valid UTF-8 passes as it is.
-    EXPECT_EQ(jsonString("a\xe9" "b_\xc3\xa9_\xe2\x82_\xf0\x9f\x8e\xac_\xc0\xaf_\xed\xa0\x80"),
+    EXPECT_EQ(JsonText::quote("a\xe9" "b_\xc3\xa9_\xe2\x82_\xf0\x9f\x8e\xac_\xc0\xaf_\xed\xa0\x80"),
               "\"a\\u00e9b_\xc3\xa9_\\u00e2\\u0082_\xf0\x9f\x8e\xac_\\u00c0\\u00af_\\u00ed\\u00a0\\u0080\"");
-    EXPECT_EQ(toJsonLine(RunSummary{6, 1, 0, 2, 0, 1, 1, 1, 2.5, 130}),
+    StateCounts counts;
+    for (FrameState s : {FrameState::Processed, FrameState::Overlay, FrameState::Overlay, FrameState::Aborted,
+                         FrameState::Skipped, FrameState::NotStarted}) {
+        counts.add(s);
+    }
+    EXPECT_EQ(summaryJsonLine(counts, 2.5, 130),
               "{\"summary\":{\"frames\":6,\"processed\":1,\"unchanged\":0,\"overlay\":2,\"failed\":0,"
-              "\"aborted\":1,\"skipped\":1,\"not_started\":1,\"seconds\":2.500,\"exit_status\":130}}");
+              "\"aborted\":1,\"skipped\":1,\"not_started\":1,\"missing\":0,\"seconds\":2.5,\"exit_status\":130}}");
+    EXPECT_EQ(counts.exitStatus(), kExitFailed);
 }
 
 TEST(NumberPattern, FormatsAndMatchesOnlyItsExactSpelling) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 #include "run/KnownPlugin.h"
 #include "SampleClip.h"
 #include "TEV.h"
@@ -62,12 +62,12 @@ TEST(FrameVerdict, FindsTheOverlayThatReproducesTheFrameAmongAllLoggedCandidates
         "welcome!",
     };
     Verdict v = judgeFrame(input, drawn(input, {"Error in Tevora Plugin", "30 seconds", ""}, 1.0f), 1.0f, log);
-    EXPECT_EQ(v.outcome, Outcome::Overlay);
+    EXPECT_EQ(v.state, FrameState::Overlay);
     EXPECT_EQ(v.overlay.summary(), "Error in Tevora Plugin / 30 seconds");
 
     v = judgeFrame(input, drawn(input, {"Error in Tevora", "Tensor(GPU) is not available on this machine",
                                         "View logs for details"}, 1.0f), 1.0f, log);
-    EXPECT_EQ(v.outcome, Outcome::Overlay);
+    EXPECT_EQ(v.state, FrameState::Overlay);
     EXPECT_EQ(v.overlay.line2, "Tensor(GPU) is not available on this machine");
 
     // A detail with ". " inside: every split is tried.
@@ -85,7 +85,7 @@ TEST(FrameVerdict, TellsAnOverlayFromTheFrameAloneAndNamesOutagesWithoutALogLine
     // Both "Can't connect" overlays are recognised without a log line, as outages.
     for (const OverlayText& text : {known, kThrownCantConnect}) {
         const Verdict v = judgeFrame(input, drawn(input, text, 0.5f), 0.5f, {});
-        EXPECT_EQ(v.outcome, Outcome::Overlay);
+        EXPECT_EQ(v.state, FrameState::Overlay);
         EXPECT_TRUE(v.overlay == text) << v.overlay.summary();
         EXPECT_TRUE(v.overlay.outage);
     }
@@ -97,7 +97,7 @@ TEST(FrameVerdict, TellsAnOverlayFromTheFrameAloneAndNamesOutagesWithoutALogLine
     const OverlayText refusal{"Error in Tevora", "Tensor(GPU) is not available on this machine",
                               "View logs for details"};
     Verdict v = judgeFrame(input8, drawn(input8, refusal, 1.0f), 1.0f, {});
-    EXPECT_EQ(v.outcome, Outcome::Overlay);
+    EXPECT_EQ(v.state, FrameState::Overlay);
     EXPECT_EQ(v.overlay.summary(), "");
     // With its log line it is named, and it is no outage; a job the server lost is one.
     v = judgeFrame(input8, drawn(input8, refusal, 1.0f), 1.0f,
@@ -121,17 +121,17 @@ TEST(FrameVerdict, ProcessedAndUnchangedFramesAreNotOverlays) {
             brighter.pixel8(x, y) = p;
         }
     const std::vector<std::string> log = {"Error in UniversalRender: the server returned no result"};
-    EXPECT_EQ(judgeFrame(input, brighter, 1.0f, log).outcome, Outcome::Processed);
+    EXPECT_EQ(judgeFrame(input, brighter, 1.0f, log).state, FrameState::Processed);
     // Changed in the overlay's band only, but not darkened there: not an overlay.
     PixelWorld band_only = input.convertedTo(8);
     band_only.pixel8(150, 50).red ^= 1;
-    EXPECT_EQ(judgeFrame(input, band_only, 1.0f, {}).outcome, Outcome::Processed);
+    EXPECT_EQ(judgeFrame(input, band_only, 1.0f, {}).state, FrameState::Processed);
     PixelWorld same = input.convertedTo(8);
     same.pixel8(0, 0).alpha = 3;  // alpha is not compared
-    EXPECT_EQ(judgeFrame(input, same, 1.0f, log).outcome, Outcome::Unchanged);
+    EXPECT_EQ(judgeFrame(input, same, 1.0f, log).state, FrameState::Unchanged);
     // A reply without result is drawn with an empty second line.
     Verdict v = judgeFrame(input, drawn(input, {"Error in Tevora", "", "View logs for details"}, 1.0f), 1.0f, log);
-    EXPECT_EQ(v.outcome, Outcome::Overlay);
+    EXPECT_EQ(v.state, FrameState::Overlay);
     EXPECT_EQ(v.overlay.summary(), "Error in Tevora / View logs for details");
 }
 

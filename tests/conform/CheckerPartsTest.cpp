@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Check.h"
+#include "JsonText.h"
 #include "OverlayFit.h"
 #include "Options.h"
 #include "Replies.h"
@@ -74,7 +75,7 @@ TEST(Replies, BriefShowsStructureNotBulk) {
 TEST(Text, ServerTextsCannotControlTheTerminalOrBreakJson) {
     const std::string nasty = "a\"b\\c\nd\x1b[31me\xff";
     EXPECT_EQ(printable(nasty), "a\"b\\c\\nd\\x1b[31me\\xff");
-    EXPECT_EQ(jsonString(nasty), "\"a\\\"b\\\\c\\nd\\u001b[31me\\ufffd\"");
+    EXPECT_EQ(JsonText::quote(nasty), "\"a\\\"b\\\\c\\nd\\u001b[31me\\u00ff\"");
     EXPECT_EQ(printable("gro\xc3\x9f \xc2\x9b"), "gro\xc3\x9f \\xc2\\x9b");  // C1 control escaped, UTF-8 kept
     EXPECT_EQ(quoted("abcdef", 3), "\"abc...\"");
     EXPECT_EQ(firstBadUtf8("ok \xe2\x82\xac"), std::string::npos);

@@ -61,12 +61,12 @@ TEST(CommandLine, JsonForMachinesAndExitZeroWhenEverythingPasses) {
     ConformingFake server;
     const Ran run = conform("--port " + std::to_string(server.port()) + " --json --only job.call --only errors");
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.out.rfind("{\"server\": \"http://127.0.0.1:", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("\"conforms\": true"), std::string::npos);
-    EXPECT_NE(run.out.find("\"required\": {\"passed\": 3, \"failed\": 0, \"skipped\": 0, \"unseen\": 0}"),
+    EXPECT_EQ(run.out.rfind("{\"server\":\"http://127.0.0.1:", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\"conforms\":true"), std::string::npos);
+    EXPECT_NE(run.out.find("\"required\":{\"passed\":3,\"failed\":0,\"skipped\":0,\"unseen\":0}"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("{\"name\": \"errors.result-text\", \"required\": true, \"status\": \"pass\""),
+    EXPECT_NE(run.out.find("{\"name\":\"errors.result-text\",\"required\":true,\"status\":\"pass\""),
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("PASS"), std::string::npos) << "no table in JSON mode";
@@ -132,11 +132,11 @@ TEST(CommandLine, NothingListeningAndBadArgumentsAreSaidPlainly) {
         << none.out;
     const Ran none_json = conform("--json --port " + std::to_string(port));
     EXPECT_EQ(none_json.status, 3);
-    EXPECT_NE(none_json.out.find("{\"server\": \"http://127.0.0.1:" + std::to_string(port) +
-                                 "/api\", \"conforms\": false"),
+    EXPECT_NE(none_json.out.find("{\"server\":\"http://127.0.0.1:" + std::to_string(port) +
+                                 "/api\",\"conforms\":false"),
               std::string::npos)
         << none_json.out;
-    EXPECT_NE(none_json.out.find("\"ran\": 0, \"not_run\": 22, \"problem\": \"" + refused + "\""), std::string::npos)
+    EXPECT_NE(none_json.out.find("\"ran\":0,\"not_run\":22,\"problem\":\"" + refused + "\""), std::string::npos)
         << none_json.out;
 
     const Ran bad = conform("--port http://localhost");

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "EndToEndFixture.h"
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 #include "run/KnownPlugin.h"
 #include "SampleClip.h"
 
@@ -129,7 +129,7 @@ TEST_P(EndToEndInProfile, ServerKilledMidJobIsRelaunchedAndOnlyTheLostFrameShows
     EXPECT_NE(relaunched, s.killed.load());
     const Host::Cli::Verdict verdict =
         Host::Cli::judgeFrame(input, lost.output, 1.0f, Host::Cli::PluginLog(pluginLogFile()).messagesSince(log_start));
-    ASSERT_EQ(verdict.outcome, Host::Cli::Outcome::Overlay);
+    ASSERT_EQ(verdict.state, Host::Cli::FrameState::Overlay);
     EXPECT_EQ(verdict.overlay.line1, "Error in Tevora Plugin");
     EXPECT_NE(verdict.overlay.line2.find("no job with request id"), std::string::npos) << verdict.overlay.line2;
     EXPECT_EQ(verdict.overlay.line3, "While getting the result");

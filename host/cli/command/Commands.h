@@ -6,16 +6,11 @@
 #include <string>
 
 #include "command/CliOptions.h"
+#include "report/ExitCodes.h"
 #include "run/ConsoleCapture.h"
 #include "tevhost/HeadlessHost.h"
 
 namespace TEV::Host::Cli {
-
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitFailed = 2;
-constexpr int kExitOverlay = 3;       // every frame written, some show the failure overlay
-// A run stopped by signal N exits with 128 + N (exitStatusForSignal).
 
 // Host options for the command line (--premiere, --iterate-threads, --downsample).
 HostOptions hostOptionsFor(const CliOptions& options);

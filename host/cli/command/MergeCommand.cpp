@@ -1,16 +1,21 @@
 // tev-host merge: the parts' reports of a render split with --chunk, merged
 // into one summary and one exit status.
+#include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
 
 #include "command/Commands.h"
-#include "frames/FrameList.h"
-#include "run/FrameRecord.h"
-#include "run/ReportMerge.h"
 #include "files/SafeFile.h"
+#include "frames/FrameList.h"
+#include "report/FrameRecord.h"
+#include "report/ReportMerge.h"
+#include "run/FdStream.h"
+#include "run/StopSignals.h"
 
 namespace TEV::Host::Cli {
 
@@ -33,39 +38,74 @@ std::set<int> expectedFrames(const CliOptions& o, const FrameRange& range) {
     return expected;
 }
 
-// Up to `most` frames of one verdict, with their messages.
-void listVerdict(std::ostream& out, const MergedReports& merged, const std::string& verdict, std::size_t most = 20) {
+// Up to `most` frames of one verdict, with their messages; unknown verdicts
+// are listed with the failed frames, by their name.
+void listVerdict(std::ostream& out, const MergedReports& merged, FrameState state, std::size_t most = 20) {
     std::size_t shown = 0, all = 0;
     for (const auto& [number, r] : merged.frames) {
-        if (r.verdict != verdict) continue;
+        if (r.state() != state) continue;
         if (++all > most) continue;
-        out << verdict << ": frame " << number << "  " << r.input << " -> " << r.output;
+        out << stateName(state) << ": frame " << number << "  " << r.input << " -> " << r.output;
+        if (r.verdict != stateName(state)) out << "  verdict '" << r.verdict << "'";
         if (!r.message.empty()) out << ": " << r.message;
         out << "\n";
         ++shown;
     }
-    if (all > shown) out << verdict << ": and " << all - shown << " more frames\n";
+    if (all > shown) out << stateName(state) << ": and " << all - shown << " more frames\n";
 }
 
-std::string summaryJson(const MergeCounts& c, std::size_t frames) {
-    std::ostringstream s;
-    s << "{\"summary\":{\"frames\":" << frames;
-    for (const auto& [verdict, n] : c.by_verdict) {
-        std::string key = verdict == "not started" ? "not_started" : verdict;
-        s << ",\"" << key << "\":" << n;
+void writeSummary(std::ostream& out, const MergedReports& merged, const StateCounts& c, std::size_t files,
+                  std::size_t expected) {
+    out << "merged " << files << (files == 1 ? " report" : " reports") << " (" << merged.records
+        << " frame records): " << c.frames() << " frames";
+    if (expected) out << ", " << expected << " expected";
+    out << "\n" << countsText(c, true) << "\n";
+    double seconds = 0, longest = 0;
+    std::size_t rendered = 0;
+    int longest_frame = 0;
+    for (const auto& [number, r] : merged.frames) {
+        if (r.state() == FrameState::Skipped || r.state() == FrameState::NotStarted) continue;
+        seconds += r.seconds;
+        ++rendered;
+        if (r.seconds > longest) {
+            longest = r.seconds;
+            longest_frame = number;
+        }
     }
-    s << ",\"missing\":" << c.missing << ",\"seconds\":" << std::fixed << std::setprecision(3) << c.seconds
-      << ",\"exit_status\":" << c.exit_status << "}}";
-    return s.str();
+    if (rendered) {
+        out << std::fixed << std::setprecision(2) << "render time: " << seconds << " s over " << rendered
+            << " frames, " << seconds / static_cast<double>(rendered) << " s per frame (longest: frame "
+            << longest_frame << ", " << longest << " s)\n";
+    }
+    for (FrameState s : {FrameState::Failed, FrameState::Aborted, FrameState::NotStarted, FrameState::Overlay}) {
+        listVerdict(out, merged, s);
+    }
+    if (!merged.missing.empty())
+        out << "missing (no report names them): frames " << numberRanges(merged.missing) << "\n";
+    if (c.frames() == 0) out << "no frame was reported\n";
+    const int status = c.exitStatus();
+    out << "exit status " << status
+        << (status == kExitOk        ? ": every frame written or skipped"
+            : status == kExitOverlay ? ": every frame written, some show the failure overlay"
+                                     : ": frames failed, were not written or are missing")
+        << "\n"
+        << std::flush;
 }
 
-void writeMergedReport(const std::string& path, const MergedReports& merged, const MergeCounts& counts) {
-    std::ostringstream text;
-    for (const auto& [number, record] : merged.frames) text << toJsonLine(record) << "\n";
-    text << summaryJson(counts, merged.frames.size() + merged.missing.size()) << "\n";
-    replaceFile(path, [&text, &path](const std::string& temp) {
+// The merged records and their summary record.
+void writeRecords(std::ostream& out, const MergedReports& merged, const StateCounts& counts) {
+    double seconds = 0;
+    for (const auto& [number, record] : merged.frames) {
+        out << toJsonLine(record) << "\n";
+        if (record.state() != FrameState::Skipped && record.state() != FrameState::NotStarted) seconds += record.seconds;
+    }
+    out << summaryJsonLine(counts, seconds, counts.exitStatus()) << "\n" << std::flush;
+}
+
+void writeMergedReport(const std::string& path, const MergedReports& merged, const StateCounts& counts) {
+    replaceFile(path, [&](const std::string& temp) {
         std::ofstream file(temp, std::ios::trunc | std::ios::binary);
-        file << text.str();
+        writeRecords(file, merged, counts);
         file.close();
         if (!file) throw WriteError("cannot write the merged report '" + path + "'", errno);
     });
@@ -79,51 +119,24 @@ int mergeReports(const CliOptions& o, std::ostream& out, std::ostream& err) {
     const std::set<int> expected = expectedFrames(o, range);
     const MergedReports merged = mergeReports(files, range, expected);
     for (const std::string& w : merged.warnings) err << "tev-host: warning: " << w << "\n";
-    const MergeCounts c = countMerged(merged);
-    const std::size_t frames = merged.frames.size() + merged.missing.size();
+    const StateCounts counts = countMerged(merged);
 
-    out << "merged " << files.size() << (files.size() == 1 ? " report" : " reports") << " (" << merged.records
-        << " frame records): " << frames << " frames";
-    if (!expected.empty()) out << ", " << expected.size() << " expected";
-    out << "\n";
-    bool first = true;
-    for (const char* v : {"processed", "unchanged", "overlay", "failed", "aborted", "skipped", "not started"}) {
-        out << (first ? "" : ", ") << c.by_verdict.at(v) << " " << v;
-        first = false;
+    // With --report -, the records go to standard output and the summary to stderr.
+    const bool records_out = o.report_file == "-";
+    writeSummary(records_out ? err : out, merged, counts, files.size(), expected.size());
+    if (records_out) {
+        writeRecords(out, merged, counts);
+    } else if (!o.report_file.empty()) {
+        writeMergedReport(o.report_file, merged, counts);
     }
-    out << ", " << c.missing << " missing\n";
-    if (c.rendered) {
-        double longest = 0;
-        int longest_frame = 0;
-        for (const auto& [number, r] : merged.frames) {
-            if (r.verdict != "skipped" && r.verdict != "not started" && r.seconds > longest) {
-                longest = r.seconds;
-                longest_frame = number;
-            }
-        }
-        out << std::fixed << std::setprecision(2) << "render time: " << c.seconds << " s over " << c.rendered
-            << " frames, " << c.seconds / static_cast<double>(c.rendered) << " s per frame (longest: frame "
-            << longest_frame << ", " << longest << " s)\n";
+    if (const int e = writeErrorOf(out)) {
+        if (e == EPIPE) return exitStatusForSignal(SIGPIPE);
+        err << "tev-host: cannot write the merge's " << (records_out ? "records" : "summary") << " to "
+            << streamName(out) << ": " << std::strerror(e) << "\n";
+        return kExitFailed;
     }
-    for (const char* v : {"failed", "aborted", "not started", "overlay"}) listVerdict(out, merged, v);
-    for (const auto& [number, r] : merged.frames) {
-        if (r.verdict != "processed" && r.verdict != "unchanged" && r.verdict != "overlay" && r.verdict != "failed" &&
-            r.verdict != "aborted" && r.verdict != "skipped" && r.verdict != "not started") {
-            out << "failed: frame " << number << "  verdict '" << r.verdict << "'\n";
-        }
-    }
-    if (!merged.missing.empty())
-        out << "missing (no report names them): frames " << numberRanges(merged.missing) << "\n";
-    if (frames == 0) out << "no frame was reported\n";
-    out << "exit status " << c.exit_status
-        << (c.exit_status == kExitOk        ? ": every frame written or skipped"
-            : c.exit_status == kExitOverlay ? ": every frame written, some show the failure overlay"
-                                            : ": frames failed, were not written or are missing")
-        << "\n"
-        << std::flush;
-    if (!o.report_file.empty()) writeMergedReport(o.report_file, merged, c);
     // Nothing reported and nothing expected is no success: the parts left no trace.
-    return frames == 0 ? kExitFailed : c.exit_status;
+    return counts.frames() == 0 ? kExitFailed : counts.exitStatus();
 }
 
 }  // namespace TEV::Host::Cli

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     case Action::Render: break;
     case Action::Merge:
         try {
-            return mergeReports(options, std::cout, std::cerr);
+            FdStream out(STDOUT_FILENO, describeDescriptor(STDOUT_FILENO, "standard output"));
+            return mergeReports(options, out, std::cerr);
         } catch (const std::exception& e) {
             std::cerr << "tev-host: " << e.what() << "\n";
             return kExitFailed;

@@ -65,6 +65,11 @@ int writeErrorOf(const std::ostream& stream) {
     return EPIPE;
 }
 
+std::string streamName(const std::ostream& stream) {
+    const auto* fd_stream = dynamic_cast<const FdStream*>(&stream);
+    return fd_stream ? fd_stream->name() : "standard output";
+}
+
 std::string describeDescriptor(int fd, const std::string& what) {
     char target[PATH_MAX];
     const std::string link = "/proc/self/fd/" + std::to_string(fd);

@@ -52,6 +52,9 @@ private:
 // that failed (taken as a closed output), 0 for a stream that did not fail.
 int writeErrorOf(const std::ostream& stream);
 
+// Where `stream` goes, for messages: an FdStream's name, else "standard output".
+std::string streamName(const std::ostream& stream);
+
 // "standard output (/dev/full)": `what`, and the file that descriptor `fd` is
 // open on when the system can tell.
 std::string describeDescriptor(int fd, const std::string& what);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "report/FrameState.h"
 #include "run/KnownPlugin.h"
 #include "tevhost/PixelWorld.h"
 
@@ -35,10 +36,8 @@ bool showsOverlay(const PixelWorld& input, const PixelWorld& output, const Overl
 // the plug-in returns opaque frames).
 bool sameColour(const PixelWorld& a, const PixelWorld& b);
 
-enum class Outcome { Processed, Unchanged, Overlay };
-
 struct Verdict {
-    Outcome outcome = Outcome::Processed;
+    FrameState state = FrameState::Processed;  // processed, unchanged or overlay
     OverlayText overlay;  // Overlay: the message found
 };
 

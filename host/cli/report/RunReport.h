@@ -1,6 +1,8 @@
 // The --report of one render: a record for every frame the run was asked
 // for, in the order they finish, then a "not started" record for each frame
-// the run never reached, then the summary record (FrameRecord.h).
+// the run never reached, then the summary record (FrameRecord.h). Each record
+// carries when it was made, so that a merge orders them whatever became of
+// the files' times.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +12,7 @@
 #include <vector>
 
 #include "frames/FrameList.h"
-#include "run/FrameRecord.h"
+#include "report/FrameRecord.h"
 
 namespace TEV::Host::Cli {
 
@@ -21,12 +23,10 @@ public:
 
     // Writes the record of frame `k` (an index into the frames). Thread-safe;
     // a frame's second record is ignored.
-    void frame(std::size_t k, double seconds, const std::string& verdict, const std::string& message);
+    void frame(std::size_t k, double seconds, FrameState state, const std::string& message);
     // Records every frame still without a record as "not started", then the
     // summary with the counts of all records, `seconds` and `exit_status`.
     void finish(double seconds, int exit_status);
-    // The counts of the records written so far.
-    RunSummary counts() const;
 
     bool enabled() const { return stream_ != nullptr; }
     // The errno of the first failed write (EPIPE for a closed output), 0 while none failed.
@@ -39,7 +39,7 @@ private:
     const std::vector<FrameJob>& frames_;
     mutable std::mutex mutex_;
     std::vector<char> recorded_;
-    RunSummary counts_;
+    StateCounts counts_;
 };
 
 }  // namespace TEV::Host::Cli

@@ -1,14 +1,12 @@
-#include "run/ReportMerge.h"
+#include "report/ReportMerge.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <tuple>
 
-#include "command/Commands.h"
-#include "run/JsonValue.h"
+#include "JsonText.h"
 #include "tevhost/HostError.h"
 
 namespace fs = std::filesystem;
@@ -17,38 +15,9 @@ namespace TEV::Host::Cli {
 
 namespace {
 
-const char* const kVerdicts[] = {"processed", "unchanged", "overlay", "failed", "aborted", "skipped", "not started"};
-
-bool knownVerdict(const std::string& v) {
-    return std::find(std::begin(kVerdicts), std::end(kVerdicts), v) != std::end(kVerdicts);
-}
-
 bool inRange(int n, const FrameRange& range) {
     if (range.first < 0) return true;
     return n >= range.first && n <= range.last && (n - range.first) % std::max(1, range.step) == 0;
-}
-
-std::string text(const JsonValue& object, const char* key) {
-    const JsonValue* v = object.find(key);
-    return v && v->kind == JsonValue::Kind::String ? v->text : std::string();
-}
-
-// A frame record, or nothing for a line that is not one.
-std::optional<FrameRecord> frameRecord(const JsonValue& object) {
-    const JsonValue* frame = object.find("frame");
-    const JsonValue* verdict = object.find("verdict");
-    if (!frame || frame->kind != JsonValue::Kind::Number || !verdict || verdict->kind != JsonValue::Kind::String ||
-        frame->number != std::floor(frame->number) || frame->number < INT32_MIN || frame->number > INT32_MAX) {
-        return std::nullopt;
-    }
-    FrameRecord r;
-    r.frame = static_cast<int>(frame->number);
-    r.verdict = verdict->text;
-    r.input = text(object, "input");
-    r.output = text(object, "output");
-    r.message = text(object, "message");
-    if (const JsonValue* s = object.find("seconds"); s && s->kind == JsonValue::Kind::Number) r.seconds = s->number;
-    return r;
 }
 
 }  // namespace
@@ -78,6 +47,14 @@ std::vector<std::string> reportFiles(const std::vector<std::string>& names) {
     return files;
 }
 
+bool decidesInstead(const FrameRecord& candidate, const FrameRecord& current) {
+    if (candidate.verdict == stateName(FrameState::NotStarted)) return false;
+    if (current.verdict == stateName(FrameState::NotStarted)) return true;
+    const bool candidate_output = hasOutput(candidate.state()), current_output = hasOutput(current.state());
+    if (candidate_output != current_output) return candidate_output;
+    return std::tie(candidate.made_us, candidate.sequence) >= std::tie(current.made_us, current.sequence);
+}
+
 MergedReports mergeReports(const std::vector<std::string>& files, const FrameRange& range,
                            const std::set<int>& expected) {
     MergedReports merged;
@@ -88,26 +65,29 @@ MergedReports mergeReports(const std::vector<std::string>& files, const FrameRan
         for (std::size_t number = 1; std::getline(in, line); ++number) {
             if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
             const std::string where = file + " line " + std::to_string(number);
-            const std::optional<JsonValue> value = parseJson(line);
-            if (!value || value->kind != JsonValue::Kind::Object) {
+            const std::optional<JsonText::Json> value = JsonText::parse(line);
+            if (!value || !value->is_object()) {
                 merged.warnings.push_back(where + " is not a whole JSON record" +
                                           (in.eof() ? " (the task stopped while writing it?)" : "") + ": left out");
                 continue;
             }
-            if (value->find("summary")) continue;
-            std::optional<FrameRecord> record = frameRecord(*value);
+            if (value->contains("summary")) continue;
+            std::optional<FrameRecord> record = frameRecordOf(*value);
             if (!record) {
                 merged.warnings.push_back(where + " has no frame number or verdict: left out");
                 continue;
             }
             if (!inRange(record->frame, range)) continue;
             ++merged.records;
-            if (!knownVerdict(record->verdict)) {
+            if (!stateNamed(record->verdict)) {
                 merged.warnings.push_back(where + ": unknown verdict '" + record->verdict + "', counted as failed");
             }
             const auto earlier = merged.frames.find(record->frame);
-            if (earlier != merged.frames.end() && record->verdict == "not started") continue;
-            merged.frames[record->frame] = std::move(*record);
+            if (earlier == merged.frames.end()) {
+                merged.frames.emplace(record->frame, std::move(*record));
+            } else if (decidesInstead(*record, earlier->second)) {
+                earlier->second = std::move(*record);
+            }
         }
         if (in.bad()) throw HostError("cannot read the report '" + file + "'");
     }
@@ -117,25 +97,10 @@ MergedReports mergeReports(const std::vector<std::string>& files, const FrameRan
     return merged;
 }
 
-MergeCounts countMerged(const MergedReports& merged) {
-    MergeCounts c;
-    for (const char* v : kVerdicts) c.by_verdict[v] = 0;
-    for (const auto& [number, record] : merged.frames) {
-        const std::string verdict = knownVerdict(record.verdict) ? record.verdict : "failed";
-        ++c.by_verdict[verdict];
-        if (verdict != "skipped" && verdict != "not started") {
-            c.seconds += record.seconds;
-            ++c.rendered;
-        }
-    }
+StateCounts countMerged(const MergedReports& merged) {
+    StateCounts c;
+    for (const auto& [number, record] : merged.frames) c.add(record.state());
     c.missing = merged.missing.size();
-    if (c.missing || c.by_verdict["failed"] || c.by_verdict["aborted"] || c.by_verdict["not started"]) {
-        c.exit_status = kExitFailed;
-    } else if (c.by_verdict["overlay"]) {
-        c.exit_status = kExitOverlay;
-    } else {
-        c.exit_status = kExitOk;
-    }
     return c;
 }
 

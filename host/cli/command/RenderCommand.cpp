@@ -27,12 +27,13 @@
 #include "run/FdStream.h"
 #include "frames/FrameChunk.h"
 #include "frames/FrameList.h"
-#include "run/FrameRecord.h"
-#include "run/FrameVerdict.h"
+#include "report/FrameRecord.h"
+#include "report/FrameState.h"
+#include "report/FrameVerdict.h"
 #include "files/ImageFiles.h"
 #include "run/KnownPlugin.h"
 #include "run/Progress.h"
-#include "run/RunReport.h"
+#include "report/RunReport.h"
 #include "files/SafeFile.h"
 #include "run/StopSignals.h"
 
@@ -46,51 +47,12 @@ namespace {
 // the thread that renders the frame.
 thread_local int t_slot = -1;
 
-enum class FrameState { Processed, Unchanged, Overlay, Failed, Aborted, Skipped, NotStarted };
-
 struct FrameReport {
     FrameState state = FrameState::Failed;
     std::string detail;  // overlay message or failure reason
     double seconds = 0;
     bool outage = false;  // Overlay: the server was out of reach (see OverlayText::outage)
 };
-
-// How many frames ended in each state.
-struct StateCounts {
-    int processed = 0, unchanged = 0, overlay = 0, failed = 0, aborted = 0, skipped = 0, not_started = 0;
-
-    void add(FrameState s) {
-        switch (s) {
-        case FrameState::Processed: ++processed; break;
-        case FrameState::Unchanged: ++unchanged; break;
-        case FrameState::Overlay: ++overlay; break;
-        case FrameState::Failed: ++failed; break;
-        case FrameState::Aborted: ++aborted; break;
-        case FrameState::Skipped: ++skipped; break;
-        case FrameState::NotStarted: ++not_started; break;
-        }
-    }
-    int written() const { return processed + unchanged + overlay; }
-    // Frames the run was asked for and did not write.
-    int missing() const { return failed + aborted + not_started; }
-};
-
-const char* stateName(FrameState s) {
-    switch (s) {
-    case FrameState::Processed: return "processed";
-    case FrameState::Unchanged: return "unchanged";
-    case FrameState::Overlay: return "overlay";
-    case FrameState::Failed: return "failed";
-    case FrameState::Aborted: return "aborted";
-    case FrameState::Skipped: return "skipped";
-    case FrameState::NotStarted: return "not started";
-    }
-    return "?";
-}
-
-bool written(FrameState s) {
-    return s == FrameState::Processed || s == FrameState::Unchanged || s == FrameState::Overlay;
-}
 
 std::string frameLine(const FrameJob& job, const FrameReport& report) {
     std::ostringstream line;
@@ -236,11 +198,9 @@ FrameReport renderOne(RenderRun& run, std::size_t k) {
             write_options.exr_compression = run.options.exr_compression;
             write_options.metadata = image.metadata;
             // An overlay frame is marked, so that a resumed run renders it again.
-            if (verdict.outcome == Outcome::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
+            if (verdict.state == FrameState::Overlay) write_options.text.emplace_back(kVerdictTag, kOverlayVerdict);
             writeImage(job.output, result.output, write_options, layout ? &*layout : nullptr);
-            report.state = verdict.outcome == Outcome::Overlay     ? FrameState::Overlay
-                           : verdict.outcome == Outcome::Unchanged ? FrameState::Unchanged
-                                                                   : FrameState::Processed;
+            report.state = verdict.state;
             report.detail = verdict.overlay.summary();
             report.outage = verdict.overlay.outage;
             if (report.state == FrameState::Overlay && report.detail.empty()) {
@@ -358,7 +318,7 @@ void renderThread(RenderRun& run, unsigned slot, std::size_t limit = SIZE_MAX) {
             run.progress.error("tev-host: " + report.detail);
         }
         run.progress.finished(slot, frameLine(job, report));
-        run.report.frame(k, report.seconds, stateName(report.state), report.detail);
+        run.report.frame(k, report.seconds, report.state, report.detail);
         checkOutputs(run);
     }
 }
@@ -399,22 +359,49 @@ void checkOutputFolders(const std::vector<FrameJob>& frames) {
     for (const std::string& folder : folders) checkFolderWritable(folder.empty() ? "." : folder);
 }
 
+// Where the frame lines go: standard output, or stderr when the records
+// take standard output (--report -).
+std::ostream& linesStream(const CliOptions& options, std::ostream& out, std::ostream& err) {
+    return options.report_file == "-" ? err : out;
+}
+
+// Checks the frame lines written on standard output: a closed pipe exits as
+// SIGPIPE would, another failure is named (2).
+int checkLines(std::ostream& lines, const std::ostream& out, std::ostream& err) {
+    if (&lines != &out) return kExitOk;
+    const int e = writeErrorOf(lines.flush());
+    if (e == 0) return kExitOk;
+    if (e == EPIPE) return exitStatusForSignal(SIGPIPE);
+    err << "tev-host: cannot write the frame lines to " << streamName(out) << ": " << std::strerror(e) << "\n";
+    return kExitFailed;
+}
+
 // A --chunk part past the list's end: nothing to render, which is success.
 // The report is still written (empty), so every part of a job leaves one.
 int renderEmptyChunk(const CliOptions& options, std::size_t listed, std::ostream& out, std::ostream& err) {
-    if (!options.report_file.empty() && options.report_file != "-" && !options.dry_run) {
-        // An empty part still ends its report with the summary record, so that
-        // a merge can tell it from a task that never finished.
+    // An empty part still ends its report with the summary record, so that
+    // a merge can tell it from a task that never finished.
+    const std::string summary = summaryJsonLine(StateCounts{}, 0, kExitOk) + "\n";
+    if (options.report_file == "-" && !options.dry_run) {
+        out << summary;
+    } else if (!options.report_file.empty() && !options.dry_run) {
         std::ofstream report(options.report_file, std::ios::trunc);
-        report << toJsonLine(RunSummary{}) << "\n" << std::flush;
+        report << summary;
+        report.close();
         if (!report) throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
     }
-    std::ostream& lines = options.report_file == "-" ? err : out;
+    std::ostream& lines = linesStream(options, out, err);
     lines << "part " << options.chunk.index << " of " << options.chunk.count << " of " << options.input
           << " holds no frame (the list has " << listed << ")\n"
-          << "total: 0 of 0 frames written\n"
-          << std::flush;
-    return kExitOk;
+          << "total: 0 of 0 frames written\n";
+    const int status = checkLines(lines, out, err);
+    return status != kExitOk ? status : checkLines(out, out, err);
+}
+
+// --dry-run: the frames and where they go, nothing rendered.
+int listDryRun(const std::vector<FrameJob>& frames, std::ostream& out, std::ostream& err) {
+    for (const FrameJob& f : frames) out << "frame " << f.number << "  " << f.input << " -> " << f.output << "\n";
+    return checkLines(out, out, err);
 }
 
 void warnAboutThreads(const CliOptions& options, std::ostream& err) {
@@ -426,6 +413,280 @@ void warnAboutThreads(const CliOptions& options, std::ostream& err) {
     }
 }
 
+// The frames of this part of the list (all of it without --chunk); a warning
+// names frames of the asked range that the input lacks.
+std::vector<FrameJob> framesOfPart(const CliOptions& options, std::ostream& err, std::size_t& listed) {
+    const FrameRange range{options.first_frame, options.last_frame, options.frame_step};
+    const std::vector<FrameJob> all = listFrames(options.input, options.output, range, options.frame, options.numbering);
+    const std::string missing = describeMissingFrames(all, range);
+    if (!missing.empty()) err << "tev-host: warning: " << missing << "\n";
+    const auto [first, end] = chunkBounds(all.size(), options.chunk);
+    listed = all.size();
+    return {all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+void removeTemporaries(const std::vector<FrameJob>& frames, std::ostream& err) {
+    std::vector<std::string> outputs;
+    for (const FrameJob& f : frames) outputs.push_back(f.output);
+    const std::vector<std::string> removed = removeLeftTemporaries(outputs);
+    if (removed.empty()) return;
+    err << "tev-host: warning: removed " << removed.size() << " temporary file" << (removed.size() == 1 ? "" : "s")
+        << " left by an interrupted run:";
+    for (std::size_t i = 0; i < removed.size() && i < 10; ++i) err << (i ? ", " : " ") << removed[i];
+    if (removed.size() > 10) err << " and " << removed.size() - 10 << " more";
+    err << "\n";
+}
+
+// The --report of a run: a file, standard output (-), or none. The report
+// ends with the summary record, and a report that could not be written is a
+// failure of the run.
+class ReportOutput {
+public:
+    ReportOutput(const CliOptions& options, std::ostream& out, const std::vector<FrameJob>& frames) {
+        std::ostream* records = nullptr;
+        if (options.report_file == "-") {
+            records = &out;
+            name_ = streamName(out);
+        } else if (!options.report_file.empty()) {
+            const int fd = open(options.report_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
+            }
+            name_ = "'" + options.report_file + "'";
+            file_.emplace(fd, name_, true);
+            records = &*file_;
+        }
+        report_.emplace(records, frames);
+    }
+
+    RunReport& report() { return *report_; }
+    const std::string& name() const { return name_; }
+
+    // Writes the summary record with `status` and closes the report; the
+    // status, or the failure to write the report (named on `err`).
+    int finish(int status, double seconds, std::ostream& err) {
+        if (!report_) return status;
+        // A failure before the summary record stopped the run and was named then.
+        const bool named = report_->error() != 0;
+        report_->finish(seconds, status);
+        if (file_) file_->close();
+        const int e = report_->error();
+        report_.reset();
+        if (e == 0 || named) return status;
+        const bool ok = status == kExitOk || status == kExitOverlay;
+        if (e == EPIPE) {
+            err << "tev-host: stopped: the report's output (" << name_ << ") was closed\n";
+            return ok ? exitStatusForSignal(SIGPIPE) : status;
+        }
+        err << "tev-host: cannot write the report to " << name_ << ": " << std::strerror(e) << "\n";
+        return ok ? kExitFailed : status;
+    }
+
+private:
+    std::optional<FdStream> file_;
+    std::optional<RunReport> report_;
+    std::string name_;
+};
+
+// The host with the plug-in loaded and one instance set up as the command
+// line asks; the frames' progress goes to `*progress` while it is set.
+struct PluginSession {
+    HeadlessHost host;
+    InstanceId inst;
+    Progress* progress = nullptr;
+
+    PluginSession(const CliOptions& options, const std::vector<FrameJob>& frames, std::ostream& lines)
+        : host(hostOptions(options, frames, progress)) {
+        host.load(pluginLoadPath(options.plugin));
+        host.globalSetup().expectOk();
+        host.paramsSetup().expectOk();
+        inst = host.createInstance();
+        for (const auto& [name, value] : options.set) setParamFromText(host, inst, name, value);
+        if (options.reconnect) {
+            pressReconnect(host, inst);
+            lines << "pressed the Reconnect button\n";
+        }
+    }
+
+private:
+    static HostOptions hostOptions(const CliOptions& options, const std::vector<FrameJob>& frames,
+                                   Progress*& progress) {
+        HostOptions o = hostOptionsFor(options);
+        int last_number = 0;
+        for (const FrameJob& f : frames) last_number = std::max(last_number, f.number);
+        o.total_time = (last_number + 1) * o.time_step;
+        o.on_progress = [&progress](A_long current, A_long total) -> PF_Err {
+            if (progress && t_slot >= 0) progress->report(static_cast<unsigned>(t_slot), current, total);
+            return PF_Err_NONE;
+        };
+        return o;
+    }
+};
+
+// What the render threads left.
+struct RunResult {
+    StateCounts counts;
+    std::vector<std::string> stale;  // outputs that existed, not rewritten
+    std::string stop_reason;
+    bool lines_closed = false, failed_stop = false;
+    double seconds = 0;
+};
+
+// Renders the frames on `threads` render threads, with the progress on
+// `lines` (and `err`) and the records in `report`.
+RunResult renderFrames(const CliOptions& options, const std::vector<FrameJob>& frames, PluginSession& session,
+                       PluginLog& log, ImageFile first, unsigned threads, std::ostream& lines, std::ostream& err,
+                       ReportOutput& report, ConsoleCapture* console) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<char> existed(frames.size());
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        std::error_code ec;
+        existed[k] = fs::exists(frames[k].output, ec);
+    }
+    const Clock::time_point start = Clock::now();
+    RunResult result;
+    Progress progress(lines, err, options.progress_bar, static_cast<int>(frames.size()), threads, options.columns);
+    session.progress = &progress;
+    // The plug-in's lines go above the bar while it is drawn; the guard puts
+    // the earlier sink back before the bar goes.
+    const SinkGuard sink_guard(console, [&progress](const std::string& l) { progress.error("plug-in: " + l); });
+    const int first_width = first.world.width(), first_height = first.world.height();
+    const int first_bits = first.file_bits;
+    RenderRun run{options, frames, session.host, session.inst,
+                  static_cast<float>(1) * (1.0f / static_cast<float>(options.downsample)),
+                  log, progress, lines, &lines != &err, streamName(lines), report.report(), report.name(),
+                  std::move(first), first_width, first_height, first_bits};
+    run.states.assign(frames.size(), FrameState::NotStarted);
+    StopSignals::setAbortTarget(&session.host);
+    // An exception that escapes a render thread, or a thread that cannot
+    // start, stops the run; it still ends with its summary.
+    const auto guarded = [&run](unsigned slot, std::size_t limit) {
+        try {
+            renderThread(run, slot, limit);
+        } catch (const std::exception& e) {
+            stopRun(run, "render thread " + std::to_string(slot) + " failed: " + e.what(), StopKind::Failure);
+        } catch (...) {
+            stopRun(run, "render thread " + std::to_string(slot) + " failed", StopKind::Failure);
+        }
+    };
+    // The first frame goes alone: it may have to start the server, and the
+    // plug-in draws its "Can't connect" overlay, without sending, on every
+    // frame that starts while a launch is under way.
+    if (threads > 1) guarded(0, 1);
+    std::vector<std::thread> workers;
+    try {
+        for (unsigned slot = 1; slot < threads; ++slot) workers.emplace_back([&guarded, slot] { guarded(slot, SIZE_MAX); });
+    } catch (const std::exception& e) {
+        stopRun(run, "cannot start render thread " + std::to_string(workers.size() + 1) + ": " + e.what(),
+                StopKind::Failure);
+    }
+    guarded(0, SIZE_MAX);
+    for (std::thread& w : workers) w.join();
+    StopSignals::setAbortTarget(nullptr);
+    session.progress = nullptr;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        result.counts.add(run.states[k]);
+        if (existed[k] && !hasOutput(run.states[k])) {
+            result.stale.push_back("frame " + std::to_string(frames[k].number) + " " + frames[k].output);
+        }
+    }
+    result.stop_reason = run.stop_reason;
+    result.lines_closed = run.lines_closed;
+    result.failed_stop = run.write_failed;
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+}
+
+// The summary line, the outputs left from an earlier run and the plug-in's
+// logged failures.
+void writeSummary(std::ostream& summary, const RunResult& r, std::size_t frames, const PluginLog& log,
+                  std::uint64_t log_start) {
+    const std::size_t rendered = r.counts.written();
+    summary << "total: " << rendered << " of " << frames << " frames written in " << std::fixed
+            << std::setprecision(2) << r.seconds << " s";
+    if (rendered > 0) summary << " (" << std::setprecision(1) << static_cast<double>(rendered) / r.seconds << " frames/s)";
+    summary << ": " << countsText(r.counts, false) << "\n";
+    if (!r.stale.empty()) {
+        summary << "not rewritten, still from an earlier run: ";
+        for (std::size_t i = 0; i < r.stale.size() && i < 10; ++i) summary << (i ? ", " : "") << r.stale[i];
+        if (r.stale.size() > 10) summary << " and " << r.stale.size() - 10 << " more";
+        summary << "\n";
+    }
+    std::size_t failure_lines = 0;
+    for (const std::string& m : log.messagesSince(log_start)) {
+        if (isRenderFailure(m)) ++failure_lines;
+    }
+    if (failure_lines) {
+        summary << "the plug-in logged " << failure_lines << " render failure" << (failure_lines == 1 ? "" : "s")
+                << " in " << log.path() << "\n";
+    }
+    summary << std::flush;
+}
+
+// Why the run stopped early, if it did.
+void writeStop(const RunResult& r, int signal_number, std::ostream& err) {
+    if (signal_number) {
+        const std::size_t aborted = r.counts[FrameState::Aborted];
+        err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number);
+        if (aborted) err << ": " << aborted << (aborted == 1 ? " frame in flight was" : " frames in flight were") << " aborted";
+        err << "\n";
+    } else if (!r.stop_reason.empty()) {
+        err << "tev-host: stopped: " << r.stop_reason << "\n";
+    }
+}
+
+// The run's exit status: a signal's, a closed output's, a failed write's,
+// else the frames' (StateCounts::exitStatus).
+int exitStatusOf(const RunResult& r, int signal_number, int lines_error) {
+    if (signal_number) return exitStatusForSignal(signal_number);
+    if (r.lines_closed || lines_error == EPIPE) return exitStatusForSignal(SIGPIPE);
+    if (r.failed_stop || lines_error) return kExitFailed;
+    return r.counts.exitStatus();
+}
+
+// Renders the listed frames through the plug-in: the report, the host, the
+// threads, the summary; the run's exit status.
+int renderListed(const CliOptions& options, const std::vector<FrameJob>& frames, ImageFile first, std::ostream& out,
+                 std::ostream& err, ConsoleCapture* console, ReportOutput& report) {
+    std::ostream& lines = linesStream(options, out, err);
+    const bool lines_needed = &lines == &out;
+    PluginSession session(options, frames, lines);
+    PluginLog log(options.log_file.empty() ? defaultLogFile(options.plugin) : options.log_file);
+    const std::uint64_t log_start = log.size();
+    const std::string log_problem =
+        hasReconnectButton(session.host) ? logProblem(log, defaultLogFile(options.plugin)) : std::string();
+    if (!log_problem.empty()) {
+        err << "tev-host: warning: " << log_problem
+            << "; failure overlays are told from the frames, without their message\n";
+    }
+    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, frames.size()));
+    lines << describeRun(options, frames.size(), first, threads) << "\n" << std::flush;
+    const RunResult result =
+        renderFrames(options, frames, session, log, std::move(first), threads, lines, err, report, console);
+
+    // With the frame lines' output closed or failing, the summary goes to stderr.
+    const bool lines_lost = result.lines_closed || (lines_needed && writeErrorOf(lines) != 0);
+    std::ostream& summary = lines_lost ? err : lines;
+    writeSummary(summary, result, frames.size(), log, log_start);
+    const int signal_number = StopSignals::received();
+    writeStop(result, signal_number, err);
+    session.host.destroyInstance(session.inst);
+    session.host.globalSetdown();
+    if (options.books) {
+        const std::vector<std::string> books = session.host.unbalanced();
+        summary << (books.empty() ? "books: balanced\n" : "books: unbalanced\n");
+        for (const std::string& line : books) summary << "  " << line << "\n";
+    }
+    summary << std::flush;
+    // The summary's own write failing (the run's lines were fine until then).
+    const int lines_error = lines_needed && !lines_lost ? writeErrorOf(lines) : 0;
+    if (lines_error && lines_error != EPIPE) {
+        err << "tev-host: cannot write the frame lines to " << streamName(lines) << ": "
+            << std::strerror(lines_error) << "\n";
+    }
+    return exitStatusOf(result, signal_number, lines_error);
+}
+
 }  // namespace
 
 int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err, ConsoleCapture* console) {
@@ -433,245 +694,30 @@ int renderImage(const CliOptions& options, std::ostream& out, std::ostream& err,
     StopSignals signals;
     const Clock::time_point run_start = Clock::now();
     std::vector<FrameJob> frames;
-    std::optional<FdStream> report_file;
-    std::optional<RunReport> report;
-    std::string report_name;
-    // The report ends with the summary record, and a report that could not
-    // be written is a failure of the run.
-    const auto finishReport = [&](int status) {
-        if (!report) return status;
-        // A failure before the summary record stopped the run and was named then.
-        const bool named = report->error() != 0;
-        report->finish(std::chrono::duration<double>(Clock::now() - run_start).count(), status);
-        if (report_file) report_file->close();
-        const int e = report->error();
-        report.reset();
-        if (e == 0 || named) return status;
-        if (e == EPIPE) {
-            err << "tev-host: stopped: the report's output (" << report_name << ") was closed\n";
-            return status == kExitOk || status == kExitOverlay ? exitStatusForSignal(SIGPIPE) : status;
-        }
-        err << "tev-host: cannot write the report to " << report_name << ": " << std::strerror(e) << "\n";
-        return status == kExitOk || status == kExitOverlay ? kExitFailed : status;
+    std::optional<ReportOutput> report;
+    const auto finish = [&](int status) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - run_start).count();
+        return report ? report->finish(status, seconds, err) : status;
     };
     try {
-        const FrameRange range{options.first_frame, options.last_frame, options.frame_step};
-        const std::vector<FrameJob> listed =
-            listFrames(options.input, options.output, range, options.frame, options.numbering);
-        const std::string missing = describeMissingFrames(listed, range);
-        if (!missing.empty()) err << "tev-host: warning: " << missing << "\n";
-        const auto [chunk_first, chunk_end] = chunkBounds(listed.size(), options.chunk);
-        frames.assign(listed.begin() + static_cast<std::ptrdiff_t>(chunk_first),
-                      listed.begin() + static_cast<std::ptrdiff_t>(chunk_end));
-        if (frames.empty()) return renderEmptyChunk(options, listed.size(), out, err);
+        std::size_t listed = 0;
+        frames = framesOfPart(options, err, listed);
+        if (frames.empty()) return renderEmptyChunk(options, listed, out, err);
         // The first image is read and the output folders are tried before the
         // plug-in loads: a bad file or folder ends the run before any server
         // is started.
         ImageFile first = readImage(frames.front().input, options.layer);
         checkOutputFolders(frames);
-        if (options.dry_run) {
-            for (const FrameJob& f : frames) out << "frame " << f.number << "  " << f.input << " -> " << f.output << "\n";
-            out << std::flush;
-            return kExitOk;
-        }
+        if (options.dry_run) return listDryRun(frames, out, err);
         warnAboutThreads(options, err);
-        {
-            std::vector<std::string> outputs;
-            for (const FrameJob& f : frames) outputs.push_back(f.output);
-            const std::vector<std::string> removed = removeLeftTemporaries(outputs);
-            if (!removed.empty()) {
-                err << "tev-host: warning: removed " << removed.size() << " temporary file"
-                    << (removed.size() == 1 ? "" : "s") << " left by an interrupted run:";
-                for (std::size_t i = 0; i < removed.size() && i < 10; ++i) err << (i ? ", " : " ") << removed[i];
-                if (removed.size() > 10) err << " and " << removed.size() - 10 << " more";
-                err << "\n";
-            }
-        }
-        std::vector<char> existed(frames.size());
-        for (std::size_t k = 0; k < frames.size(); ++k) {
-            std::error_code ec;
-            existed[k] = fs::exists(frames[k].output, ec);
-        }
-        std::ostream* records = nullptr;
-        if (options.report_file == "-") {
-            records = &out;
-            const auto* fd_out = dynamic_cast<const FdStream*>(&out);
-            report_name = fd_out ? fd_out->name() : "standard output";
-        } else if (!options.report_file.empty()) {
-            const int fd = open(options.report_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                throw HostError("cannot write the report '" + options.report_file + "': " + std::strerror(errno));
-            }
-            report_name = "'" + options.report_file + "'";
-            report_file.emplace(fd, report_name, true);
-            records = &*report_file;
-        }
-        report.emplace(records, frames);
-        std::ostream& lines = records == &out ? err : out;
-        const bool lines_needed = &lines == &out;
-        const auto* fd_lines = dynamic_cast<const FdStream*>(&lines);
-        const std::string lines_name = fd_lines ? fd_lines->name() : "standard output";
-
-        HostOptions host_options = hostOptionsFor(options);
-        int last_number = 0;
-        for (const FrameJob& f : frames) last_number = std::max(last_number, f.number);
-        host_options.total_time = (last_number + 1) * host_options.time_step;
-        Progress* progress_sink = nullptr;
-        host_options.on_progress = [&progress_sink](A_long current, A_long total) -> PF_Err {
-            if (progress_sink && t_slot >= 0) progress_sink->report(static_cast<unsigned>(t_slot), current, total);
-            return PF_Err_NONE;
-        };
-
-        HeadlessHost host(host_options);
-        host.load(pluginLoadPath(options.plugin));
-        host.globalSetup().expectOk();
-        host.paramsSetup().expectOk();
-        InstanceId inst = host.createInstance();
-        for (const auto& [name, value] : options.set) {
-            setParamFromText(host, inst, name, value);
-        }
-        if (options.reconnect) {
-            pressReconnect(host, inst);
-            lines << "pressed the Reconnect button\n";
-        }
-        PluginLog log(options.log_file.empty() ? defaultLogFile(options.plugin) : options.log_file);
-        const std::uint64_t log_start = log.size();
-        const std::string log_problem =
-            hasReconnectButton(host) ? logProblem(log, defaultLogFile(options.plugin)) : std::string();
-        if (!log_problem.empty()) {
-            err << "tev-host: warning: " << log_problem
-                << "; failure overlays are told from the frames, without their message\n";
-        }
-        const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, frames.size()));
-        lines << describeRun(options, frames.size(), first, threads) << "\n" << std::flush;
-
-        const Clock::time_point start = Clock::now();
-        StateCounts counts;
-        std::vector<std::string> stale;
-        std::string stop_reason;
-        bool lines_closed = false, failed_stop = false;
-        {
-            Progress progress(lines, err, options.progress_bar, static_cast<int>(frames.size()), threads,
-                              options.columns);
-            progress_sink = &progress;
-            // The plug-in's lines go above the bar while it is drawn; the
-            // guard puts the earlier sink back before the bar goes.
-            const SinkGuard sink_guard(console, [&progress](const std::string& l) { progress.error("plug-in: " + l); });
-            const int first_width = first.world.width(), first_height = first.world.height();
-            const int first_bits = first.file_bits;
-            RenderRun run{options, frames, host, inst,
-                          static_cast<float>(1) * (1.0f / static_cast<float>(options.downsample)),
-                          log, progress, lines, lines_needed, lines_name, *report, report_name, std::move(first),
-                          first_width, first_height, first_bits};
-            run.states.assign(frames.size(), FrameState::NotStarted);
-            StopSignals::setAbortTarget(&host);
-            // An exception that escapes a render thread, or a thread that
-            // cannot start, stops the run; it still ends with its summary.
-            const auto guarded = [&run](unsigned slot, std::size_t limit) {
-                try {
-                    renderThread(run, slot, limit);
-                } catch (const std::exception& e) {
-                    stopRun(run, "render thread " + std::to_string(slot) + " failed: " + e.what(), StopKind::Failure);
-                } catch (...) {
-                    stopRun(run, "render thread " + std::to_string(slot) + " failed", StopKind::Failure);
-                }
-            };
-            // The first frame goes alone: it may have to start the server, and
-            // the plug-in draws its "Can't connect" overlay, without sending,
-            // on every frame that starts while a launch is under way.
-            if (threads > 1) guarded(0, 1);
-            std::vector<std::thread> workers;
-            try {
-                for (unsigned slot = 1; slot < threads; ++slot) {
-                    workers.emplace_back([&guarded, slot] { guarded(slot, SIZE_MAX); });
-                }
-            } catch (const std::exception& e) {
-                stopRun(run, "cannot start render thread " + std::to_string(workers.size() + 1) + ": " + e.what(),
-                        StopKind::Failure);
-            }
-            guarded(0, SIZE_MAX);
-            for (std::thread& w : workers) w.join();
-            StopSignals::setAbortTarget(nullptr);
-            progress_sink = nullptr;
-            for (std::size_t k = 0; k < frames.size(); ++k) {
-                counts.add(run.states[k]);
-                if (existed[k] && !written(run.states[k]) && run.states[k] != FrameState::Skipped) {
-                    stale.push_back("frame " + std::to_string(frames[k].number) + " " + frames[k].output);
-                }
-            }
-            stop_reason = run.stop_reason;
-            lines_closed = run.lines_closed;
-            failed_stop = run.write_failed;
-        }
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-
-        // With the frame lines' output closed or failing, the summary goes to stderr.
-        const bool lines_lost = lines_closed || (lines_needed && writeErrorOf(lines) != 0);
-        std::ostream& summary = lines_lost ? err : lines;
-        const int rendered = counts.written();
-        summary << "total: " << rendered << " of " << frames.size() << " frames written in " << std::fixed
-                << std::setprecision(2) << seconds << " s";
-        if (rendered > 0) summary << " (" << std::setprecision(1) << rendered / seconds << " frames/s)";
-        summary << ": ";
-        summary << counts.processed << " processed, " << counts.unchanged << " unchanged, " << counts.overlay
-                << " overlay, " << counts.failed << " failed, " << counts.aborted << " aborted";
-        if (counts.skipped) summary << ", " << counts.skipped << " skipped";
-        if (counts.not_started) summary << ", " << counts.not_started << " not started";
-        summary << "\n";
-        if (!stale.empty()) {
-            summary << "not rewritten, still from an earlier run: ";
-            for (std::size_t i = 0; i < stale.size() && i < 10; ++i) summary << (i ? ", " : "") << stale[i];
-            if (stale.size() > 10) summary << " and " << stale.size() - 10 << " more";
-            summary << "\n";
-        }
-        std::size_t failure_lines = 0;
-        for (const std::string& m : log.messagesSince(log_start)) {
-            if (isRenderFailure(m)) ++failure_lines;
-        }
-        if (failure_lines) {
-            summary << "the plug-in logged " << failure_lines << " render failure" << (failure_lines == 1 ? "" : "s")
-                    << " in " << log.path() << "\n";
-        }
-        summary << std::flush;
-        const int signal_number = StopSignals::received();
-        if (signal_number) {
-            const int aborted = counts.aborted;
-            err << "tev-host: stopped by SIG" << sigabbrev_np(signal_number);
-            if (aborted) err << ": " << aborted << (aborted == 1 ? " frame in flight was" : " frames in flight were")
-                             << " aborted";
-            err << "\n";
-        } else if (!stop_reason.empty()) {
-            err << "tev-host: stopped: " << stop_reason << "\n";
-        }
-
-        host.destroyInstance(inst);
-        host.globalSetdown();
-        if (options.books) {
-            std::vector<std::string> books = host.unbalanced();
-            summary << (books.empty() ? "books: balanced\n" : "books: unbalanced\n");
-            for (const std::string& line : books) {
-                summary << "  " << line << "\n";
-            }
-        }
-        summary << std::flush;
-        // The summary's own write failing (the run's lines were fine until then).
-        const int lines_error = lines_needed && !lines_lost ? writeErrorOf(lines) : 0;
-        if (lines_error && lines_error != EPIPE) {
-            err << "tev-host: cannot write the frame lines to " << lines_name << ": " << std::strerror(lines_error)
-                << "\n";
-        }
-        int status = kExitOk;
-        if (signal_number) status = exitStatusForSignal(signal_number);
-        else if (lines_closed || lines_error == EPIPE) status = exitStatusForSignal(SIGPIPE);
-        else if (failed_stop || lines_error) status = kExitFailed;
-        else if (counts.missing()) status = kExitFailed;
-        else if (counts.overlay) status = kExitOverlay;
-        return finishReport(status);
+        removeTemporaries(frames, err);
+        report.emplace(options, out, frames);
+        return finish(renderListed(options, frames, std::move(first), out, err, console, *report));
     } catch (const std::exception& e) {
         StopSignals::setAbortTarget(nullptr);
         err << "tev-host: " << e.what() << "\n";
         const int signal_number = StopSignals::received();
-        return finishReport(signal_number ? exitStatusForSignal(signal_number) : kExitFailed);
+        return finish(signal_number ? exitStatusForSignal(signal_number) : kExitFailed);
     }
 }
 

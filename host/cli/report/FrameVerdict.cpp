@@ -1,4 +1,4 @@
-#include "run/FrameVerdict.h"
+#include "report/FrameVerdict.h"
 
 #include <cstring>
 
@@ -171,11 +171,11 @@ Verdict judgeFrame(const PixelWorld& input, const PixelWorld& output, float down
         return verdict;
     }
     if (sameColourRows(input, output, band.band_begin, band.band_end)) {
-        verdict.outcome = Outcome::Unchanged;
+        verdict.state = FrameState::Unchanged;
         return verdict;
     }
     if (!darkenedStrip(input, output, band)) return verdict;
-    verdict.outcome = Outcome::Overlay;
+    verdict.state = FrameState::Overlay;
     for (const OverlayText& candidate : overlayCandidates(log_messages)) {
         if (showsOverlay(input, output, candidate, downsample)) {
             verdict.overlay = candidate;
