@@ -103,10 +103,23 @@ TEST(ReferenceServer, PassesEveryCheck) {
     for (const char* kind : {"reference", "lazy"}) {
         SCOPED_TRACE(kind);  // "lazy": its running jobs show once the parameters change the frame
         ReferenceServer server(kind);
-        const std::vector<Outcome> outcomes = fullRun(server);
-        ASSERT_EQ(outcomes.size(), allChecks().size());
-        for (const Outcome& o : outcomes) {
-            EXPECT_EQ(o.status, Status::Pass) << reportLine(o);
+        // A check that watches a running job may find every job already done
+        // on a loaded machine (unseen); a further run must then see it pass.
+        // Nothing may ever fail.
+        std::set<std::string> passed;
+        for (int run = 0; run < 3 && passed.size() < allChecks().size(); ++run) {
+            const std::vector<Outcome> outcomes = fullRun(server);
+            ASSERT_EQ(outcomes.size(), allChecks().size());
+            for (const Outcome& o : outcomes) {
+                if (o.status == Status::Pass) {
+                    passed.insert(o.check->name);
+                } else {
+                    EXPECT_EQ(o.status, Status::Unseen) << reportLine(o);
+                }
+            }
+        }
+        for (const Check& check : allChecks()) {
+            EXPECT_EQ(passed.count(check.name), 1u) << check.name << " never passed in three runs";
         }
     }
 }

@@ -72,6 +72,21 @@ struct KillingSession {
         return o;
     }
     RenderResult render(const PixelWorld& input) { return session.host.render(session.inst, input); }
+    // Renders frames of `depth`, larger each time, until one is still running
+    // at its first progress report and the server is killed (a loaded machine
+    // may delay the plug-in's polls until the server is done): that frame
+    // and its result. killed stays 0 when no try was killed.
+    std::pair<PixelWorld, RenderResult> renderKilled(int index, int depth) {
+        std::pair<PixelWorld, RenderResult> tried;
+        for (const int width : {2400, 3840, 5120}) {  // many blocks: still running at the first progress
+            kill_next_job = true;
+            tried.first = frame(width, width * 9 / 16, index, depth);
+            tried.second = render(tried.first);
+            if (killed.load() != 0) break;
+        }
+        kill_next_job = false;
+        return tried;
+    }
 };
 
 TEST_P(EndToEndInProfile, ServerKilledMidJobThatCannotRestartShowsCantConnectUntilReconnect) {
@@ -81,10 +96,8 @@ TEST_P(EndToEndInProfile, ServerKilledMidJobThatCannotRestartShowsCantConnectUnt
     HiddenRuntime hidden;  // from now on a launch finds no runtime
 
     const std::uintmax_t log_start = logSize();
-    s.kill_next_job = true;
-    const PixelWorld input = frame(2400, 1350, 6, 16);  // many blocks: still running at the first progress
-    RenderResult killed = s.render(input);
-    ASSERT_NE(s.killed.load(), 0) << "the job reported no progress, so the server was not killed";
+    const auto [input, killed] = s.renderKilled(6, 16);
+    ASSERT_NE(s.killed.load(), 0) << "no job reported progress, so the server was not killed";
     ASSERT_TRUE(killed.ok()) << "a failed exchange is drawn, not returned: " << killed.render.describe();
     const auto [first, last] = changedRows(input, killed.output);
     EXPECT_GT(first, 0) << "the overlay is a band inside the frame";
@@ -117,10 +130,8 @@ TEST_P(EndToEndInProfile, ServerKilledMidJobIsRelaunchedAndOnlyTheLostFrameShows
     KillingSession s(GetParam());
     ASSERT_TRUE(s.render(frame(48, 27, 0, 8)).ok());
     const std::uintmax_t log_start = logSize();
-    s.kill_next_job = true;
-    const PixelWorld input = frame(2400, 1350, 6, 8);  // many blocks, as above
-    RenderResult lost = s.render(input);
-    ASSERT_NE(s.killed.load(), 0);
+    const auto [input, lost] = s.renderKilled(6, 8);
+    ASSERT_NE(s.killed.load(), 0) << "no job reported progress, so the server was not killed";
     ASSERT_TRUE(lost.ok());
     // The launcher brings a fresh server up within the exchange; it has never
     // heard of the job, and says so.
