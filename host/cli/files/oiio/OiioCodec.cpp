@@ -217,6 +217,13 @@ const OiioCodec kCodec{guardedRead, guardedWrite, guardedTag};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const OiioCodec* tevHostOiioCodec() { return &kCodec; }
+extern "C" __attribute__((visibility("default"))) const OiioCodec* tevHostOiioCodec() {
+    // tev-host renders frames on threads of its own, each reading or writing a
+    // file whole: the library's worker pool would only compete with them for
+    // the cores. One thread: every call runs on its caller's thread.
+    static const bool one_thread = OIIO::attribute("threads", 1);
+    (void)one_thread;
+    return &kCodec;
+}
 
 }  // namespace TEV::Host::Cli
