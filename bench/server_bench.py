@@ -336,9 +336,9 @@ from tevserver.budget import MemoryBudget
 from tevserver.image import Frame
 from tevserver.pool import FramePool
 from tevserver.render import RenderOptions, Renderer
-spec = importlib.util.spec_from_file_location("box_blur", sys.argv[2])
-module = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(module)
+found = importlib.util.spec_from_file_location("box_blur", sys.argv[2])
+module = importlib.util.module_from_spec(found)
+found.loader.exec_module(module)
 FRAMES, RADIUS = int(sys.argv[3]), int(sys.argv[4])
 
 class Job:  # what Renderer.run asks of a job; the output goes back to the pool, as in the server
@@ -473,17 +473,17 @@ def print_plugin(rows):
 
 # --- the kits ---------------------------------------------------------------
 
-def before_tree(spec, folder):
-    """The folder of the earlier kit: spec itself, or spec as a git revision extracted into folder."""
-    if os.path.isdir(spec):
-        return Path(spec)
+def before_tree(before, folder):
+    """The folder of the earlier kit: before itself, or before as a git revision extracted into folder."""
+    if os.path.isdir(before):
+        return Path(before)
     repository = Path(__file__).resolve().parent.parent
     archive = Path(folder) / "before.tar"
     with open(archive, "wb") as f:
-        done = subprocess.run(["git", "-C", str(repository), "archive", spec, "server/tevserver",
+        done = subprocess.run(["git", "-C", str(repository), "archive", before, "server/tevserver",
                                "server/examples"], stdout=f, stderr=subprocess.PIPE, text=True)
     if done.returncode != 0:
-        raise RuntimeError(f"--before {spec}: {done.stderr.strip()}")
+        raise RuntimeError(f"--before {before}: {done.stderr.strip()}")
     with tarfile.open(archive) as tar:
         tar.extractall(folder)
     return Path(folder) / "server"
