@@ -105,11 +105,11 @@ TEST(FrontEndCommandLine, EveryOptionIsParsedAndDocumentedFromItsOneTableEntry) 
     const std::map<std::string, std::string> values = {{"--set", "A=1"},        {"--frames", "1-2"},
                                                        {"--chunk", "1/2"},      {"--alpha", "input"},
                                                        {"--out", "c.png"},      {"--exr-compression", "zip"}};
-    for (const OptionSpec& spec : optionTable()) {
-        EXPECT_NE(help.find(spec.name), std::string::npos) << spec.name << " is not in --help";
-        std::vector<std::string> words = {"render", "fx.so", "--in", "a.png", "--out", "b.png", spec.name};
-        if (spec.value_name) words.push_back(values.count(spec.name) ? values.at(spec.name) : "8");
-        EXPECT_NO_THROW(parse(words)) << spec.name;
+    for (const OptionSpec& option : optionTable()) {
+        EXPECT_NE(help.find(option.name), std::string::npos) << option.name << " is not in --help";
+        std::vector<std::string> words = {"render", "fx.so", "--in", "a.png", "--out", "b.png", option.name};
+        if (option.value_name) words.push_back(values.count(option.name) ? values.at(option.name) : "8");
+        EXPECT_NO_THROW(parse(words)) << option.name;
     }
     // Help from column 22, or two spaces after a longer name; its further lines at that column.
     const OptionTable table = {

@@ -134,10 +134,10 @@ CliOptions parseCommandLine(int argc, char** argv) {
         const std::size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
         // A one-dash alias is taken only whole, a "--" name with or without "=VALUE".
-        const OptionSpec* spec = findOption(optionTable(), a.rfind("--", 0) == 0 ? name : a);
-        if (!spec) throw std::invalid_argument("unknown option '" + name + "'");
+        const OptionSpec* option = findOption(optionTable(), a.rfind("--", 0) == 0 ? name : a);
+        if (!option) throw std::invalid_argument("unknown option '" + name + "'");
         std::string value;
-        if (spec->value_name) {
+        if (option->value_name) {
             if (eq != std::string::npos) {
                 value = a.substr(eq + 1);
             } else if (i + 1 < argc) {
@@ -148,8 +148,8 @@ CliOptions parseCommandLine(int argc, char** argv) {
         } else if (eq != std::string::npos) {
             throw std::invalid_argument("option " + name + " takes no value");
         }
-        if (spec->at_once && (!answer || spec < answer)) answer = spec;
-        given.emplace_back(spec, value);
+        if (option->at_once && (!answer || option < answer)) answer = option;
+        given.emplace_back(option, value);
     }
     if (answer) {  // --help anywhere, also after a command; else --version
         answer->apply(o, answer->name, "");
@@ -185,11 +185,11 @@ CliOptions parseCommandLine(int argc, char** argv) {
         }
         o.plugin = positional[1];
     }
-    for (const auto& [spec, value] : given) {
-        if (spec->commands != kAnyCommand && !(spec->commands & this_command)) {
-            throw std::invalid_argument(std::string("option ") + spec->name + " is not for '" + command + "'");
+    for (const auto& [option, value] : given) {
+        if (option->commands != kAnyCommand && !(option->commands & this_command)) {
+            throw std::invalid_argument(std::string("option ") + option->name + " is not for '" + command + "'");
         }
-        spec->apply(o, spec->name, value);
+        option->apply(o, option->name, value);
     }
     if (o.action == Action::Render) {
         if (o.input.empty() || o.output.empty()) throw std::invalid_argument("render needs --in and --out");
