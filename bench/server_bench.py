@@ -32,14 +32,17 @@ blur        The example box blur (radius 8) through the kit's renderer on 1 and 
             threads, in a child process per kit: frames/s and CPU ms per 8-bit
             1080p frame, and the speed-up of 2 threads.
 plug-in     With --tev-host and --plugin (a build whose plug-in uses --port):
-            tev-host renders 12 PNG frames of 1920x1080 8-bit RGB (stored, level
+            tev-host renders 20 PNG frames of 1920x1080 8-bit RGB (stored, level
             0, so that the files cost little) through the real plug-in, one render
             thread, against each kit's server (2 threads) and the echo server
             (--touch: every frame comes back processed, so the host does the same
             work). Per row the median of the report's seconds per frame, the
-            first frame left out; "share" is that less the echo server's: the
+            first 8 left out (warm-up); "share" is that less the echo server's: the
             server's share of a round trip through the plug-in, its wait for the
             plug-in's next poll included.
+
+Every part renders 8 frames of a kind before it times any: the pool's buffers,
+the adjustment's tables and the kit's trials of one thread against the split.
 
 CPU times and ratios measured in one run are what compare on a loaded machine;
 wall times and frames/s need a quiet one.
@@ -67,6 +70,9 @@ PENDING = {"result": {"result": "no_result_found"}}
 POLL_SPACING = 0.010      # the plug-in's: a poll cycle every 10 ms
 PROGRESS_DELAY = 0.021    # the plug-in asks for progress once polling has run this long
 BLUR_RADIUS = 8
+# Frames rendered before any is timed: the pool's buffers, the tables, and the kit's
+# trials of one thread against the split for frames of that kind.
+WARM_UP_FRAMES = 8
 
 
 def frame_pixels(depth):
@@ -178,7 +184,7 @@ def round_trip_rows(name, command, port, frames, depths, clients_list, log=None)
         for depth in depths:
             for clients in clients_list:
                 per_client = max(1, frames // clients)
-                run_clients(port, depth, 2, clients)  # warm-up: the pool's buffers, the tables
+                run_clients(port, depth, max(1, WARM_UP_FRAMES // clients), clients)
                 logged = os.path.getsize(log) if log else 0
                 (cpu0, faults0), t0 = process_counters(process.pid), time.monotonic()
                 run_clients(port, depth, per_client, clients)
@@ -339,7 +345,7 @@ from tevserver.render import RenderOptions, Renderer
 found = importlib.util.spec_from_file_location("box_blur", sys.argv[2])
 module = importlib.util.module_from_spec(found)
 found.loader.exec_module(module)
-FRAMES, RADIUS = int(sys.argv[3]), int(sys.argv[4])
+FRAMES, RADIUS, WARM_UP = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
 
 class Job:  # what Renderer.run asks of a job; the output goes back to the pool, as in the server
     def __init__(self): self.kept = []
@@ -360,7 +366,8 @@ params = module.BLUR.check({"brightness": RADIUS / 4, "enable_effect": True})
 out = {}
 for threads in (1, 2):
     renderer = Renderer(module.BLUR, RenderOptions(threads=threads), FramePool(MemoryBudget(1 << 30)).lend)
-    render(renderer)  # warm-up
+    for _ in range(WARM_UP):
+        render(renderer)
     walls, cpu = [], time.process_time()
     for _ in range(FRAMES):
         t = time.perf_counter()
@@ -416,7 +423,7 @@ def print_blur(results):
 
 # --- through the plug-in ------------------------------------------------------
 
-PLUGIN_FRAMES = 12
+PLUGIN_FRAMES = 20
 
 
 def write_png(path, depth_bytes):
@@ -448,7 +455,7 @@ def plugin_row(name, command, port, tev_host, plugin, folder):
         seconds = [r["seconds"] for r in records if "frame" in r and r.get("verdict") == "processed"]
         if len(seconds) != PLUGIN_FRAMES:
             raise RuntimeError(f"{len(seconds)} of {PLUGIN_FRAMES} frames processed: {records[-1]}")
-        row = {"server": name, "frame": statistics.median(seconds[1:]) * 1e3}
+        row = {"server": name, "frame": statistics.median(seconds[WARM_UP_FRAMES:]) * 1e3}
         print(f"  {name:<34} {row['frame']:6.1f} ms per frame through the plug-in", file=sys.stderr, flush=True)
         return row
     finally:
@@ -519,7 +526,7 @@ def main():
             print_passes(child_json(args.python, PASSES_CHILD, kits[-1][1], 3))
         if "blur" in parts:
             print_blur([(name, child_json(args.python, BLUR_CHILD, tree, tree / "examples" / "box_blur.py", 6,
-                                          BLUR_RADIUS)) for name, tree in kits])
+                                          BLUR_RADIUS, WARM_UP_FRAMES)) for name, tree in kits])
         if "round-trip" in parts:
             rows = []
             copy = Path(folder) / "copy_processing.py"

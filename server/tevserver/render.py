@@ -6,6 +6,8 @@
 
 The blocks of a frame run on a thread pool shared by all jobs (numpy releases
 the GIL in its loops); with one thread they run on the job's worker in order.
+Renders that run at once share the threads. A render that runs alone is split
+over them only while that pays for frames of its kind (SplitChoice measures it).
 Progress is the share of rows done; an abort stops the blocks not yet begun.
 Each block writes only its own rows, so the result is the same whatever the
 number of threads. The output is a reused buffer: a block's rows are cleared
@@ -21,6 +23,7 @@ import numpy as np
 
 from .errors import RequestError, one_line
 from .image import frame_from_dict, frame_to_dict
+from .split import SplitChoice
 
 
 @dataclass(frozen=True)
@@ -48,6 +51,10 @@ class Renderer:
         self._lend = lend  # lend(nbytes) -> pool Loan for a render's output
         threads = options.thread_count()
         self._pool = ThreadPoolExecutor(threads, thread_name_prefix="tev-rows") if threads > 1 else None
+        self._choice = SplitChoice()
+        self._lock = threading.Lock()
+        self._running = 0  # renders in progress
+        self._begun = 0    # renders ever begun: a render ran alone if none began during it
 
     def close(self):
         if self._pool is not None:
@@ -99,13 +106,31 @@ class Renderer:
             done.add(bottom - top)
 
         samples = frame.width * frame.height * frame.channels
-        threads = min(self.options.thread_count(), len(blocks), max(1, samples // self.options.split_samples))
-        if self._pool is None or threads == 1:
-            for top, bottom in blocks:
-                block(top, bottom)
-        else:
-            _on_threads(self._pool, threads, blocks, block)
-            job.check_abort()
+        offered = min(self.options.thread_count(), len(blocks), max(1, samples // self.options.split_samples))
+        kind = (frame.width, frame.height, frame.channels, frame.bit_depth)
+        with self._lock:
+            others = self._running
+            self._running += 1
+            self._begun += 1
+            begun = self._begun
+        try:
+            threads = max(1, offered // (others + 1))  # the cores are shared with the other renders
+            if others == 0:
+                threads = self._choice.pick(kind, threads)
+            started = time.perf_counter()
+            if self._pool is None or threads == 1:
+                for top, bottom in blocks:
+                    block(top, bottom)
+            else:
+                _on_threads(self._pool, threads, blocks, block)
+                job.check_abort()
+            seconds = time.perf_counter() - started
+        finally:
+            with self._lock:
+                self._running -= 1
+                alone = others == 0 and self._begun == begun
+        if alone and offered > 1:
+            self._choice.record(kind, threads, seconds)
         job.report(100)
         return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
 

@@ -1,9 +1,10 @@
 """The kit's own guarantees: a body is rendered only when complete, a pooled buffer is
 lent again only after its release, the budget charges what a body holds, blocks on
-several threads give the single-threaded result, a Processing's declarations and
-refusals reach the client."""
+several threads give the single-threaded result, a frame is split over threads only
+while that pays, a Processing's declarations and refusals reach the client."""
 import socket
 import threading
+import time
 import tracemalloc
 import unittest
 
@@ -13,8 +14,11 @@ import numpy as np
 from support import (ApiClient, RenderOptions, image, params, samples_of, start_server, wait_for)
 from tevserver import Processing, RequestError
 from tevserver.budget import MemoryBudget
+from tevserver.image import Frame
 from tevserver.mapped import mapped_bytes
 from tevserver.pool import HEADROOM, FramePool
+from tevserver.render import Renderer
+from tevserver.split import RETRY, TRIALS
 
 ADJUSTED = params(brightness=1.2, contrast=0.9, saturation=1.1)
 
@@ -176,6 +180,64 @@ class ProcessingTest(unittest.TestCase):
                     client.wait_result(f"t{depth}")["result"]["result"]["image"]["pixels"])
         for depth, (one, two) in results.items():
             self.assertEqual(one, two, f"{depth}-bit")
+
+
+class Sleeper(Processing):
+    """Each block sleeps; with one_at_a_time, blocks wait for each other (nothing to gain
+    from a second thread). Notes the threads that each frame's blocks ran on."""
+
+    def __init__(self, one_at_a_time, block_seconds=0.01):
+        self.lock = threading.Lock() if one_at_a_time else None
+        self.block_seconds = block_seconds
+        self.threads = {}  # frame tag -> thread idents of its blocks
+        self.began = threading.Event()
+
+    def rows(self, src, dst, top, bottom, params, bit_depth):
+        self.began.set()
+        self.threads.setdefault(params["tag"], set()).add(threading.get_ident())
+        if self.lock is None:
+            time.sleep(self.block_seconds)
+        else:
+            with self.lock:
+                time.sleep(self.block_seconds)
+
+
+class _Job:
+    def report(self, percent): pass
+    def check_abort(self): pass
+    def keep(self, loan): return loan
+
+
+class SplitTest(unittest.TestCase):
+    FRAME = Frame(8, 6, 1, 8, 1.0, 8, 1.0, bytes(48))  # six blocks of one row
+
+    def threads_per_frame(self, processing, frames):
+        renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
+        self.addCleanup(renderer.close)
+        for tag in range(frames):
+            renderer.run(self.FRAME, {"tag": tag}, _Job())
+        return [len(processing.threads[tag]) for tag in range(frames)]
+
+    def test_the_split_is_kept_only_while_it_saves_wall_time(self):
+        measured = 1 + 2 * TRIALS  # the first frame of a kind is not counted
+        for one_at_a_time, settled in ((True, 1), (False, 2)):
+            counts = self.threads_per_frame(Sleeper(one_at_a_time), RETRY + 2)
+            self.assertEqual(counts[:measured], [2] + [2, 1] * TRIALS)  # the trials alternate, the split first
+            want = [settled] * (RETRY + 2 - measured)
+            want[RETRY - 1 - measured] = 3 - settled  # the choice not taken is tried again
+            self.assertEqual(counts[measured:], want, f"one at a time: {one_at_a_time}")
+
+    def test_renders_at_once_share_the_threads(self):
+        processing = Sleeper(one_at_a_time=False, block_seconds=0.05)
+        renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
+        self.addCleanup(renderer.close)
+        first = threading.Thread(target=renderer.run, args=(self.FRAME, {"tag": "first"}, _Job()))
+        first.start()
+        self.assertTrue(processing.began.wait(5))
+        renderer.run(self.FRAME, {"tag": "second"}, _Job())
+        first.join()
+        self.assertEqual(len(processing.threads["second"]), 1)
+        self.assertEqual(len(processing.threads["first"]), 2)
 
 
 if __name__ == "__main__":
