@@ -70,6 +70,7 @@ PENDING = {"result": {"result": "no_result_found"}}
 POLL_SPACING = 0.010      # the plug-in's: a poll cycle every 10 ms
 PROGRESS_DELAY = 0.021    # the plug-in asks for progress once polling has run this long
 BLUR_RADIUS = 8
+BLUR_FRAMES = 24  # timed, after the warm-up; the speed-up is read from their median
 # Frames rendered before any is timed: the pool's buffers, the tables, and the kit's
 # trials of one thread against the split for frames of that kind.
 WARM_UP_FRAMES = 8
@@ -208,6 +209,11 @@ def round_trip_rows(name, command, port, frames, depths, clients_list, log=None)
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+    if log:  # how the kit chose to run the frames: split over threads or on one
+        with open(log, errors="replace") as f:
+            for line in f:
+                if ": frames of " in line:
+                    print(f"    {name}: {line.split(': frames of ', 1)[1].rstrip()}", file=sys.stderr, flush=True)
     return rows
 
 
@@ -525,7 +531,7 @@ def main():
             print_adjustment([(name, child_json(args.python, ADJUSTMENT_CHILD, tree, 5)) for name, tree in kits])
             print_passes(child_json(args.python, PASSES_CHILD, kits[-1][1], 3))
         if "blur" in parts:
-            print_blur([(name, child_json(args.python, BLUR_CHILD, tree, tree / "examples" / "box_blur.py", 6,
+            print_blur([(name, child_json(args.python, BLUR_CHILD, tree, tree / "examples" / "box_blur.py", BLUR_FRAMES,
                                           BLUR_RADIUS, WARM_UP_FRAMES)) for name, tree in kits])
         if "round-trip" in parts:
             rows = []

@@ -12,13 +12,18 @@ The frame alone does not tell which (a 1080p frame of the same size takes 2 or
 12 ms of work depending on the parameters and the processing), so the choice
 is measured: per kind of frame (its size, channels and depth), the first frames
 alternate between the split and one thread, then the split is taken only while
-its recent frames took clearly less wall time than one thread's. The first
-frame of a kind is not counted: it meets buffers and tables not yet made. The choice not
+its recent frames took clearly less wall time than one thread's (and, once
+taken, is left only when it is no faster at all, so that two ways about as fast
+do not alternate). The first frame of a kind is not counted: it meets buffers
+and tables not yet made. The choice not
 taken is tried again every `retry` frames, so a change of parameters or of the
 machine's load is followed.
 """
+import logging
 import statistics
 import threading
+
+log = logging.getLogger("tevserver.split")
 
 # Frames timed each way before the choice is made (after the first, not counted).
 TRIALS = 3
@@ -53,6 +58,12 @@ class SplitChoice:
                 split = len(split_times) <= len(one_times)  # alternate, the split first
             else:
                 split = self._split_pays(k)
+                if split != k.splits:
+                    (log.info if k.splits is None else log.debug)(
+                        "frames of %s: %s (median %.1f ms split over %d threads, %.1f ms on one)",
+                        _described(kind), "split" if split else "one thread",
+                        statistics.median(split_times) * 1e3, offered, statistics.median(one_times) * 1e3)
+                    k.splits = split
                 if k.frames % self._retry == 0:
                     split = not split
             return offered if split else 1
@@ -68,16 +79,12 @@ class SplitChoice:
             times.append(seconds)
             del times[:-self._window]
 
-    def splits(self, kind):
-        """Whether frames of this kind are split once the trials are over (for tests and logs)."""
-        with self._lock:
-            return self._split_pays(self._kind(kind))
-
     def _split_pays(self, k):
         split_times, one_times = k.times[True], k.times[False]
         if not split_times or not one_times:
             return True
-        return statistics.median(split_times) < (1.0 - self._margin) * statistics.median(one_times)
+        margin = 0.0 if k.splits else self._margin
+        return statistics.median(split_times) < (1.0 - margin) * statistics.median(one_times)
 
     def _kind(self, kind):
         k = self._kinds.pop(kind, None) or _Kind()
@@ -91,4 +98,12 @@ class _Kind:
     def __init__(self):
         self.frames = 0
         self.recorded = 0
+        self.splits = None  # the choice last taken after the trials
         self.times = {True: [], False: []}  # split? -> recent wall times, oldest first
+
+
+def _described(kind):
+    if isinstance(kind, tuple) and len(kind) == 4:
+        width, height, channels, bit_depth = kind
+        return f"{width}x{height}x{channels} {bit_depth}-bit"
+    return str(kind)
