@@ -351,6 +351,14 @@ from tevserver.render import RenderOptions, Renderer
 found = importlib.util.spec_from_file_location("box_blur", sys.argv[2])
 module = importlib.util.module_from_spec(found)
 found.loader.exec_module(module)
+import logging
+choices = []  # the kit's choice of threads for the frames, where it makes one
+
+class Noted(logging.Handler):
+    def emit(self, record): choices.append(record.getMessage())
+
+logging.getLogger("tevserver.split").addHandler(Noted())
+logging.getLogger("tevserver.split").setLevel(logging.INFO)
 FRAMES, RADIUS, WARM_UP = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
 
 class Job:  # what Renderer.run asks of a job; the output goes back to the pool, as in the server
@@ -381,6 +389,7 @@ for threads in (1, 2):
         walls.append(time.perf_counter() - t)
     out[threads] = {"fps": 1 / sorted(walls)[len(walls) // 2], "cpu": (time.process_time() - cpu) / FRAMES * 1e3}
     renderer.close()
+out["choices"] = choices
 print(json.dumps(out))
 """
 
@@ -422,6 +431,8 @@ def print_blur(results):
     print("| kit | threads | frames/s | CPU ms | speed-up |")
     print("|---|---:|---:|---:|---:|")
     for name, result in results:
+        for choice in result.pop("choices", []):
+            print(f"    {name}: {choice}", file=sys.stderr, flush=True)
         one = result["1"]["fps"]
         for threads, r in result.items():
             print(f"| {name} | {threads} | {r['fps']:.2f} | {r['cpu']:.0f} | {r['fps'] / one:.2f} |")

@@ -12,7 +12,8 @@ The frame alone does not tell which (a 1080p frame of the same size takes 2 or
 12 ms of work depending on the parameters and the processing), so the choice
 is measured: per kind of frame (its size, channels and depth), the first frames
 alternate between the split and one thread, then the split is taken only while
-its recent frames took clearly less wall time than one thread's (and, once
+its recent frames took clearly less wall time than one thread's, the fastest of
+each compared (other work on the machine only ever slows a frame down; once
 taken, is left only when it is no faster at all, so that two ways about as fast
 do not alternate). The first frame of a kind is not counted: it meets buffers
 and tables not yet made. The choice not
@@ -20,7 +21,6 @@ taken is tried again every `retry` frames, so a change of parameters or of the
 machine's load is followed.
 """
 import logging
-import statistics
 import threading
 
 log = logging.getLogger("tevserver.split")
@@ -28,7 +28,7 @@ log = logging.getLogger("tevserver.split")
 # Frames timed each way before the choice is made (after the first, not counted).
 TRIALS = 3
 # The recent frames each way that the choice reads.
-WINDOW = 3
+WINDOW = 5
 # The split must save this share of one thread's wall time to be taken.
 MARGIN = 0.1
 # Every this many frames of a kind, the choice not taken is tried once more.
@@ -60,9 +60,9 @@ class SplitChoice:
                 split = self._split_pays(k)
                 if split != k.splits:
                     (log.info if k.splits is None else log.debug)(
-                        "frames of %s: %s (median %.1f ms split over %d threads, %.1f ms on one)",
+                        "frames of %s: %s (%.1f ms split over %d threads, %.1f ms on one, the fastest of each)",
                         _described(kind), "split" if split else "one thread",
-                        statistics.median(split_times) * 1e3, offered, statistics.median(one_times) * 1e3)
+                        min(split_times) * 1e3, offered, min(one_times) * 1e3)
                     k.splits = split
                 if k.frames % self._retry == 0:
                     split = not split
@@ -84,7 +84,7 @@ class SplitChoice:
         if not split_times or not one_times:
             return True
         margin = 0.0 if k.splits else self._margin
-        return statistics.median(split_times) < (1.0 - margin) * statistics.median(one_times)
+        return min(split_times) < (1.0 - margin) * min(one_times)
 
     def _kind(self, kind):
         k = self._kinds.pop(kind, None) or _Kind()
