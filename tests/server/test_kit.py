@@ -183,11 +183,12 @@ class ProcessingTest(unittest.TestCase):
 
 
 class Sleeper(Processing):
-    """Each block sleeps; with one_at_a_time, blocks wait for each other (nothing to gain
-    from a second thread). Notes the threads that each frame's blocks ran on."""
+    """Each block sleeps. Where splitting does not pay, blocks wait for each other and
+    those on the pool's threads sleep three times as long. Notes the threads that each
+    frame's blocks ran on."""
 
-    def __init__(self, one_at_a_time, block_seconds=0.01):
-        self.lock = threading.Lock() if one_at_a_time else None
+    def __init__(self, split_pays, block_seconds=0.01):
+        self.lock = None if split_pays else threading.Lock()
         self.block_seconds = block_seconds
         self.threads = {}  # frame tag -> thread idents of its blocks
         self.began = threading.Event()
@@ -199,7 +200,8 @@ class Sleeper(Processing):
             time.sleep(self.block_seconds)
         else:
             with self.lock:
-                time.sleep(self.block_seconds)
+                on_pool = threading.current_thread().name.startswith("tev-rows")
+                time.sleep(self.block_seconds * (3 if on_pool else 1))
 
 
 class _Job:
@@ -220,15 +222,15 @@ class SplitTest(unittest.TestCase):
 
     def test_the_split_is_kept_only_while_it_saves_wall_time(self):
         measured = 1 + 2 * TRIALS  # the first frame of a kind is not counted
-        for one_at_a_time, settled in ((True, 1), (False, 2)):
-            counts = self.threads_per_frame(Sleeper(one_at_a_time), RETRY + 2)
+        for split_pays, settled in ((False, 1), (True, 2)):
+            counts = self.threads_per_frame(Sleeper(split_pays), RETRY + 2)
             self.assertEqual(counts[:measured], [2] + [2, 1] * TRIALS)  # the trials alternate, the split first
             want = [settled] * (RETRY + 2 - measured)
             want[RETRY - 1 - measured] = 3 - settled  # the choice not taken is tried again
-            self.assertEqual(counts[measured:], want, f"one at a time: {one_at_a_time}")
+            self.assertEqual(counts[measured:], want, f"split pays: {split_pays}")
 
     def test_renders_at_once_share_the_threads(self):
-        processing = Sleeper(one_at_a_time=False, block_seconds=0.05)
+        processing = Sleeper(split_pays=True, block_seconds=0.05)
         renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
         self.addCleanup(renderer.close)
         first = threading.Thread(target=renderer.run, args=(self.FRAME, {"tag": "first"}, _Job()))
