@@ -23,6 +23,9 @@ round-trip  A server process per kit and thread count (--threads), one per kit
             in" time from its log; and, for one client, "outside": wall less job
             less the echo server's wall at that depth, the kit's own cost of the
             trip (bodies, decoding, job board, polls, reply, the wait for a poll).
+            All these servers run at once, on --port and the ports above it, and
+            take turns in 4 rounds of each row's frames, so that each meets the
+            machine in the same states.
 adjustment  The reference adjustment alone on one thread, in a child process per
             kit: CPU ms per 1080p frame, cut in the kit's blocks of rows, as a
             multiple of one memcpy of the frame measured in the same process
@@ -111,7 +114,8 @@ def client(port, depth, frames, index, start, queue):
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
     body = bytearray(render_body(depth, "job-00000000"))
     at = body.index(b"job-00000000")
-    start.wait()
+    start.wait()  # every client connected and ready
+    first_frame = time.monotonic()
     for n in range(frames):
         job_id = f"c{index:02d}f{n:08d}"  # 12 characters, as the placeholder
         body[at:at + 12] = job_id.encode()  # the same length: the frame is not encoded again
@@ -130,22 +134,26 @@ def client(port, depth, frames, index, start, queue):
         image = reply["result"]["result"]["image"]
         if len(image["pixels"]) != WIDTH * HEIGHT * CHANNELS * depth // 8:
             raise RuntimeError(f"a short frame: {reply!r:.200}")
+    ended = time.monotonic()
     conn.close()
-    queue.put(index)
+    queue.put((first_frame, ended))
 
 
 def run_clients(port, depth, frames, clients):
+    """Seconds from the clients' start to the last one's last frame (their processes' own
+    start and end not counted)."""
     context = multiprocessing.get_context("fork")
-    start, queue = context.Event(), context.Queue()
+    start, queue = context.Barrier(clients), context.Queue()
     workers = [context.Process(target=client, args=(port, depth, frames, i, start, queue))
                for i in range(clients)]
     for w in workers:
         w.start()
-    start.set()
     for w in workers:
         w.join(300)
         if w.exitcode != 0:
             raise RuntimeError(f"a client failed (exit code {w.exitcode})")
+    spans = [queue.get(timeout=10) for _ in workers]
+    return max(end for _, end in spans) - min(begin for begin, _ in spans)
 
 
 def process_counters(pid):
@@ -177,44 +185,78 @@ def job_times(log, start):
         return [float(line.split(" done in ")[1].split()[0]) for line in f if " done in " in line]
 
 
-def round_trip_rows(name, command, port, frames, depths, clients_list, log=None):
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+# Round-trip rows are measured in this many turns: every server takes a turn in each
+# round, so that all meet the machine in the same states (a core's speed here drifts by
+# a quarter within a minute).
+ROUNDS = 4
+
+
+class BenchServer:
+    """A server process of the round trip on its own port, with its log (None for the echo server)."""
+
+    def __init__(self, name, command, port, log=None, depths=None, clients=None):
+        self.name, self.port, self.log = name, port, log
+        self.depths, self.clients = depths, clients  # None: every depth and client count
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def serves(self, depth, clients):
+        return (self.depths is None or depth in self.depths) and (self.clients is None or clients in self.clients)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+    def choices(self):
+        """How the kit chose to run the frames, from its log: split over threads or on one."""
+        if not self.log:
+            return []
+        with open(self.log, errors="replace") as f:
+            return [line.split(": frames of ", 1)[1].rstrip() for line in f if ": frames of " in line]
+
+
+def round_trip_rows(servers, frames, depths, clients_list):
+    """A row per server, depth and client count; the servers take turns in ROUNDS rounds."""
     rows = []
-    try:
-        wait_listening(port, process)
-        for depth in depths:
-            for clients in clients_list:
-                per_client = max(1, frames // clients)
-                run_clients(port, depth, max(1, WARM_UP_FRAMES // clients), clients)
-                logged = os.path.getsize(log) if log else 0
-                (cpu0, faults0), t0 = process_counters(process.pid), time.monotonic()
-                run_clients(port, depth, per_client, clients)
-                wall = time.monotonic() - t0
-                cpu1, faults1 = process_counters(process.pid)
-                total = per_client * clients
-                jobs = job_times(log, logged)
-                row = {"server": name, "bits": depth, "clients": clients, "fps": total / wall,
-                       "wall": wall / total * 1e3, "cpu": (cpu1 - cpu0) / total * 1e3,
-                       "faults": (faults1 - faults0) / total,
-                       "job": statistics.median(jobs) if jobs else None}
+    for server in servers:
+        wait_listening(server.port, server.process)
+    for depth in depths:
+        for clients in clients_list:
+            taking = [server for server in servers if server.serves(depth, clients)]
+            per_round = max(1, frames // clients // ROUNDS)
+            sums = {server.name: {"wall": 0.0, "cpu": 0.0, "faults": 0, "jobs": []} for server in taking}
+            for server in taking:
+                run_clients(server.port, depth, max(1, WARM_UP_FRAMES // clients), clients)
+            for _ in range(ROUNDS):
+                for server in taking:
+                    logged = os.path.getsize(server.log) if server.log else 0
+                    cpu0, faults0 = process_counters(server.process.pid)
+                    wall = run_clients(server.port, depth, per_round, clients)
+                    cpu1, faults1 = process_counters(server.process.pid)
+                    total = sums[server.name]
+                    total["wall"] += wall
+                    total["cpu"] += cpu1 - cpu0
+                    total["faults"] += faults1 - faults0
+                    total["jobs"] += job_times(server.log, logged)
+            for server in taking:
+                total, count = sums[server.name], per_round * clients * ROUNDS
+                row = {"server": server.name, "bits": depth, "clients": clients, "fps": count / total["wall"],
+                       "wall": total["wall"] / count * 1e3, "cpu": total["cpu"] / count * 1e3,
+                       "faults": total["faults"] / count,
+                       "job": statistics.median(total["jobs"]) if total["jobs"] else None}
                 rows.append(row)
-                print(f"  {name:<34} {depth:>2}-bit {clients} client(s) {row['fps']:6.1f} fps "
+                print(f"  {server.name:<34} {depth:>2}-bit {clients} client(s) {row['fps']:6.1f} fps "
                       f"{row['wall']:6.1f} ms wall {row['cpu']:6.1f} ms CPU {row['faults']:7.0f} faults"
                       + (f" {row['job']:6.1f} ms job" if row["job"] is not None else ""),
                       file=sys.stderr, flush=True)
-    finally:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-    if log:  # how the kit chose to run the frames: split over threads or on one
-        with open(log, errors="replace") as f:
-            for line in f:
-                if ": frames of " in line:
-                    print(f"    {name}: {line.split(': frames of ', 1)[1].rstrip()}", file=sys.stderr, flush=True)
-    return rows
+    for server in servers:
+        for choice in server.choices():
+            print(f"    {server.name}: {choice}", file=sys.stderr, flush=True)
+    order = {server.name: i for i, server in enumerate(servers)}
+    return sorted(rows, key=lambda r: order[r["server"]])
 
 
 COPY_PROCESSING = """from tevserver import Processing
@@ -522,8 +564,9 @@ def main():
     parser.add_argument("--server-src", required=True, help="folder holding the tevserver package (after)")
     parser.add_argument("--before", help="the earlier kit: a folder like --server-src, or a git revision")
     parser.add_argument("--bench-server", help="tev_bench_server executable (its rows left out without it)")
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--frames", type=int, default=16, help="frames per round-trip row (shared by the clients)")
+    parser.add_argument("--port", type=int, required=True,
+                        help="the plug-in's port; the round trip's servers take it and the ports above it")
+    parser.add_argument("--frames", type=int, default=24, help="frames per round-trip row (shared by the clients)")
     parser.add_argument("--python", default=sys.executable)
     parser.add_argument("--threads", default="1,2", help="thread counts of the reference server's rows")
     parser.add_argument("--clients", default="1,4")
@@ -549,24 +592,32 @@ def main():
             print_blur([(name, child_json(args.python, BLUR_CHILD, tree, tree / "examples" / "box_blur.py", BLUR_FRAMES,
                                           BLUR_RADIUS, WARM_UP_FRAMES)) for name, tree in kits])
         if "round-trip" in parts:
-            rows = []
             copy = Path(folder) / "copy_processing.py"
             copy.write_text(COPY_PROCESSING)
-            for name, tree in kits:
-                for threads in numbers["threads"]:
-                    log = os.path.join(folder, f"{name}-{threads}.log")
+            servers = []
+
+            def add(name, command, log=None, **only):
+                port = args.port + len(servers)
+                if log:
                     open(log, "w").close()
-                    rows += round_trip_rows(f"{name}: reference, {threads} thread(s)",
-                                            reference_command(args.python, tree, args.port, threads, log),
-                                            args.port, args.frames, numbers["depths"], numbers["clients"], log)
-                log = os.path.join(folder, f"{name}-copy.log")
-                open(log, "w").close()
-                rows += round_trip_rows(f"{name}: copy, 1 thread",
-                                        reference_command(args.python, tree, args.port, 1, log, f"{copy}:COPY"),
-                                        args.port, args.frames, numbers["depths"], [1], log)
-            if args.bench_server:
-                rows += round_trip_rows("echo (C++ bench server)", [args.bench_server, "--port", str(args.port)],
-                                        args.port, args.frames, numbers["depths"], numbers["clients"])
+                servers.append(BenchServer(name, command(port), port, log, **only))
+
+            try:
+                for name, tree in kits:
+                    for threads in numbers["threads"]:
+                        log = os.path.join(folder, f"{name}-{threads}.log")
+                        add(f"{name}: reference, {threads} thread(s)",
+                            lambda port: reference_command(args.python, tree, port, threads, log), log)
+                    log = os.path.join(folder, f"{name}-copy.log")
+                    add(f"{name}: copy, 1 thread",
+                        lambda port: reference_command(args.python, tree, port, 1, log, f"{copy}:COPY"), log,
+                        clients=[1])
+                if args.bench_server:
+                    add("echo (C++ bench server)", lambda port: [args.bench_server, "--port", str(port)])
+                rows = round_trip_rows(servers, args.frames, numbers["depths"], numbers["clients"])
+            finally:
+                for server in servers:
+                    server.stop()
             print_round_trip(with_outside(rows))
         if "plug-in" in parts and args.tev_host and args.plugin:
             frames = Path(folder) / "frames"

@@ -6,8 +6,10 @@
 
 The blocks of a frame run on a thread pool shared by all jobs (numpy releases
 the GIL in its loops); with one thread they run on the job's worker in order.
-Renders that run at once share the threads. A render that runs alone is split
-over them only while that pays for frames of its kind (SplitChoice measures it).
+Renders that run at once share the threads: a render begun beside others takes
+its share, and a split frame's pool threads stop taking its blocks once another
+render begins. A render that runs alone is split only while that pays for frames
+of its kind (SplitChoice measures it).
 Progress is the share of rows done; an abort stops the blocks not yet begun.
 Each block writes only its own rows, so the result is the same whatever the
 number of threads. The output is a reused buffer: a block's rows are cleared
@@ -122,7 +124,7 @@ class Renderer:
                 for top, bottom in blocks:
                     block(top, bottom)
             else:
-                _on_threads(self._pool, threads, blocks, block)
+                _on_threads(self._pool, threads, blocks, block, crowded=lambda: self._running > 1)
                 job.check_abort()
             seconds = time.perf_counter() - started
         finally:
@@ -135,16 +137,19 @@ class Renderer:
         return {"result": {"image": frame_to_dict(frame.with_pixels(out))}}
 
 
-def _on_threads(pool, threads, blocks, block):
+def _on_threads(pool, threads, blocks, block, crowded=lambda: False):
     """Runs block(top, bottom) for every block on this thread and threads - 1 of the pool's,
     each taking the next block not yet begun; returns once all have ended (or, after a
-    failure, once no more are begun) and raises the first failure."""
+    failure, once no more are begun) and raises the first failure. The pool's threads
+    take no more blocks once crowded() is true (this thread then does the rest)."""
     pending = iter(blocks)
     lock = threading.Lock()
     errors = []
 
-    def take_blocks():
+    def take_blocks(helping):
         while True:
+            if helping and crowded():
+                return
             with lock:
                 taken = None if errors else next(pending, None)
             if taken is None:
@@ -155,8 +160,8 @@ def _on_threads(pool, threads, blocks, block):
                 with lock:
                     errors.append(e)
 
-    helpers = [pool.submit(take_blocks) for _ in range(threads - 1)]
-    take_blocks()
+    helpers = [pool.submit(take_blocks, True) for _ in range(threads - 1)]
+    take_blocks(False)
     for helper in helpers:  # every block has ended before the output is let go
         helper.result()
     if errors:

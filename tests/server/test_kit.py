@@ -191,11 +191,12 @@ class Sleeper(Processing):
         self.lock = None if split_pays else threading.Lock()
         self.block_seconds = block_seconds
         self.threads = {}  # frame tag -> thread idents of its blocks
-        self.began = threading.Event()
+        self.on_pool = {}  # frame tag -> its blocks begun on the pool's threads
 
     def rows(self, src, dst, top, bottom, params, bit_depth):
-        self.began.set()
         self.threads.setdefault(params["tag"], set()).add(threading.get_ident())
+        if threading.current_thread().name.startswith("tev-rows"):
+            self.on_pool[params["tag"]] = self.on_pool.get(params["tag"], 0) + 1
         if self.lock is None:
             time.sleep(self.block_seconds)
         else:
@@ -230,16 +231,16 @@ class SplitTest(unittest.TestCase):
             self.assertEqual(counts[measured:], want, f"split pays: {split_pays}")
 
     def test_renders_at_once_share_the_threads(self):
-        processing = Sleeper(split_pays=True, block_seconds=0.05)
+        processing = Sleeper(split_pays=True, block_seconds=0.1)
         renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
         self.addCleanup(renderer.close)
         first = threading.Thread(target=renderer.run, args=(self.FRAME, {"tag": "first"}, _Job()))
         first.start()
-        self.assertTrue(processing.began.wait(5))
+        self.assertTrue(wait_for(lambda: len(processing.threads.get("first", ())) == 2))  # split
         renderer.run(self.FRAME, {"tag": "second"}, _Job())
         first.join()
         self.assertEqual(len(processing.threads["second"]), 1)
-        self.assertEqual(len(processing.threads["first"]), 2)
+        self.assertEqual(processing.on_pool["first"], 1)  # the pool's thread left it once the second began
 
 
 if __name__ == "__main__":
