@@ -39,8 +39,9 @@ plug-in     With --tev-host and --plugin (a build whose plug-in uses --port):
             0, so that the files cost little) through the real plug-in, one render
             thread, against each kit's server (2 threads) and the echo server
             (--touch: every frame comes back processed, so the host does the same
-            work). Per row the median of the report's seconds per frame, the
-            first 8 left out (warm-up); "share" is that less the echo server's: the
+            work), two renders per server, the servers taking turns. Per row the
+            median of the reports' seconds per frame, the first 8 of each render
+            left out (warm-up); "share" is that less the echo server's: the
             server's share of a round trip through the plug-in, its wait for the
             plug-in's next poll included.
 
@@ -210,12 +211,15 @@ class BenchServer:
             self.process.kill()
             self.process.wait()
 
-    def choices(self):
-        """How the kit chose to run the frames, from its log: split over threads or on one."""
-        if not self.log:
-            return []
-        with open(self.log, errors="replace") as f:
-            return [line.split(": frames of ", 1)[1].rstrip() for line in f if ": frames of " in line]
+
+
+def print_choices(name, log):
+    """How the kit chose to run the frames, from its log: split over threads or on one."""
+    if log and os.path.exists(log):
+        with open(log, errors="replace") as f:
+            for line in f:
+                if ": frames of " in line:
+                    print(f"    {name}: {line.split(': frames of ', 1)[1].rstrip()}", file=sys.stderr, flush=True)
 
 
 def round_trip_rows(servers, frames, depths, clients_list):
@@ -253,8 +257,7 @@ def round_trip_rows(servers, frames, depths, clients_list):
                       + (f" {row['job']:6.1f} ms job" if row["job"] is not None else ""),
                       file=sys.stderr, flush=True)
     for server in servers:
-        for choice in server.choices():
-            print(f"    {server.name}: {choice}", file=sys.stderr, flush=True)
+        print_choices(server.name, server.log)
     order = {server.name: i for i, server in enumerate(servers)}
     return sorted(rows, key=lambda r: order[r["server"]])
 
@@ -487,6 +490,7 @@ def print_blur(results):
 # --- through the plug-in ------------------------------------------------------
 
 PLUGIN_FRAMES = 20
+PLUGIN_ROUNDS = 2  # renders per server, the servers taking turns
 
 
 def write_png(path, depth_bytes):
@@ -502,7 +506,9 @@ def write_png(path, depth_bytes):
                      + chunk(b"IDAT", zlib.compress(raw, 0)) + chunk(b"IEND", b""))
 
 
-def plugin_row(name, command, port, tev_host, plugin, folder):
+def plugin_seconds(command, port, tev_host, plugin, folder):
+    """The seconds of each frame after the warm-up of one tev-host render against the server
+    that command starts (and that is stopped afterwards)."""
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     report = Path(folder) / "report.jsonl"
     try:
@@ -518,9 +524,7 @@ def plugin_row(name, command, port, tev_host, plugin, folder):
         seconds = [r["seconds"] for r in records if "frame" in r and r.get("verdict") == "processed"]
         if len(seconds) != PLUGIN_FRAMES:
             raise RuntimeError(f"{len(seconds)} of {PLUGIN_FRAMES} frames processed: {records[-1]}")
-        row = {"server": name, "frame": statistics.median(seconds[WARM_UP_FRAMES:]) * 1e3}
-        print(f"  {name:<34} {row['frame']:6.1f} ms per frame through the plug-in", file=sys.stderr, flush=True)
-        return row
+        return seconds[WARM_UP_FRAMES:]
     finally:
         process.send_signal(signal.SIGTERM)
         try:
@@ -625,16 +629,21 @@ def main():
             pixels = frame_pixels(8)
             for n in range(1, PLUGIN_FRAMES + 1):
                 write_png(frames / f"in_{n:04d}.png", pixels)
-            rows = []
-            for name, tree in kits:
-                log = os.path.join(folder, f"{name}-plugin.log")
-                rows.append(plugin_row(f"{name}: reference, 2 threads",
-                                       reference_command(args.python, tree, args.port, 2, log), args.port,
-                                       args.tev_host, args.plugin, frames))
+            logs = {f"{name}: reference, 2 threads": os.path.join(folder, f"{name}-plugin.log") for name, _ in kits}
+            servers = [(server, reference_command(args.python, tree, args.port, 2, log))
+                       for (server, log), (_, tree) in zip(logs.items(), kits)]
             if args.bench_server:
-                rows.append(plugin_row("echo (C++ bench server, --touch)",
-                                       [args.bench_server, "--port", str(args.port), "--touch"], args.port,
-                                       args.tev_host, args.plugin, frames))
+                servers.append(("echo (C++ bench server, --touch)",
+                                [args.bench_server, "--port", str(args.port), "--touch"]))
+            seconds = {name: [] for name, _ in servers}
+            for _ in range(PLUGIN_ROUNDS):  # the servers take turns, as in the round trip
+                for name, command in servers:
+                    seconds[name] += plugin_seconds(command, args.port, args.tev_host, args.plugin, frames)
+            rows = [{"server": name, "frame": statistics.median(seconds[name]) * 1e3} for name, _ in servers]
+            for row in rows:
+                print(f"  {row['server']:<34} {row['frame']:6.1f} ms per frame through the plug-in",
+                      file=sys.stderr, flush=True)
+                print_choices(row["server"], logs.get(row["server"]))
             print_plugin(rows)
 
 
