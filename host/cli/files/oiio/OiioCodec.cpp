@@ -13,7 +13,7 @@
 namespace TEV::Host::Cli {
 
 struct FileMetadata {
-    OIIO::ImageSpec spec;     // the attributes; sizes and channels are the raster's
+    OIIO::ImageSpec header;  // the attributes; sizes and channels are the raster's
     std::string format_name;  // "tiff", "dpx", "jpeg"...
 };
 
@@ -27,8 +27,8 @@ OIIO::TypeDesc sampleType(int bits) {
 }
 
 // 8-bit files read as 8 bits; 10, 12 and 16-bit ones as 16; the rest as float.
-int rasterBits(const OIIO::ImageSpec& spec, int file_bits) {
-    if (spec.format.is_floating_point() || file_bits > 16) return 32;
+int rasterBits(const OIIO::ImageSpec& header, int file_bits) {
+    if (header.format.is_floating_point() || file_bits > 16) return 32;
     return file_bits <= 8 ? 8 : 16;
 }
 
@@ -63,24 +63,24 @@ CodecError readRaster(const std::string& path, Raster& raster) {
     // alone is written back as it was read.
     auto in = OIIO::ImageInput::open(path);
     if (!in) return failure("read", path, OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxSize || spec.height > kMaxSize) {
+    const OIIO::ImageSpec& header = in->spec();
+    if (header.width < 1 || header.height < 1 || header.width > kMaxSize || header.height > kMaxSize) {
         return failure("read", path,
-                       "its size " + std::to_string(spec.width) + " x " + std::to_string(spec.height) +
+                       "its size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                            " is outside the host's 1 to 30000 pixels");
     }
-    if (spec.depth > 1) return failure("read", path, "it is a volume, not a picture");
-    const int channels = spec.nchannels;
+    if (header.depth > 1) return failure("read", path, "it is a volume, not a picture");
+    const int channels = header.nchannels;
     if (channels < 1) return failure("read", path, "it has no channels");
-    raster.width = spec.width;
-    raster.height = spec.height;
-    raster.file_bits = spec.get_int_attribute("oiio:BitsPerSample", int(spec.format.size() * 8));
-    raster.bits = rasterBits(spec, raster.file_bits);
-    const int alpha_channel = spec.alpha_channel >= 0 ? spec.alpha_channel : channels == 2 ? 1 : channels >= 4 ? 3 : -1;
+    raster.width = header.width;
+    raster.height = header.height;
+    raster.file_bits = header.get_int_attribute("oiio:BitsPerSample", int(header.format.size() * 8));
+    raster.bits = rasterBits(header, raster.file_bits);
+    const int alpha_channel = header.alpha_channel >= 0 ? header.alpha_channel : channels == 2 ? 1 : channels >= 4 ? 3 : -1;
     raster.alpha = alpha_channel >= 0;
     const OIIO::TypeDesc type = sampleType(raster.bits);
     const std::size_t size = type.size();
-    const std::size_t pixels = std::size_t(spec.width) * std::size_t(spec.height);
+    const std::size_t pixels = std::size_t(header.width) * std::size_t(header.height);
     std::vector<unsigned char> file(pixels * std::size_t(channels) * size);
     if (!in->read_image(0, 0, 0, channels, type, file.data())) return failure("read", path, in->geterror());
 
@@ -103,7 +103,7 @@ CodecError readRaster(const std::string& path, Raster& raster) {
         }
     }
     auto metadata = std::make_shared<FileMetadata>();
-    metadata->spec = spec;
+    metadata->header = header;
     metadata->format_name = in->format_name();
     raster.metadata = std::move(metadata);
     return {};
@@ -114,19 +114,19 @@ CodecError writeRaster(const std::string& path, const std::string& format, const
     auto out = OIIO::ImageOutput::create(format);
     if (!out) return failure("write", path, OIIO::geterror());
     // The input's channels when it had a layout of its own; else RGBA where the format has alpha.
-    const bool had_alpha = raster.metadata ? raster.metadata->spec.alpha_channel >= 0 ||
-                                                 raster.metadata->spec.nchannels == 2 ||
-                                                 raster.metadata->spec.nchannels >= 4
+    const bool had_alpha = raster.metadata ? raster.metadata->header.alpha_channel >= 0 ||
+                                                 raster.metadata->header.nchannels == 2 ||
+                                                 raster.metadata->header.nchannels >= 4
                                            : raster.alpha;
     const bool alpha = had_alpha && out->supports("alpha");
     const int channels = alpha ? 4 : 3;
-    OIIO::ImageSpec spec(raster.width, raster.height, channels, sampleType(raster.bits));
+    OIIO::ImageSpec header(raster.width, raster.height, channels, sampleType(raster.bits));
     std::string description;
     if (raster.metadata) {
         // Everything the input held beside its pixels, but the layout it was
         // stored in when the format changes (a 10-bit DPX's bits in a TIFF).
         const FileMetadata& in = *raster.metadata;
-        for (const OIIO::ParamValue& p : in.spec.extra_attribs) {
+        for (const OIIO::ParamValue& p : in.header.extra_attribs) {
             const std::string name = p.name().string();
             if (isMarkLine(name)) continue;
             if (in.format_name != out->format_name() &&
@@ -138,29 +138,29 @@ CodecError writeRaster(const std::string& path, const std::string& format, const
                 // The description is kept in several places (a JPEG's comment, IPTC
                 // caption and EXIF): the input's tev-host lines leave them all.
                 const std::string kept = withoutMarks(p.get_string());
-                if (!kept.empty()) spec.attribute(name, kept);
+                if (!kept.empty()) header.attribute(name, kept);
             } else {
-                spec.attribute(name, p.type(), p.data());
+                header.attribute(name, p.type(), p.data());
             }
         }
         // A 10-bit DPX stays 10-bit when it stays a DPX at the depth it was read at.
-        const int in_bits = in.spec.get_int_attribute("oiio:BitsPerSample", int(in.spec.format.size() * 8));
-        if (in.format_name != out->format_name() || rasterBits(in.spec, in_bits) != raster.bits) {
-            spec.erase_attribute("oiio:BitsPerSample");
+        const int in_bits = in.header.get_int_attribute("oiio:BitsPerSample", int(in.header.format.size() * 8));
+        if (in.format_name != out->format_name() || rasterBits(in.header, in_bits) != raster.bits) {
+            header.erase_attribute("oiio:BitsPerSample");
         }
-        description = spec.get_string_attribute("ImageDescription");
+        description = header.get_string_attribute("ImageDescription");
     }
     std::string marks;
     for (const auto& [key, value] : tags) marks += key + ": " + value + "\n";
     description = marks + description;
     if (!description.empty() && description.back() == '\n') description.pop_back();
     if (description.empty()) {
-        spec.erase_attribute("ImageDescription");
+        header.erase_attribute("ImageDescription");
     } else {
-        spec.attribute("ImageDescription", description);
+        header.attribute("ImageDescription", description);
     }
     errno = 0;
-    if (!out->open(path, spec)) return failure("write", path, out->geterror());
+    if (!out->open(path, header)) return failure("write", path, out->geterror());
     const std::size_t size = sampleType(raster.bits).size();
     const OIIO::stride_t pixel = OIIO::stride_t(4 * size);
     const bool written = out->write_image(sampleType(raster.bits), raster.samples.data(), pixel);
