@@ -36,7 +36,9 @@ blur        The example box blur (radius 8) through the kit's renderer on 1 and 
             1080p frame, and the speed-up of 2 threads.
 plug-in     With --tev-host and --plugin (a build whose plug-in uses --port):
             tev-host renders 20 PNG frames of 1920x1080 8-bit RGB (stored, level
-            0, so that the files cost little) through the real plug-in, one render
+            0, so that the files cost little), and the same frames as float EXR
+            files without compression (made by oiiotool; left out without it), through the real
+            plug-in, one render
             thread, against each kit's server (2 threads) and the echo server
             (--touch: every frame comes back processed, so the host does the same
             work), two renders per server, the servers taking turns. Per row the
@@ -56,6 +58,7 @@ import http.client
 import json
 import multiprocessing
 import os
+import shutil
 import signal
 import socket
 import statistics
@@ -506,15 +509,15 @@ def write_png(path, depth_bytes):
                      + chunk(b"IDAT", zlib.compress(raw, 0)) + chunk(b"IEND", b""))
 
 
-def plugin_seconds(command, port, tev_host, plugin, folder):
-    """The seconds of each frame after the warm-up of one tev-host render against the server
-    that command starts (and that is stopped afterwards)."""
+def plugin_seconds(command, port, tev_host, plugin, folder, extension):
+    """The seconds of each frame after the warm-up of one tev-host render of the folder's
+    in_NNNN.<extension> frames against the server that command starts (stopped afterwards)."""
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     report = Path(folder) / "report.jsonl"
     try:
         wait_listening(port, process)
-        done = subprocess.run([tev_host, "render", plugin, "--in", f"{folder}/in_%04d.png",
-                               "--out", f"{folder}/out_%04d.png", "--threads", "1", "--png-level", "0",
+        done = subprocess.run([tev_host, "render", plugin, "--in", f"{folder}/in_%04d.{extension}",
+                               "--out", f"{folder}/out_%04d.{extension}", "--threads", "1", "--png-level", "0",
                                "--no-progress", "--report", str(report), "--set", "Enable Effect=on",
                                "--set", "Brightness=1.1", "--set", "Contrast=1.2", "--set", "Saturation=0.8"],
                               capture_output=True, text=True, timeout=600)
@@ -535,14 +538,15 @@ def plugin_seconds(command, port, tev_host, plugin, folder):
 
 
 def print_plugin(rows):
-    echo = next((r["frame"] for r in rows if r["server"].startswith("echo")), None)
-    print(f"\nThrough the plug-in: tev-host renders {PLUGIN_FRAMES} PNG frames of {WIDTH}x{HEIGHT} 8-bit RGB, "
-          "one render thread (median ms per frame from its report; share: less the echo server's):\n")
-    print("| server | ms per frame | share ms |")
-    print("|---|---:|---:|")
+    echo = {r["bits"]: r["frame"] for r in rows if r["server"].startswith("echo")}
+    print(f"\nThrough the plug-in: tev-host renders {PLUGIN_FRAMES} frames of {WIDTH}x{HEIGHT} RGB (8 bits: PNG; "
+          "32: float EXR), one render thread (median ms per frame from its reports; share: less the echo "
+          "server's):\n")
+    print("| server | bits | ms per frame | share ms |")
+    print("|---|---:|---:|---:|")
     for r in rows:
-        share = "-" if echo is None or r["server"].startswith("echo") else f"{r['frame'] - echo:.1f}"
-        print(f"| {r['server']} | {r['frame']:.1f} | {share} |")
+        share = "-" if r["bits"] not in echo or r["server"].startswith("echo") else f"{r['frame'] - echo[r['bits']]:.1f}"
+        print(f"| {r['server']} | {r['bits']} | {r['frame']:.1f} | {share} |")
 
 
 # --- the kits ---------------------------------------------------------------
@@ -629,21 +633,37 @@ def main():
             pixels = frame_pixels(8)
             for n in range(1, PLUGIN_FRAMES + 1):
                 write_png(frames / f"in_{n:04d}.png", pixels)
+            kinds = [(8, "png")]
+            if shutil.which("oiiotool"):  # the same frames as float EXR files
+                made = subprocess.run(["oiiotool", "--frames", f"1-{PLUGIN_FRAMES}", f"{frames}/in_#.png",
+                                       "-d", "float", "--compression", "none", "-o", f"{frames}/in_#.exr"], capture_output=True, text=True)
+                if made.returncode == 0:
+                    kinds.append((32, "exr"))
+                else:
+                    print(f"server_bench: no 32-bit rows through the plug-in: oiiotool: {made.stderr.strip()}",
+                          file=sys.stderr)
+            else:
+                print("server_bench: no 32-bit rows through the plug-in: oiiotool is not installed",
+                      file=sys.stderr)
             logs = {f"{name}: reference, 2 threads": os.path.join(folder, f"{name}-plugin.log") for name, _ in kits}
             servers = [(server, reference_command(args.python, tree, args.port, 2, log))
                        for (server, log), (_, tree) in zip(logs.items(), kits)]
             if args.bench_server:
                 servers.append(("echo (C++ bench server, --touch)",
                                 [args.bench_server, "--port", str(args.port), "--touch"]))
-            seconds = {name: [] for name, _ in servers}
-            for _ in range(PLUGIN_ROUNDS):  # the servers take turns, as in the round trip
-                for name, command in servers:
-                    seconds[name] += plugin_seconds(command, args.port, args.tev_host, args.plugin, frames)
-            rows = [{"server": name, "frame": statistics.median(seconds[name]) * 1e3} for name, _ in servers]
-            for row in rows:
-                print(f"  {row['server']:<34} {row['frame']:6.1f} ms per frame through the plug-in",
-                      file=sys.stderr, flush=True)
-                print_choices(row["server"], logs.get(row["server"]))
+            rows = []
+            for bits, extension in kinds:
+                seconds = {name: [] for name, _ in servers}
+                for _ in range(PLUGIN_ROUNDS):  # the servers take turns, as in the round trip
+                    for name, command in servers:
+                        seconds[name] += plugin_seconds(command, args.port, args.tev_host, args.plugin, frames,
+                                                        extension)
+                for name, _ in servers:
+                    rows.append({"server": name, "bits": bits, "frame": statistics.median(seconds[name]) * 1e3})
+                    print(f"  {name:<34} {bits:>2}-bit {rows[-1]['frame']:6.1f} ms per frame through the plug-in",
+                          file=sys.stderr, flush=True)
+            for name, log in logs.items():
+                print_choices(name, log)
             print_plugin(rows)
 
 
