@@ -636,7 +636,8 @@ def main():
             kinds = [(8, "png")]
             if shutil.which("oiiotool"):  # the same frames as float EXR files
                 made = subprocess.run(["oiiotool", "--frames", f"1-{PLUGIN_FRAMES}", f"{frames}/in_#.png",
-                                       "-d", "float", "--compression", "none", "-o", f"{frames}/in_#.exr"], capture_output=True, text=True)
+                                       "-d", "float", "--compression", "none", "-o", f"{frames}/in_#.exr"],
+                                      capture_output=True, text=True)
                 if made.returncode == 0:
                     kinds.append((32, "exr"))
                 else:
