@@ -545,7 +545,8 @@ def print_plugin(rows):
     print("| server | bits | ms per frame | share ms |")
     print("|---|---:|---:|---:|")
     for r in rows:
-        share = "-" if r["bits"] not in echo or r["server"].startswith("echo") else f"{r['frame'] - echo[r['bits']]:.1f}"
+        against = None if r["server"].startswith("echo") else echo.get(r["bits"])
+        share = "-" if against is None else f"{r['frame'] - against:.1f}"
         print(f"| {r['server']} | {r['bits']} | {r['frame']:.1f} | {share} |")
 
 
