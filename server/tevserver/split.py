@@ -10,15 +10,16 @@ on a cheap one the second core does more for the requests around the job (the
 bodies, polls and replies) than for the job, and the split frame is slower.
 The frame alone does not tell which (a 1080p frame of the same size takes 2 or
 12 ms of work depending on the parameters and the processing), so the choice
-is measured: per kind of frame (its size, channels and depth), the first frames
-alternate between the split and one thread, then the split is taken only while
-its recent frames took clearly less wall time than one thread's, the fastest of
-each compared (other work on the machine only ever slows a frame down; once
-taken, is left only when it is no faster at all, so that two ways about as fast
-do not alternate). The first frame of a kind is not counted: it meets buffers
-and tables not yet made. The choice not
-taken is tried again every `retry` frames, so a change of parameters or of the
-machine's load is followed.
+is measured, per kind of frame (its size, channels and depth):
+
+- The first frame of a kind is not counted: it meets buffers and tables not
+  yet made. The next ones alternate between the split and one thread.
+- Then the split is taken while the fastest of its recent frames beats the
+  fastest on one thread by `margin` (other work on the machine only ever slows
+  a frame down, so the fastest is the fairest), and once taken it is left only
+  when it is no faster at all, so that two ways about as fast do not alternate.
+- Every `retry` frames the choice not taken is tried once more, so that a
+  change of parameters or of the machine's load is followed.
 """
 import logging
 import threading

@@ -194,14 +194,13 @@ class Sleeper(Processing):
         self.on_pool = {}  # frame tag -> its blocks begun on the pool's threads
 
     def rows(self, src, dst, top, bottom, params, bit_depth):
-        self.threads.setdefault(params["tag"], set()).add(threading.get_ident())
-        if threading.current_thread().name.startswith("tev-rows"):
-            self.on_pool[params["tag"]] = self.on_pool.get(params["tag"], 0) + 1
+        tag, on_pool = params["tag"], threading.current_thread().name.startswith("tev-rows")
+        self.threads.setdefault(tag, set()).add(threading.get_ident())
+        self.on_pool[tag] = self.on_pool.get(tag, 0) + on_pool
         if self.lock is None:
             time.sleep(self.block_seconds)
         else:
             with self.lock:
-                on_pool = threading.current_thread().name.startswith("tev-rows")
                 time.sleep(self.block_seconds * (3 if on_pool else 1))
 
 
