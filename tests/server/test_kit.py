@@ -229,6 +229,21 @@ class SplitTest(unittest.TestCase):
             want[RETRY - 1 - measured] = 3 - settled  # the choice not taken is tried again
             self.assertEqual(counts[measured:], want, f"split pays: {split_pays}")
 
+    def test_a_render_that_fails_leaves_the_threads_to_the_next(self):
+        class FailsOnce(Sleeper):
+            def rows(self, src, dst, top, bottom, params, bit_depth):
+                if params["tag"] == "fails":
+                    raise ValueError("broken block")
+                super().rows(src, dst, top, bottom, params, bit_depth)
+
+        processing = FailsOnce(split_pays=True)
+        renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
+        self.addCleanup(renderer.close)
+        with self.assertRaises(ValueError):
+            renderer.run(self.FRAME, {"tag": "fails"}, _Job())
+        renderer.run(self.FRAME, {"tag": "after"}, _Job())
+        self.assertEqual(len(processing.threads["after"]), 2)  # not counted as running beside the failed one
+
     def test_renders_at_once_share_the_threads(self):
         processing = Sleeper(split_pays=True, block_seconds=0.1)
         renderer = Renderer(processing, RenderOptions(threads=2, block_samples=8, split_samples=1))
