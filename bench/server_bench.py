@@ -118,7 +118,7 @@ def client(port, depth, frames, index, start, queue):
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
     body = bytearray(render_body(depth, "job-00000000"))
     at = body.index(b"job-00000000")
-    start.wait()  # every client connected and ready
+    start.wait(60)  # every client connected and ready (a client that fails breaks it for all)
     first_frame = time.monotonic()
     for n in range(frames):
         job_id = f"c{index:02d}f{n:08d}"  # 12 characters, as the placeholder
